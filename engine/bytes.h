@@ -1,0 +1,42 @@
+#pragma once
+
+// Byte helpers shared by the phases. Case folding touches ASCII letters alone: every
+// text the engine looks for is ASCII, so this matches any single-byte code page and
+// leaves UTF-8 and all other bytes as they are.
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace velmora::detail {
+
+inline constexpr std::array<unsigned char, 256> kFold = [] {
+    std::array<unsigned char, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    }
+    return table;
+}();
+
+inline unsigned char Fold(char c) { return kFold[static_cast<unsigned char>(c)]; }
+
+// True when `text` folded equals `lower` (which must be lower case already).
+inline bool EqualsFolded(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (Fold(text[i]) != static_cast<unsigned char>(lower[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// First position at which `lower` occurs in `text` ignoring ASCII case, or npos.
+std::size_t FindFolded(std::string_view text, std::string_view lower);
+
+// Last such position, or npos.
+std::size_t FindLastFolded(std::string_view text, std::string_view lower);
+
+} // namespace velmora::detail

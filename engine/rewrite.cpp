@@ -1,0 +1,176 @@
+#include "rewrite.h"
+
+#include "bytes.h"
+#include "io.h"
+#include "steps.h"
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+enum class TagKind { ListOpen, ListClose, Term, Definition, Paragraph, Removed };
+
+// Only the whole tag, case aside, counts: "<dl compact>" or "<dd >" are removed like
+// any other tag.
+TagKind Classify(std::string_view tag) {
+    switch (tag.size()) {
+    case 3:
+        return detail::EqualsFolded(tag, "<p>") ? TagKind::Paragraph : TagKind::Removed;
+    case 4:
+        if (detail::EqualsFolded(tag, "<dl>")) {
+            return TagKind::ListOpen;
+        }
+        if (detail::EqualsFolded(tag, "<dt>")) {
+            return TagKind::Term;
+        }
+        return detail::EqualsFolded(tag, "<dd>") ? TagKind::Definition : TagKind::Removed;
+    case 5:
+        return detail::EqualsFolded(tag, "</dl>") ? TagKind::ListClose : TagKind::Removed;
+    default:
+        return TagKind::Removed;
+    }
+}
+
+// Adds up the length of the rewritten text without building it, so that the real pass
+// can allocate once: growing the string as it goes would hold the old and the new
+// buffer at once and raise the peak memory by half the output.
+struct LengthCounter {
+    std::size_t length = 0;
+    void Text(const char*, std::size_t count) { length += count; }
+    void Markers(char, std::size_t count) { length += count; }
+    void Tag(std::size_t) {}
+    void Unclosed() {}
+};
+
+struct TextWriter {
+    std::string& out;
+    ProgressSink& sink;
+    void Text(const char* data, std::size_t count) { out.append(data, count); }
+    void Markers(char c, std::size_t count) { out.append(count, c); }
+    // The tag's ">" stands, in the text as it is at this moment, right after what has
+    // been written so far and the tag itself.
+    void Tag(std::size_t tagLength) { sink.SetValue(static_cast<float>(out.size() + tagLength)); }
+    void Unclosed() { sink.SetValue(0.0f); }
+};
+
+// One forward pass over the tags. Everything before the current "<" is finished text
+// that no later step looks at, so resuming after each tag gives the text and the
+// progress values that restarting from the front each time would.
+template <typename Output>
+void RewriteInto(std::string_view text, Output& output) {
+    std::size_t prefix = 2; // indent markers
+    const char* data = text.data();
+    const std::size_t n = text.size();
+    std::size_t pos = 0;
+    for (;;) {
+        const void* open = std::memchr(data + pos, '<', n - pos);
+        if (open == nullptr) {
+            output.Text(data + pos, n - pos);
+            return;
+        }
+        const auto start = static_cast<std::size_t>(static_cast<const char*>(open) - data);
+        output.Text(data + pos, start - pos);
+        const void* close = std::memchr(data + start + 1, '>', n - start - 1);
+        if (close == nullptr) {
+            // A tag cut off by the end of the text: it and everything after it go,
+            // as a browser drops it.
+            output.Unclosed();
+            return;
+        }
+        const auto end = static_cast<std::size_t>(static_cast<const char*>(close) - data);
+        const std::size_t tagLength = end - start + 1;
+        output.Tag(tagLength);
+        switch (Classify(std::string_view(data + start, tagLength))) {
+        case TagKind::ListOpen:
+            prefix += 2;
+            break;
+        case TagKind::ListClose:
+            // More closings than openings: nothing is left to take away.
+            prefix = prefix >= 2 ? prefix - 2 : 0;
+            break;
+        case TagKind::Term:
+            output.Markers('\n', 1);
+            output.Markers('+', prefix);
+            break;
+        case TagKind::Definition:
+            output.Markers('\n', 1);
+            output.Markers('+', prefix + 2);
+            break;
+        case TagKind::Paragraph:
+            output.Markers('\n', 2);
+            output.Markers('+', prefix + 2);
+            break;
+        case TagKind::Removed:
+            break;
+        }
+        pos = end + 1;
+    }
+}
+
+std::size_t PhysicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return static_cast<std::size_t>(-1);
+    }
+    return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
+}
+
+} // namespace
+
+namespace detail {
+
+std::string_view ScopeToFirstList(std::string_view text) {
+    const std::size_t open = FindFolded(text, "<dl");
+    if (open == std::string_view::npos) {
+        return text;
+    }
+    std::string_view scoped = text.substr(open);
+    const std::size_t close = scoped.find('>');
+    if (close == std::string_view::npos) {
+        return scoped;
+    }
+    scoped.remove_prefix(close + 1);
+    const std::size_t last = FindLastFolded(scoped, "</dl>");
+    if (last != std::string_view::npos) {
+        scoped = scoped.substr(0, last);
+    }
+    return scoped;
+}
+
+std::string RewriteTags(std::string_view scoped, ProgressSink& sink) {
+    LengthCounter counter;
+    RewriteInto(scoped, counter);
+    // Deeply nested lists repeat their markers on every line, so the output can be far
+    // larger than the input. Beyond the machine's memory, stop cleanly here instead of
+    // letting the system kill the process halfway through.
+    if (counter.length > PhysicalMemory()) {
+        throw std::bad_alloc();
+    }
+    std::string out;
+    out.reserve(counter.length);
+    TextWriter writer{out, sink};
+    RewriteInto(scoped, writer);
+    return out;
+}
+
+} // namespace detail
+
+Result<std::string> RewriteDefinitionLists(std::string_view text, ProgressSink& sink) {
+    try {
+        const std::string_view scoped = detail::ScopeToFirstList(text);
+        sink.SetMax(static_cast<float>(scoped.size()));
+        return detail::RewriteTags(scoped, sink);
+    } catch (const std::bad_alloc&) {
+        return Failure{"cannot convert", {}, detail::kOutOfMemory};
+    } catch (const std::length_error&) {
+        return Failure{"cannot convert", {}, detail::kOutOfMemory};
+    }
+}
+
+} // namespace velmora

@@ -1,0 +1,170 @@
+#include "source.h"
+
+#include "bytes.h"
+#include "io.h"
+#include "steps.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::string_view kRefusalPhrase = "zoak metadata report generated";
+
+Failure ReadFailure(const std::string& path, std::string reason) {
+    return Failure{"cannot read", path, std::move(reason)};
+}
+
+} // namespace
+
+Result<std::string> ReadSourceStream(int fd, const std::string& name) {
+    try {
+        std::string text;
+        std::size_t used = 0;
+        for (;;) {
+            if (text.size() - used < 65536) {
+                text.resize(text.size() < 65536 ? 131072 : text.size() * 2);
+            }
+            const ssize_t got = read(fd, text.data() + used, text.size() - used);
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return ReadFailure(name, std::strerror(errno));
+            }
+            if (got == 0) {
+                break;
+            }
+            used += static_cast<std::size_t>(got);
+        }
+        text.resize(used);
+        text.shrink_to_fit();
+        return text;
+    } catch (const std::bad_alloc&) {
+        return ReadFailure(name, detail::kOutOfMemory);
+    } catch (const std::length_error&) {
+        return ReadFailure(name, detail::kOutOfMemory);
+    }
+}
+
+Result<std::string> ReadSourceFile(const std::string& path) {
+    detail::FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) {
+        return ReadFailure(path, std::strerror(errno));
+    }
+    struct stat info {};
+    if (fstat(file.Get(), &info) != 0) {
+        return ReadFailure(path, std::strerror(errno));
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return ReadFailure(path, std::strerror(EISDIR));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        // A pipe or a device has no length to go by: read it to its end.
+        return ReadSourceStream(file.Get(), path);
+    }
+    try {
+        const auto length = static_cast<std::size_t>(info.st_size);
+        std::string text(length, '\0');
+        std::size_t used = 0;
+        while (used < length) {
+            const ssize_t got = read(file.Get(), text.data() + used, length - used);
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return ReadFailure(path, std::strerror(errno));
+            }
+            if (got == 0) {
+                return ReadFailure(path, "the file ended after " + std::to_string(used) + " of " +
+                                             std::to_string(length) + " bytes");
+            }
+            used += static_cast<std::size_t>(got);
+        }
+        return text;
+    } catch (const std::bad_alloc&) {
+        return ReadFailure(path, detail::kOutOfMemory);
+    } catch (const std::length_error&) {
+        return ReadFailure(path, detail::kOutOfMemory);
+    }
+}
+
+namespace detail {
+
+std::string_view DetectLineBreak(std::string_view text) {
+    if (text.find("\r\n") != std::string_view::npos) {
+        return "\r\n";
+    }
+    if (text.find('\n') != std::string_view::npos) {
+        return "\n";
+    }
+    if (text.find('\r') != std::string_view::npos) {
+        return "\r";
+    }
+    return "";
+}
+
+std::string NormaliseSource(std::string text) {
+    const std::string_view lineBreak = DetectLineBreak(text);
+    // Both replacements shrink or keep the text, so one pass writes over what it has
+    // already read. The halving pass keeps the first, third, fifth... space of a run,
+    // which is what replacing "  " by " " from the left without rescanning leaves.
+    const char single = lineBreak.size() == 1 ? lineBreak[0] : '\0';
+    const bool pairs = lineBreak.size() == 2;
+    const std::size_t n = text.size();
+    char* data = text.data();
+    std::size_t out = 0;
+    std::size_t spaceRun = 0;
+    for (std::size_t in = 0; in < n; ++in) {
+        char c = data[in];
+        if (pairs && c == '\r' && in + 1 < n && data[in + 1] == '\n') {
+            c = ' ';
+            ++in;
+        } else if (!pairs && !lineBreak.empty() && c == single) {
+            c = ' ';
+        }
+        if (c == ' ') {
+            if (spaceRun++ % 2 == 0) {
+                data[out++] = ' ';
+            }
+        } else {
+            spaceRun = 0;
+            data[out++] = c;
+        }
+    }
+    text.resize(out);
+    return text;
+}
+
+bool IsRefusedReport(std::string_view normalised) {
+    return FindFolded(normalised, kRefusalPhrase) != std::string_view::npos;
+}
+
+} // namespace detail
+
+PreparedSource PrepareSourceText(std::string text) {
+    if (text.empty()) {
+        return {SourceOutcome::Empty, {}};
+    }
+    std::string normalised = detail::NormaliseSource(std::move(text));
+    const SourceOutcome outcome =
+        detail::IsRefusedReport(normalised) ? SourceOutcome::Refused : SourceOutcome::Accepted;
+    return {outcome, std::move(normalised)};
+}
+
+Result<PreparedSource> PrepareSource(const std::string& path) {
+    Result<std::string> read = ReadSourceFile(path);
+    if (!read.Ok()) {
+        return read.GetFailure();
+    }
+    return PrepareSourceText(std::move(read.Value()));
+}
+
+} // namespace velmora

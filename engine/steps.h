@@ -1,0 +1,39 @@
+#pragma once
+
+// The single steps behind the phase functions, for the engine's own tests. They work
+// on bytes, one character per byte, and may throw std::bad_alloc; the front ends call
+// only the phase functions of source.h, rewrite.h and assemble.h, which never throw.
+
+#include "progress.h"
+
+#include <string>
+#include <string_view>
+
+namespace velmora::detail {
+
+// CR LF when the text holds that pair anywhere, else LF, else CR, else "".
+std::string_view DetectLineBreak(std::string_view text);
+
+// Replaces each detected line break by a space, then halves runs of spaces in one
+// pass that does not rescan (a run of n spaces becomes ceil(n/2)). Works in place.
+std::string NormaliseSource(std::string text);
+
+// True when "zoak metadata report generated" occurs, in any mix of letter case.
+bool IsRefusedReport(std::string_view normalised);
+
+// The part of `text` inside its first definition list: after the ">" that closes the
+// first "<dl" and before the last "</dl>", both in any case; `text` whole when it
+// holds no "<dl". A view into `text`.
+std::string_view ScopeToFirstList(std::string_view text);
+
+// Rewrites every tag of the scoped text, from the front, with the indent prefix
+// starting at "++"; SetValue once per tag.
+std::string RewriteTags(std::string_view scoped, ProgressSink& sink);
+
+// True when a trimmed segment has at least two characters and does not end in "+".
+bool IsContentLine(std::string_view trimmed);
+
+// Markers (every "+") to spaces, then "&gt;" removed in one pass, then "&lt;".
+std::string CleanLine(std::string_view trimmed);
+
+} // namespace velmora::detail

@@ -1,0 +1,89 @@
+// Inputs that are quadratic for a converter that restarts its searches from the front
+// of the text after every replacement. Each must finish well inside the ctest timeout.
+
+#include "engine/convert.h"
+#include "engine/rewrite.h"
+#include "engine/source.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace velmora {
+namespace {
+
+std::string Repeat(std::string_view piece, std::size_t times) {
+    std::string text;
+    text.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
+std::size_t Lines(const std::string& output) {
+    return static_cast<std::size_t>(std::count(output.begin(), output.end(), '\n'));
+}
+
+TEST(Hostile, HundredsOfThousandsOfTags) {
+    const std::string input =
+        "<DL>\r\n" + Repeat("<DT>term</DT>\r\n<DD>definition <b>bold</b></DD>\r\n", 100000) +
+        "</DL>";
+    std::string output;
+    test::ProgressLog log;
+    Result<SourceOutcome> outcome = ConvertText(input, output, log);
+    ASSERT_TRUE(outcome.Ok());
+    EXPECT_EQ(Lines(output), 200000u);
+    EXPECT_EQ(log.calls.size(), 1u + 600000u + 1u);
+}
+
+TEST(Hostile, MillionClosingBracketsBeforeOneTag) {
+    const std::string input = "<dl>" + std::string(1000000, '>') + "<dt>x y</dt></dl>";
+    std::string output;
+    NoProgress none;
+    ASSERT_TRUE(ConvertText(input, output, none).Ok());
+    EXPECT_EQ(output, "\r\n" + std::string(1000000, '>') + "\r\n  x y");
+}
+
+TEST(Hostile, MillionOpeningBracketsWithNoClosing) {
+    std::string output;
+    NoProgress none;
+    ASSERT_TRUE(ConvertText("<dl>ab" + Repeat("a<", 1000000), output, none).Ok());
+    EXPECT_EQ(output, "\r\naba");
+}
+
+TEST(Hostile, DeepNesting) {
+    const std::size_t depth = 3000;
+    const std::string input =
+        Repeat("<dl><dt>term</dt><dd>", depth) + Repeat("</dd></dl>", depth);
+    std::string output;
+    NoProgress none;
+    ASSERT_TRUE(ConvertText(input, output, none).Ok());
+    // Every definition holds only the next list, so only the terms make lines, each
+    // two spaces deeper than the last.
+    EXPECT_EQ(Lines(output), depth);
+    EXPECT_EQ(output.substr(output.size() - 4 - 2 * depth), std::string(2 * depth, ' ') + "term");
+}
+
+TEST(Hostile, LongRunsOfSpacesAndBreaks) {
+    const std::string input = "<dl><dt>a" + Repeat(" \r\n", 2000000) + "b</dl>";
+    std::string output;
+    NoProgress none;
+    ASSERT_TRUE(ConvertText(input, output, none).Ok());
+    // 4,000,000 spaces in a row after the breaks are replaced, halved once.
+    EXPECT_EQ(output, "\r\n  a" + std::string(2000000, ' ') + "b");
+}
+
+TEST(Hostile, NearMissesOfTheRefusalPhraseAndListTags) {
+    const std::string input =
+        Repeat("zoak metadata report generatex", 200000) + "<dl>" + Repeat("</dlx", 200000);
+    EXPECT_EQ(PrepareSourceText(input).outcome, SourceOutcome::Accepted);
+    std::string output;
+    NoProgress none;
+    ASSERT_TRUE(ConvertText(input, output, none).Ok());
+    EXPECT_EQ(output, "");
+}
+
+} // namespace
+} // namespace velmora

@@ -1,0 +1,153 @@
+#include "engine/source.h"
+#include "engine/steps.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace velmora {
+namespace {
+
+using namespace std::string_literals;
+
+struct TextCase {
+    const char* name;
+    std::string input;
+    std::string expected;
+    friend void PrintTo(const TextCase& row, std::ostream* os) { *os << row.name; }
+};
+
+class Normalise : public testing::TestWithParam<TextCase> {};
+
+TEST_P(Normalise, GivesTheFlattenedText) {
+    EXPECT_EQ(detail::NormaliseSource(GetParam().input), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LineBreaksAndSpaces, Normalise,
+    testing::Values(
+        TextCase{"OnlyCrLfPairsGoWhenTheTextHasOne", "a\r\nb\nc\rd", "a b\nc\rd"},
+        TextCase{"LoneCrStaysWhenLfIsTheBreak", "a\nb\rc", "a b\rc"},
+        TextCase{"CrAloneIsTheBreak", "a\rb", "a b"},
+        TextCase{"NoBreakLeavesTheText", "ab", "ab"},
+        TextCase{"CrBeforeAPairStays", "a\r\r\nb", "a\r b"},
+        TextCase{"LfBeforeAPairStays", "\n\r\nx", "\n x"},
+        TextCase{"RunsOfTwoToFiveSpacesAreHalvedRoundingUp", "a  b   c    d     e",
+                 "a b  c  d   e"},
+        TextCase{"ThreeSpacesAloneBecomeTwo", "   ", "  "},
+        TextCase{"ABreakBetweenSpacesLeavesTwo", "a \r\n b", "a  b"},
+        TextCase{"BreaksNextToEachOtherAreHalvedToo", "a\n\n\nb", "a  b"},
+        TextCase{"TabsAreNotSpaces", "a\t\t b", "a\t\t b"},
+        TextCase{"NulAndHighBytesPassThrough", "a\0\xff\xc3\xa9  z"s, "a\0\xff\xc3\xa9 z"s}),
+    test::RowName());
+
+TEST(DetectLineBreak, PrefersCrLfThenLfThenCr) {
+    EXPECT_EQ(detail::DetectLineBreak("a\nb\r\nc"), "\r\n");
+    EXPECT_EQ(detail::DetectLineBreak("a\rb\nc"), "\n");
+    EXPECT_EQ(detail::DetectLineBreak("a\rb"), "\r");
+    EXPECT_EQ(detail::DetectLineBreak("ab"), "");
+}
+
+struct OutcomeCase {
+    const char* name;
+    std::string file;
+    SourceOutcome expected;
+    friend void PrintTo(const OutcomeCase& row, std::ostream* os) { *os << row.name; }
+};
+
+class Refusal : public testing::TestWithParam<OutcomeCase> {};
+
+TEST_P(Refusal, ClassifiesTheFile) {
+    EXPECT_EQ(PrepareSourceText(GetParam().file).outcome, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PhraseAcrossCaseAndBreaks, Refusal,
+    testing::Values(
+        OutcomeCase{"Capitals", "x ZOAK METADATA REPORT GENERATED y", SourceOutcome::Refused},
+        OutcomeCase{"MixedCaseInAComment", "<!-- Zoak MetaData rePort Generated -->",
+                    SourceOutcome::Refused},
+        OutcomeCase{"LfBetweenSecondAndThirdWords", "zoak metadata\nreport generated",
+                    SourceOutcome::Refused},
+        OutcomeCase{"CrLfBetweenWords", "zoak\r\nmetadata report generated",
+                    SourceOutcome::Refused},
+        OutcomeCase{"TwoSpacesAfterTheFirstWord", "zoak  metadata report generated",
+                    SourceOutcome::Refused},
+        OutcomeCase{"SpaceBreakSpaceLeavesTwoSpaces", "zoak metadata \r\n report generated",
+                    SourceOutcome::Accepted},
+        OutcomeCase{"ThreeSpacesLeaveTwo", "zoak metadata   report generated",
+                    SourceOutcome::Accepted},
+        OutcomeCase{"TabIsNoSpace", "zoak\tmetadata report generated", SourceOutcome::Accepted},
+        OutcomeCase{"LoneLfInACrLfFileStays", "a\r\nzoak metadata\nreport generated",
+                    SourceOutcome::Accepted},
+        OutcomeCase{"PhraseCutShort", "zoak metadata report generate", SourceOutcome::Accepted},
+        OutcomeCase{"OnlySpaces", "   ", SourceOutcome::Accepted},
+        OutcomeCase{"NothingAtAll", "", SourceOutcome::Empty}),
+    test::RowName());
+
+TEST(PrepareSource, ReadsTheFileAndNormalisesIt) {
+    test::TempDir dir;
+    test::WriteBytes(dir.File("spaces.html"), "   ");
+    Result<PreparedSource> spaces = PrepareSource(dir.File("spaces.html"));
+    ASSERT_TRUE(spaces.Ok());
+    EXPECT_EQ(spaces.Value().outcome, SourceOutcome::Accepted);
+    EXPECT_EQ(spaces.Value().text, "  ");
+
+    test::WriteBytes(dir.File("empty.html"), "");
+    Result<PreparedSource> empty = PrepareSource(dir.File("empty.html"));
+    ASSERT_TRUE(empty.Ok());
+    EXPECT_EQ(empty.Value().outcome, SourceOutcome::Empty);
+}
+
+TEST(ReadSourceFile, KeepsEveryByteValue) {
+    std::string all;
+    for (int c = 0; c < 256; ++c) {
+        all += static_cast<char>(c);
+    }
+    test::TempDir dir;
+    test::WriteBytes(dir.File("bytes"), all);
+    Result<std::string> read = ReadSourceFile(dir.File("bytes"));
+    ASSERT_TRUE(read.Ok());
+    EXPECT_EQ(read.Value(), all);
+}
+
+TEST(ReadSourceFile, NamesThePathAndTheReasonWhenItCannotRead) {
+    test::TempDir dir;
+    Result<std::string> missing = ReadSourceFile(dir.File("missing.html"));
+    ASSERT_FALSE(missing.Ok());
+    EXPECT_EQ(Describe(missing.GetFailure()),
+              "cannot read \"" + dir.File("missing.html") + "\": No such file or directory");
+
+    Result<std::string> folder = ReadSourceFile(dir.Path());
+    ASSERT_FALSE(folder.Ok());
+    EXPECT_EQ(folder.GetFailure().path, dir.Path());
+    EXPECT_EQ(folder.GetFailure().reason, "Is a directory");
+}
+
+TEST(ReadSourceStream, ReadsAPipeToItsEnd) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const std::string sent(300000, 'x'); // more than one pipe buffer, so written in pieces
+    std::thread writer([&] {
+        std::size_t done = 0;
+        while (done < sent.size()) {
+            const ssize_t put = write(ends[1], sent.data() + done, sent.size() - done);
+            if (put <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(put);
+        }
+        close(ends[1]);
+    });
+    Result<std::string> read = ReadSourceStream(ends[0], "pipe");
+    writer.join();
+    close(ends[0]);
+    ASSERT_TRUE(read.Ok());
+    EXPECT_EQ(read.Value(), sent);
+}
+
+} // namespace
+} // namespace velmora

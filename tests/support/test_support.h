@@ -1,0 +1,53 @@
+#pragma once
+
+#include "engine/progress.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace velmora::test {
+
+// A fresh folder under the system's temporary folder, removed with all it holds.
+class TempDir {
+public:
+    TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+    const std::string& Path() const { return m_path; }
+    std::string File(std::string_view name) const { return m_path + "/" + std::string(name); }
+    // Names of everything in the folder, sorted.
+    std::vector<std::string> Entries() const;
+
+private:
+    std::string m_path;
+};
+
+void WriteBytes(const std::string& path, std::string_view bytes);
+std::string ReadBytes(const std::string& path);
+
+// Keeps every progress call in order: {'M', max} or {'V', value}.
+class ProgressLog final : public ProgressSink {
+public:
+    void SetMax(float max) override { calls.emplace_back('M', max); }
+    void SetValue(float value) override { calls.emplace_back('V', value); }
+    std::vector<std::pair<char, float>> calls;
+};
+
+} // namespace velmora::test
+
+namespace velmora::test {
+
+// Names the rows of a parameterised table by their `name` member.
+struct RowName {
+    template <typename Param>
+    std::string operator()(const testing::TestParamInfo<Param>& row) const {
+        return row.param.name;
+    }
+};
+
+} // namespace velmora::test
