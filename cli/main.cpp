@@ -143,7 +143,7 @@ public:
 private:
     void ShowCount() {
         if (m_counting && m_done > 0) {
-            std::fprintf(stderr, "\rconverted %zu of %zu", m_done, m_total);
+            std::fprintf(stderr, "\r%zu of %zu inputs done", m_done, m_total);
             std::fflush(stderr);
         }
     }

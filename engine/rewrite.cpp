@@ -4,6 +4,7 @@
 #include "io.h"
 #include "steps.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -112,7 +113,21 @@ void RewriteInto(std::string_view text, Output& output) {
     }
 }
 
-std::size_t PhysicalMemory() {
+// What the system says it can still give us, page cache it can drop included; the
+// machine's whole memory where it does not say.
+std::size_t AvailableMemory() {
+    if (std::FILE* info = std::fopen("/proc/meminfo", "re")) {
+        char line[256];
+        unsigned long long kilobytes = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, info) != nullptr) {
+            found = std::sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1;
+        }
+        std::fclose(info);
+        if (found) {
+            return static_cast<std::size_t>(kilobytes) * 1024;
+        }
+    }
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || pageSize <= 0) {
@@ -147,9 +162,10 @@ std::string RewriteTags(std::string_view scoped, ProgressSink& sink) {
     LengthCounter counter;
     RewriteInto(scoped, counter);
     // Deeply nested lists repeat their markers on every line, so the output can be far
-    // larger than the input. Beyond the machine's memory, stop cleanly here instead of
-    // letting the system kill the process halfway through.
-    if (counter.length > PhysicalMemory()) {
+    // larger than the input. Beyond the memory the system can give, stop cleanly here:
+    // the allocation itself would succeed on credit, and the system would kill the
+    // process halfway through filling it.
+    if (counter.length > AvailableMemory()) {
         throw std::bad_alloc();
     }
     std::string out;

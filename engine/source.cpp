@@ -66,8 +66,9 @@ Result<std::string> ReadSourceFile(const std::string& path) {
     if (S_ISDIR(info.st_mode)) {
         return ReadFailure(path, std::strerror(EISDIR));
     }
-    if (!S_ISREG(info.st_mode)) {
-        // A pipe or a device has no length to go by: read it to its end.
+    if (!S_ISREG(info.st_mode) || info.st_size == 0) {
+        // A pipe or a device has no length to go by, and some generated files report
+        // none: read those to their end.
         return ReadSourceStream(file.Get(), path);
     }
     try {

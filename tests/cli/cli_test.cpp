@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <pty.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 namespace velmora {
@@ -64,6 +66,7 @@ protected:
     }
     std::string Get(const std::string& name) { return test::ReadBytes(m_dir.File(name)); }
     std::vector<std::string> Entries() { return m_dir.Entries(); }
+    const std::string& Dir() const { return m_dir.Path(); }
 
 private:
     test::TempDir m_dir;
@@ -186,6 +189,38 @@ TEST_F(Cli, UsageErrorsExitWithTwo) {
         EXPECT_NE(run.err.find("Try 'velmora-convert --help'"), std::string::npos) << run.err;
     }
     EXPECT_EQ(Entries(), (std::vector<std::string>{"a.html", "b.html"}));
+}
+
+// On a terminal, several inputs get a count that rewrites its own line; the messages
+// still stand on lines of their own.
+TEST_F(Cli, CountsInputsOnATerminal) {
+    Put("a.html", kDocument);
+    Put("b.html", "");
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (chdir(Dir().c_str()) == 0) {
+            execl(VELMORA_CONVERT, VELMORA_CONVERT, "-j1", "a.html", "b.html", nullptr);
+        }
+        _exit(127);
+    }
+    std::string screen;
+    char buffer[256];
+    for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
+        screen.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(terminal);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 4);
+    EXPECT_NE(screen.find("\r1 of 2 inputs done"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\r2 of 2 inputs done"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\r\033[Kvelmora-convert: b.html: the input is empty"),
+              std::string::npos)
+        << screen;
+    // The count is wiped at the end, so the shell prompt starts on a clean line.
+    EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
 }
 
 TEST_F(Cli, HelpAndVersion) {

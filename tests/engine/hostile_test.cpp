@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace velmora {
 namespace {
@@ -84,6 +88,46 @@ TEST(Hostile, NearMissesOfTheRefusalPhraseAndListTags) {
     ASSERT_TRUE(ConvertText(input, output, none).Ok());
     EXPECT_EQ(output, "");
 }
+
+// Lists nested deeper than the text is long repeat their markers on every line: a few
+// megabytes of input can ask for more output than the machine has memory. That must end
+// in a reported failure, not in the system killing the process.
+TEST(Hostile, OutputLargerThanMemoryIsAFailure) {
+    const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
+                          static_cast<double>(sysconf(_SC_PAGESIZE));
+    // 2 * depth * terms markers: twice the machine's memory.
+    const auto depth = static_cast<std::size_t>(std::sqrt(memory)) + 1;
+    const std::string input = Repeat("<dl>", depth) + Repeat("<dt>ab", depth);
+    std::string output;
+    test::ProgressLog log;
+    Result<SourceOutcome> outcome = ConvertText(input, output, log);
+    ASSERT_FALSE(outcome.Ok());
+    EXPECT_EQ(outcome.GetFailure().reason, "not enough memory");
+    EXPECT_EQ(output, "");
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// The same when memory runs out below the machine's size, here under an address-space
+// limit set in a child process so that it binds nobody else.
+TEST(Hostile, RunningOutOfMemoryIsAFailure) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{512u << 20, 512u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        // About 2 GB of markers from 100 KB of input.
+        const std::string input = Repeat("<dl>", 10000) + Repeat("<dt>ab", 100000);
+        std::string output;
+        NoProgress none;
+        Result<SourceOutcome> outcome = ConvertText(input, output, none);
+        _exit(!outcome.Ok() && outcome.GetFailure().reason == "not enough memory" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the conversion crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the conversion did not report running out of memory";
+}
+#endif
 
 } // namespace
 } // namespace velmora
