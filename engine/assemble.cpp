@@ -45,16 +45,40 @@ void AppendWithout(std::string& out, std::string_view text, std::string_view ent
     }
 }
 
-// CleanLine appended to `out`. `scratch` is reused from line to line so that lines
-// holding entities cost no allocation each.
-void AppendCleanLine(std::string& out, std::string_view trimmed, std::string& scratch) {
+// Removes every `entity` from `text` from `start` on, in place, in one pass from the
+// left as AppendWithout does.
+void EraseFrom(std::string& text, std::size_t start, std::string_view entity) {
+    std::size_t hit = text.find(entity, start);
+    if (hit == std::string::npos) {
+        return;
+    }
+    std::size_t kept = hit;
+    std::size_t pos = hit + entity.size();
+    for (;;) {
+        hit = text.find(entity, pos);
+        const std::size_t stop = hit == std::string::npos ? text.size() : hit;
+        // Moves left over what was removed; `kept` never passes `pos`.
+        std::copy(text.begin() + static_cast<std::ptrdiff_t>(pos),
+                  text.begin() + static_cast<std::ptrdiff_t>(stop),
+                  text.begin() + static_cast<std::ptrdiff_t>(kept));
+        kept += stop - pos;
+        if (hit == std::string::npos) {
+            break;
+        }
+        pos = hit + entity.size();
+    }
+    text.resize(kept);
+}
+
+// CleanLine appended to `out`, without a copy of the line on the side: a document that
+// is one long line must not need its size in memory once more.
+void AppendCleanLine(std::string& out, std::string_view trimmed) {
     const std::size_t start = out.size();
     if (trimmed.find('&') == std::string_view::npos) {
         out.append(trimmed);
     } else {
-        scratch.clear();
-        AppendWithout(scratch, trimmed, kGreaterThan);
-        AppendWithout(out, scratch, kLessThan);
+        AppendWithout(out, trimmed, kGreaterThan);
+        EraseFrom(out, start, kLessThan);
     }
     // Markers become spaces only now, which is the same as doing it first: neither
     // entity holds a "+" or a space.
@@ -109,8 +133,7 @@ bool IsContentLine(std::string_view trimmed) {
 
 std::string CleanLine(std::string_view trimmed) {
     std::string line;
-    std::string scratch;
-    AppendCleanLine(line, trimmed, scratch);
+    AppendCleanLine(line, trimmed);
     return line;
 }
 
@@ -127,7 +150,6 @@ Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSin
                 static_cast<std::size_t>(std::count(rewritten.begin(), rewritten.end(), '\n'));
             out.reserve(rewritten.size() + breaks + 2);
         }
-        std::string scratch;
         std::size_t pos = 0;
         while (pos <= rewritten.size() && !rewritten.empty()) {
             std::size_t end = rewritten.find('\n', pos);
@@ -137,7 +159,7 @@ Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSin
             const std::string_view trimmed = TrimSpaces(rewritten.substr(pos, end - pos));
             if (detail::IsContentLine(trimmed)) {
                 out.append("\r\n");
-                AppendCleanLine(out, trimmed, scratch);
+                AppendCleanLine(out, trimmed);
             }
             pos = end + 1;
         }

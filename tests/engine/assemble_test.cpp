@@ -37,6 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
         AssembleCase{"PlusInTextBecomesASpace", "++++1+1=2", "\r\n    1 1=2"},
         AssembleCase{"TextEndingInPlusIsNoLine", "++++Total+", ""},
         AssembleCase{"EntityRemovalDoesNotRescan", "++&&gt;gt;", "\r\n  &gt;"},
+        AssembleCase{"SeveralEntitiesInALine", "++a&lt;b&lt;&lt;c&gt;&lt;", "\r\n  abc"},
+        AssembleCase{"LessThanRemovalDoesNotRescanEither", "++&l&lt;t;", "\r\n  &lt;"},
         AssembleCase{"EntityRemovalIsCaseSensitive", "++&GT;", "\r\n  &GT;"},
         AssembleCase{"LessThanPassSeesWhatTheGreaterThanPassLeft", "++&l&gt;t;x", "\r\n  x"},
         AssembleCase{"ContentTestComesBeforeEntityRemoval", "++&gt;\n&gt;&lt;", "\r\n  \r\n"},
