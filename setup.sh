@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
+          fonts-dejavu-core)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -25,7 +26,7 @@ cmake --build build
 
 case "${1:-run}" in
 run)
-    exec build/bin/velmora-convert --help
+    exec build/bin/velmora
     ;;
 test)
     ctest --test-dir build --output-on-failure -j "$(nproc)"

@@ -1,0 +1,60 @@
+#include "module1.h"
+
+#include "ui/main_window.h"
+
+#include <QLibrary>
+#include <QPointer>
+
+#include <cstdint>
+
+namespace velmora::app {
+
+namespace {
+
+// The record the library's initialiser takes: its own size, then the classes to set up.
+struct InitCommonControlsRecord {
+    std::uint32_t size;
+    std::uint32_t classes;
+};
+static_assert(sizeof(InitCommonControlsRecord) == 8);
+
+constexpr std::uint32_t kExtendedComboBoxClasses = 0x200;
+
+QPointer<ui::MainWindow>& TheWindow() {
+    static QPointer<ui::MainWindow> window;
+    return window;
+}
+
+} // namespace
+
+bool TryInitCommonControls() {
+    try {
+        QLibrary library(QStringLiteral("comctl32"));
+        using Initialiser = int (*)(const InitCommonControlsRecord*);
+        const auto initialise =
+            reinterpret_cast<Initialiser>(library.resolve("InitCommonControlsEx"));
+        if (initialise == nullptr) {
+            return false;
+        }
+        const InitCommonControlsRecord record{sizeof(InitCommonControlsRecord),
+                                              kExtendedComboBoxClasses};
+        initialise(&record);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void Main() {
+    TryInitCommonControls();
+    QPointer<ui::MainWindow>& window = TheWindow();
+    if (window.isNull()) {
+        window = new ui::MainWindow;
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    window->show();
+}
+
+ui::MainWindow* Window() { return TheWindow().data(); }
+
+} // namespace velmora::app
