@@ -1,6 +1,8 @@
 #include "main_window.h"
 
+#include "common_dialog.h"
 #include "convert_command.h"
+#include "file_choosers.h"
 #include "progress_bar.h"
 
 #include <QApplication>
@@ -49,7 +51,7 @@ QIcon ProgramIcon() {
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent)
+MainWindow::MainWindow(QWidget* parent, std::unique_ptr<CommonDialog> dialog)
     : QWidget(parent),
       m_label1(Place(new QLabel(tr("Input HTML File"), this), "Label1", Twips(240, 240, 4815, 255))),
       m_fileIn(Place(new QLineEdit(this), "FileIn", Twips(240, 480, 4935, 375))),
@@ -62,7 +64,8 @@ MainWindow::MainWindow(QWidget* parent)
       m_progressBar1(Place(new ProgressBar(this), "ProgressBar1", Twips(240, 1800, 3495, 375))),
       m_command1(Place(Button(tr("Convert"), this), "Command1", Twips(3960, 1800, 1215, 375))),
       m_label4(Place(new QLabel(QStringLiteral("Ostrel GIS"), this), "Label4",
-                     Twips(240, 2280, 6015, 255))) {
+                     Twips(240, 2280, 6015, 255))),
+      m_commonDialog1(dialog ? std::move(dialog) : std::make_unique<FileOpenDialog>(this)) {
     setObjectName(QStringLiteral("velmora"));
     setWindowTitle(QStringLiteral("Velmora - 1.0"));
     setWindowIcon(ProgramIcon());
@@ -89,6 +92,10 @@ QString MainWindow::GetPathText(PathBox box) const {
     return (box == PathBox::FileIn ? m_fileIn : m_fileOut)->text();
 }
 
+void MainWindow::SetPathText(PathBox box, const QString& text) {
+    (box == PathBox::FileIn ? m_fileIn : m_fileOut)->setText(text);
+}
+
 void MainWindow::SetInputEnabled(Input input, bool enabled) {
     QWidget* const widgets[] = {m_fileIn, m_fileOut, m_command1, m_command2, m_command3};
     widgets[static_cast<int>(input)]->setEnabled(enabled);
@@ -111,9 +118,9 @@ void MainWindow::Beep() { QApplication::beep(); }
 
 void MainWindow::convert() { ConvertCommand(*this); }
 
-void MainWindow::browseInput() { SetStatusText(kIdleStatus); }
+void MainWindow::browseInput() { Command2Click(*this, *m_commonDialog1); }
 
-void MainWindow::browseOutput() { SetStatusText(kIdleStatus); }
+void MainWindow::browseOutput() { Command3Click(*this, *m_commonDialog1); }
 
 // Labels and the progress bar leave mouse clicks to their parent, so a click that
 // reaches the window may have landed on one of them: only a click on bare window

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "common_dialog.h"
 #include "convert_window.h"
+#include "file_choosers.h"
 
 #include <QWidget>
+
+#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -15,14 +19,17 @@ class ProgressBar;
 // The program's one window: two path boxes with their Browse buttons, the Convert
 // button, the status line under its progress bar, and the credit line. Every control
 // carries its designer name as object name (FileIn, Command1, Label3, ProgressBar1...).
-class MainWindow : public QWidget, public ConvertWindow {
+class MainWindow : public QWidget, public ConvertWindow, public ChooserWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // `dialog` is the window's file dialog; by default Qt's own, shown modal over the
+    // window. Tests hand in one that opens nothing.
+    explicit MainWindow(QWidget* parent = nullptr, std::unique_ptr<CommonDialog> dialog = {});
     ~MainWindow() override;
 
-    // ConvertWindow
+    // ConvertWindow and ChooserWindow
     QString GetPathText(PathBox box) const override;
+    void SetPathText(PathBox box, const QString& text) override;
     void SetInputEnabled(Input input, bool enabled) override;
     void SetProgressVisible(bool visible) override;
     void SetProgressMax(float max) override;
@@ -53,6 +60,7 @@ private:
     ProgressBar* m_progressBar1;
     QPushButton* m_command1;
     QLabel* m_label4;
+    std::unique_ptr<CommonDialog> m_commonDialog1;
     bool m_pressedOnBackground = false;
 };
 

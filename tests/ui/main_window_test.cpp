@@ -1,6 +1,7 @@
 // The window the program shows, driven as a user would: typing, clicking, Tab.
 
 #include "app/module1.h"
+#include "scripted_dialog.h"
 #include "ui/main_window.h"
 #include "ui/progress_bar.h"
 
@@ -65,6 +66,9 @@ private:
 // The real window, noting what it looks like whenever the command moves the bar.
 class ProbeWindow : public MainWindow {
 public:
+    // Browse clicks meet a dialog that the user cancels.
+    ProbeWindow() : MainWindow(nullptr, std::make_unique<test::ScriptedDialog>()) {}
+
     QStringList seen;
 
     void SetProgressVisible(bool visible) override {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "convert_window.h"
+
+#include <QString>
+
+namespace velmora::ui {
+
+class CommonDialog;
+
+// The filters of the two Browse buttons: each its own first entry, then every file.
+inline const QString kAllFilesEntry = QStringLiteral("|All Files (*.*)|*.*");
+inline const QString kInputFilter = QStringLiteral("HTML (*.htm, *.html)|*.htm;*.html") + kAllFilesEntry;
+inline const QString kOutputFilter = QStringLiteral("Text (*.txt)|*.txt") + kAllFilesEntry;
+
+// What the Browse buttons need of the window.
+class ChooserWindow {
+public:
+    virtual ~ChooserWindow() = default;
+    virtual QString GetPathText(PathBox box) const = 0;
+    virtual void SetPathText(PathBox box, const QString& text) = 0;
+    virtual void SetStatusText(const QString& text) = 0;
+};
+
+// Browse beside FileIn: resets the status, lets the user pick the input in the dialog,
+// puts it in FileIn and the proposed output path in FileOut. A cancelled dialog, or any
+// other failure, ends the click without a word and undoes nothing.
+void Command2Click(ChooserWindow& window, CommonDialog& dialog);
+
+// Browse beside FileOut: the same for the output path; FileIn is not touched.
+void Command3Click(ChooserWindow& window, CommonDialog& dialog);
+
+} // namespace velmora::ui
