@@ -49,19 +49,6 @@ INSTANTIATE_TEST_SUITE_P(
         AssembleCase{"NoSegmentPasses", "\n\n++\n+", ""}),
     test::RowName());
 
-TEST(IsContentLine, NeedsTwoCharactersAndNoTrailingMarker) {
-    EXPECT_FALSE(detail::IsContentLine(""));
-    EXPECT_FALSE(detail::IsContentLine("x"));
-    EXPECT_FALSE(detail::IsContentLine("++++"));
-    EXPECT_FALSE(detail::IsContentLine("ab+"));
-    EXPECT_TRUE(detail::IsContentLine("ab"));
-    EXPECT_TRUE(detail::IsContentLine("+a"));
-}
-
-TEST(CleanLine, MarkersBecomeIndentation) {
-    EXPECT_EQ(detail::CleanLine("++++a&lt;b&gt;"), "    ab");
-}
-
 TEST(Assemble, HasNoLimitOnTheNumberOfLines) {
     std::string rewritten;
     for (int i = 0; i < 40000; ++i) {

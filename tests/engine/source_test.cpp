@@ -44,13 +44,6 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"NulAndHighBytesPassThrough", "a\0\xff\xc3\xa9  z"s, "a\0\xff\xc3\xa9 z"s}),
     test::RowName());
 
-TEST(DetectLineBreak, PrefersCrLfThenLfThenCr) {
-    EXPECT_EQ(detail::DetectLineBreak("a\nb\r\nc"), "\r\n");
-    EXPECT_EQ(detail::DetectLineBreak("a\rb\nc"), "\n");
-    EXPECT_EQ(detail::DetectLineBreak("a\rb"), "\r");
-    EXPECT_EQ(detail::DetectLineBreak("ab"), "");
-}
-
 struct OutcomeCase {
     const char* name;
     std::string file;

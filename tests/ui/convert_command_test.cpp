@@ -1,6 +1,7 @@
 // The Convert command against a window that only records what is asked of it, so that
 // the order of every call can be checked.
 
+#include "files.h"
 #include "ui/convert_command.h"
 #include "ui/convert_window.h"
 
@@ -13,6 +14,9 @@
 
 namespace velmora::ui {
 namespace {
+
+using test::Read;
+using test::Write;
 
 const char* Name(Input input) {
     static const char* const names[] = {"FileIn", "FileOut", "Command1", "Command2", "Command3"};
@@ -54,17 +58,6 @@ QStringList Inputs(const char* state) {
         lines.append(QStringLiteral("SetInputEnabled %1 %2").arg(Name(input), state));
     }
     return lines;
-}
-
-void Write(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace

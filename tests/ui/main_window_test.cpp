@@ -1,5 +1,6 @@
 // The window the program shows, driven as a user would: typing, clicking, Tab.
 
+#include "files.h"
 #include "app/module1.h"
 #include "scripted_dialog.h"
 #include "ui/main_window.h"
@@ -22,6 +23,9 @@
 
 namespace velmora::ui {
 namespace {
+
+using test::Read;
+using test::Write;
 
 constexpr const char* kDocument = "<dl><dt>Title</dt><dd>Value</dd></dl>";
 const char* const kInputNames[] = {"FileIn", "FileOut", "Command1", "Command2", "Command3"};
@@ -92,17 +96,6 @@ public:
         MainWindow::SetProgressValue(value);
     }
 };
-
-void Write(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 } // namespace
 
