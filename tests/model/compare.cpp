@@ -1,0 +1,98 @@
+#include "compare.h"
+
+#include "engine/assemble.h"
+#include "engine/rewrite.h"
+
+#include <cstdio>
+
+namespace velmora::model {
+
+namespace {
+
+class Recorder final : public ProgressSink {
+public:
+    explicit Recorder(Conversion& record) : m_record(record) {}
+    void SetMax(float max) override {
+        m_record.progress.emplace_back('M', max);
+        m_max = max;
+    }
+    void SetValue(float value) override { m_record.progress.emplace_back('V', value); }
+    float Max() const { return m_max; }
+
+private:
+    Conversion& m_record;
+    float m_max = 0.0f;
+};
+
+std::string Progress(const Conversion& conversion) {
+    std::string text;
+    for (const auto& [kind, value] : conversion.progress) {
+        text += kind;
+        text += std::to_string(value) + " ";
+    }
+    return text;
+}
+
+} // namespace
+
+Conversion RunEngine(const std::string& file) {
+    Conversion record;
+    PreparedSource source = PrepareSourceText(file);
+    record.outcome = source.outcome;
+    if (source.outcome != SourceOutcome::Accepted) {
+        return record;
+    }
+    record.normalised = source.text;
+    Recorder recorder(record);
+    Result<std::string> rewritten = RewriteDefinitionLists(record.normalised, recorder);
+    if (!rewritten.Ok()) {
+        record.rewritten = "<failed: " + Describe(rewritten.GetFailure()) + ">";
+        return record;
+    }
+    record.rewritten = rewritten.Value();
+    Result<std::string> output = AssembleIndentedText(record.rewritten, recorder, recorder.Max());
+    record.output = output.Ok() ? output.Value() : "<failed: " + Describe(output.GetFailure()) + ">";
+    return record;
+}
+
+std::string Difference(const Conversion& expected, const Conversion& actual) {
+    if (expected.outcome != actual.outcome) {
+        return "outcome " + std::to_string(static_cast<int>(expected.outcome)) + " != " +
+               std::to_string(static_cast<int>(actual.outcome));
+    }
+    if (expected.normalised != actual.normalised) {
+        return "normalised \"" + Escape(expected.normalised) + "\" != \"" +
+               Escape(actual.normalised) + "\"";
+    }
+    if (expected.rewritten != actual.rewritten) {
+        return "rewritten \"" + Escape(expected.rewritten) + "\" != \"" +
+               Escape(actual.rewritten) + "\"";
+    }
+    if (expected.output != actual.output) {
+        return "output \"" + Escape(expected.output) + "\" != \"" + Escape(actual.output) + "\"";
+    }
+    if (expected.progress != actual.progress) {
+        return "progress " + Progress(expected) + "!= " + Progress(actual);
+    }
+    return {};
+}
+
+std::string Escape(std::string_view bytes) {
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\' || c == '"') {
+            text += '\\';
+            text += c;
+        } else if (byte >= 32 && byte < 127) {
+            text += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            text += escaped;
+        }
+    }
+    return text;
+}
+
+} // namespace velmora::model
