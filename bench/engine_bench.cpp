@@ -5,6 +5,7 @@
 #include "engine/convert.h"
 #include "engine/rewrite.h"
 #include "engine/source.h"
+#include "engine/steps.h"
 #include "report_generator.h"
 
 #include <benchmark/benchmark.h>
@@ -32,6 +33,25 @@ void PrepareSource(benchmark::State& state) {
         std::string copy = report;
         state.ResumeTiming();
         benchmark::DoNotOptimize(velmora::PrepareSourceText(std::move(copy)));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * report.size()));
+}
+
+void Normalise(benchmark::State& state) {
+    const std::string& report = Report(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::string copy = report;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(velmora::detail::NormaliseSource(std::move(copy)));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * report.size()));
+}
+
+void RefusalTest(benchmark::State& state) {
+    const std::string& report = Report(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(velmora::detail::IsRefusedReport(report));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * report.size()));
 }
@@ -77,6 +97,8 @@ void WholeConversion(benchmark::State& state) {
 }
 
 BENCHMARK(PrepareSource)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(Normalise)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(RefusalTest)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rewrite)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(Assemble)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(WholeConversion)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace velmora::detail {
@@ -31,6 +32,15 @@ inline bool EqualsFolded(std::string_view text, std::string_view lower) {
         }
     }
     return true;
+}
+
+// High bit set in each byte of `word` that equals `byte`, and in no other: a test of
+// eight bytes at once for the one character a loop is looking for.
+inline std::uint64_t BytesEqual(std::uint64_t word, unsigned char byte) {
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+    const std::uint64_t x = word ^ (0x0101010101010101ULL * byte);
+    // A byte of x is zero exactly when neither its low seven bits nor its high bit are set.
+    return ~(((x & kLow7) + kLow7) | x) & ~kLow7;
 }
 
 // First position at which `lower` occurs in `text` ignoring ASCII case, or npos.

@@ -4,7 +4,9 @@
 #include "io.h"
 #include "steps.h"
 
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -115,29 +117,78 @@ std::string_view DetectLineBreak(std::string_view text) {
 std::string NormaliseSource(std::string text) {
     const std::string_view lineBreak = DetectLineBreak(text);
     // Both replacements shrink or keep the text, so one pass writes over what it has
-    // already read. The halving pass keeps the first, third, fifth... space of a run,
-    // which is what replacing "  " by " " from the left without rescanning leaves.
-    const char single = lineBreak.size() == 1 ? lineBreak[0] : '\0';
+    // already read. The halving keeps the first, third, fifth... space of a run, which is
+    // what replacing "  " by " " from the left without rescanning leaves.
     const bool pairs = lineBreak.size() == 2;
+    // The character that starts a line break: CR for CR LF, else the break itself.
+    const char breakStart = lineBreak.empty() ? '\0' : lineBreak[0];
     const std::size_t n = text.size();
     char* data = text.data();
+    std::size_t in = 0;
     std::size_t out = 0;
-    std::size_t spaceRun = 0;
-    for (std::size_t in = 0; in < n; ++in) {
-        char c = data[in];
-        if (pairs && c == '\r' && in + 1 < n && data[in + 1] == '\n') {
-            c = ' ';
-            ++in;
-        } else if (!pairs && !lineBreak.empty() && c == single) {
-            c = ' ';
-        }
-        if (c == ' ') {
-            if (spaceRun++ % 2 == 0) {
-                data[out++] = ' ';
+    std::size_t spaceRun = 0; // spaces in the run that ends where `in` stands
+
+    // At a space or a line break: the whole run of them at once, since indentation and
+    // wrapped lines make such runs common. Each line break counts as one space.
+    auto run = [&] {
+        std::size_t length = 0;
+        while (in < n) {
+            const char c = data[in];
+            if (c == ' ' || (!pairs && !lineBreak.empty() && c == breakStart)) {
+                ++in;
+            } else if (pairs && c == '\r' && in + 1 < n && data[in + 1] == '\n') {
+                in += 2;
+            } else {
+                break;
             }
-        } else {
+            ++length;
+        }
+        if (length == 0) { // a CR that does not start a CR LF is a character like any other
+            data[out++] = data[in++];
             spaceRun = 0;
-            data[out++] = c;
+            return;
+        }
+        // The run's spaces are numbers spaceRun to spaceRun + length - 1; the even ones stay.
+        const std::size_t kept = (spaceRun + length + 1) / 2 - (spaceRun + 1) / 2;
+        std::memset(data + out, ' ', kept);
+        out += kept;
+        spaceRun += length;
+    };
+
+    // Most of a document is words and single spaces, which stay as they are: eight bytes
+    // at a time are checked for a line break or for a space that follows another (maybe
+    // the last byte before them); what comes before the first such byte is copied whole
+    // and the run that starts there is taken by `run`.
+    while (in + 8 <= n) {
+        std::uint64_t word;
+        std::memcpy(&word, data + in, 8);
+        const std::uint64_t spaces = BytesEqual(word, ' ');
+        std::uint64_t special = spaces & ((spaces << 8) | (spaceRun > 0 ? 0x80 : 0));
+        if (!lineBreak.empty()) {
+            special |= BytesEqual(word, breakStart);
+        }
+        if (special == 0) {
+            std::memcpy(data + out, &word, 8);
+            out += 8;
+            in += 8;
+            spaceRun = spaces >> 63; // 1 when the last of the eight is a space
+            continue;
+        }
+        const auto plain = static_cast<std::size_t>(std::countr_zero(special) / 8);
+        if (plain > 0) {
+            std::memmove(data + out, data + in, plain);
+            out += plain;
+            in += plain;
+            spaceRun = (spaces >> (8 * plain - 1)) & 1; // the byte before the special one
+        }
+        run();
+    }
+    while (in < n) {
+        if (data[in] == ' ' || (!lineBreak.empty() && data[in] == breakStart)) {
+            run();
+        } else {
+            data[out++] = data[in++];
+            spaceRun = 0;
         }
     }
     text.resize(out);
