@@ -4,6 +4,7 @@
 #include "io.h"
 #include "steps.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -37,44 +38,93 @@ TagKind Classify(std::string_view tag) {
     }
 }
 
-// Adds up the length of the rewritten text without building it, so that the real pass
-// can allocate once: growing the string as it goes would hold the old and the new
-// buffer at once and raise the peak memory by half the output.
+// Where a pass over the tags stands: the next character to read and the indent markers
+// in force.
+struct RewriteState {
+    std::size_t pos = 0;
+    std::size_t prefix = 2;
+};
+
+// The most one step of the pass can write after `text` characters of plain text: a
+// paragraph's two line feeds and its markers.
+std::size_t MostWritten(std::size_t text, std::size_t prefix) { return text + prefix + 4; }
+
+// Adds up what the pass would write, without writing it.
 struct LengthCounter {
     std::size_t length = 0;
+    void Room(std::size_t, const RewriteState&) {}
     void Text(const char*, std::size_t count) { length += count; }
     void Markers(char, std::size_t count) { length += count; }
     void Tag(std::size_t) {}
     void Unclosed() {}
 };
 
-struct TextWriter {
-    std::string& out;
-    ProgressSink& sink;
-    void Text(const char* data, std::size_t count) { out.append(data, count); }
-    void Markers(char c, std::size_t count) { out.append(count, c); }
+template <typename Output>
+void RewriteFrom(std::string_view text, RewriteState state, Output& output);
+
+// Writes the rewritten text straight into a buffer sized for the usual case, where the
+// text comes out no longer than it went in. Should a step find no room (deeply nested
+// lists, whose markers repeat on every line), the rest is measured exactly and the buffer
+// grown once to fit.
+class TextWriter {
+public:
+    TextWriter(std::string_view text, ProgressSink& sink) : m_text(text), m_sink(sink) {
+        m_out.resize(text.size() + text.size() / 16 + 64);
+        m_data = m_out.data();
+    }
+
+    void Room(std::size_t most, const RewriteState& state) {
+        if (m_size + most > m_out.size()) {
+            LengthCounter rest;
+            RewriteFrom(m_text, state, rest);
+            Grow(m_size + std::max(rest.length, most));
+        }
+    }
+    void Text(const char* data, std::size_t count) {
+        std::memcpy(m_data + m_size, data, count);
+        m_size += count;
+    }
+    void Markers(char c, std::size_t count) {
+        std::memset(m_data + m_size, c, count);
+        m_size += count;
+    }
     // The tag's ">" stands, in the text as it is at this moment, right after what has
     // been written so far and the tag itself.
-    void Tag(std::size_t tagLength) { sink.SetValue(static_cast<float>(out.size() + tagLength)); }
-    void Unclosed() { sink.SetValue(0.0f); }
+    void Tag(std::size_t tagLength) { m_sink.SetValue(static_cast<float>(m_size + tagLength)); }
+    void Unclosed() { m_sink.SetValue(0.0f); }
+
+    std::string Finish() {
+        m_out.resize(m_size);
+        return std::move(m_out);
+    }
+
+private:
+    void Grow(std::size_t size);
+
+    std::string_view m_text;
+    ProgressSink& m_sink;
+    std::string m_out;
+    char* m_data = nullptr;
+    std::size_t m_size = 0;
 };
 
 // One forward pass over the tags. Everything before the current "<" is finished text
 // that no later step looks at, so resuming after each tag gives the text and the
 // progress values that restarting from the front each time would.
 template <typename Output>
-void RewriteInto(std::string_view text, Output& output) {
-    std::size_t prefix = 2; // indent markers
+void RewriteFrom(std::string_view text, RewriteState state, Output& output) {
     const char* data = text.data();
     const std::size_t n = text.size();
-    std::size_t pos = 0;
     for (;;) {
+        const std::size_t pos = state.pos;
         const void* open = std::memchr(data + pos, '<', n - pos);
         if (open == nullptr) {
+            output.Room(n - pos, state);
             output.Text(data + pos, n - pos);
             return;
         }
         const auto start = static_cast<std::size_t>(static_cast<const char*>(open) - data);
+        output.Room(MostWritten(start - pos, state.prefix), state);
         output.Text(data + pos, start - pos);
         const void* close = std::memchr(data + start + 1, '>', n - start - 1);
         if (close == nullptr) {
@@ -88,28 +138,28 @@ void RewriteInto(std::string_view text, Output& output) {
         output.Tag(tagLength);
         switch (Classify(std::string_view(data + start, tagLength))) {
         case TagKind::ListOpen:
-            prefix += 2;
+            state.prefix += 2;
             break;
         case TagKind::ListClose:
             // More closings than openings: nothing is left to take away.
-            prefix = prefix >= 2 ? prefix - 2 : 0;
+            state.prefix = state.prefix >= 2 ? state.prefix - 2 : 0;
             break;
         case TagKind::Term:
             output.Markers('\n', 1);
-            output.Markers('+', prefix);
+            output.Markers('+', state.prefix);
             break;
         case TagKind::Definition:
             output.Markers('\n', 1);
-            output.Markers('+', prefix + 2);
+            output.Markers('+', state.prefix + 2);
             break;
         case TagKind::Paragraph:
             output.Markers('\n', 2);
-            output.Markers('+', prefix + 2);
+            output.Markers('+', state.prefix + 2);
             break;
         case TagKind::Removed:
             break;
         }
-        pos = end + 1;
+        state.pos = end + 1;
     }
 }
 
@@ -136,6 +186,20 @@ std::size_t AvailableMemory() {
     return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
 }
 
+void TextWriter::Grow(std::size_t size) {
+    // Beyond the memory the system can give, stop cleanly here: the allocation itself
+    // would succeed on credit, and the system would kill the process halfway through
+    // filling it.
+    if (size > AvailableMemory()) {
+        throw std::bad_alloc();
+    }
+    std::string bigger;
+    bigger.resize(size);
+    std::memcpy(bigger.data(), m_data, m_size);
+    m_out.swap(bigger);
+    m_data = m_out.data();
+}
+
 } // namespace
 
 namespace detail {
@@ -159,20 +223,9 @@ std::string_view ScopeToFirstList(std::string_view text) {
 }
 
 std::string RewriteTags(std::string_view scoped, ProgressSink& sink) {
-    LengthCounter counter;
-    RewriteInto(scoped, counter);
-    // Deeply nested lists repeat their markers on every line, so the output can be far
-    // larger than the input. Beyond the memory the system can give, stop cleanly here:
-    // the allocation itself would succeed on credit, and the system would kill the
-    // process halfway through filling it.
-    if (counter.length > AvailableMemory()) {
-        throw std::bad_alloc();
-    }
-    std::string out;
-    out.reserve(counter.length);
-    TextWriter writer{out, sink};
-    RewriteInto(scoped, writer);
-    return out;
+    TextWriter writer(scoped, sink);
+    RewriteFrom(scoped, RewriteState{}, writer);
+    return writer.Finish();
 }
 
 } // namespace detail
