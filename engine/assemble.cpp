@@ -22,67 +22,51 @@ constexpr std::string_view kGreaterThan = "&gt;";
 constexpr std::string_view kLessThan = "&lt;";
 
 std::string_view TrimSpaces(std::string_view segment) {
-    const std::size_t first = segment.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
+    std::size_t first = 0;
+    std::size_t last = segment.size();
+    while (first < last && segment[first] == ' ') {
+        ++first;
     }
-    const std::size_t last = segment.find_last_not_of(' ');
-    return segment.substr(first, last - first + 1);
+    while (last > first && segment[last - 1] == ' ') {
+        --last;
+    }
+    return segment.substr(first, last - first);
 }
 
-// Appends `text` less every `entity`, in one pass from the left that does not look at
-// what it has written: removing the inner "&gt;" of "&&gt;gt;" leaves an "&gt;" behind.
-void AppendWithout(std::string& out, std::string_view text, std::string_view entity) {
-    std::size_t pos = 0;
-    for (;;) {
+// Copies `text` to `out` less every `entity`, in one pass from the left that does not
+// look at what it has written: removing the inner "&gt;" of "&&gt;gt;" leaves an "&gt;"
+// behind. Returns the length written.
+std::size_t CopyWithout(char* out, std::string_view text, std::string_view entity) {
+    char* const begin = out;
+    for (std::size_t pos = 0;;) {
         const std::size_t hit = text.find(entity, pos);
+        const std::size_t stop = hit == std::string_view::npos ? text.size() : hit;
+        std::memmove(out, text.data() + pos, stop - pos);
+        out += stop - pos;
         if (hit == std::string_view::npos) {
-            out.append(text.substr(pos));
-            return;
+            return static_cast<std::size_t>(out - begin);
         }
-        out.append(text.substr(pos, hit - pos));
         pos = hit + entity.size();
     }
 }
 
-// Removes every `entity` from `text` from `start` on, in place, in one pass from the
-// left as AppendWithout does.
-void EraseFrom(std::string& text, std::size_t start, std::string_view entity) {
-    std::size_t hit = text.find(entity, start);
-    if (hit == std::string::npos) {
-        return;
-    }
-    std::size_t kept = hit;
-    std::size_t pos = hit + entity.size();
-    for (;;) {
-        hit = text.find(entity, pos);
-        const std::size_t stop = hit == std::string::npos ? text.size() : hit;
-        // Moves left over what was removed; `kept` never passes `pos`.
-        std::copy(text.begin() + static_cast<std::ptrdiff_t>(pos),
-                  text.begin() + static_cast<std::ptrdiff_t>(stop),
-                  text.begin() + static_cast<std::ptrdiff_t>(kept));
-        kept += stop - pos;
-        if (hit == std::string::npos) {
-            break;
-        }
-        pos = hit + entity.size();
-    }
-    text.resize(kept);
-}
-
-// CleanLine appended to `out`, without a copy of the line on the side: a document that
-// is one long line must not need its size in memory once more.
-void AppendCleanLine(std::string& out, std::string_view trimmed) {
-    const std::size_t start = out.size();
-    if (trimmed.find('&') == std::string_view::npos) {
-        out.append(trimmed);
+// Writes CleanLine of `trimmed` at `out` and returns its length. The entities go in two
+// passes, "&lt;" after "&gt;", the second over what the first left, in place: a
+// document that is one long line must not need its size in memory once more. Markers
+// become spaces last, which is the same as first: neither entity holds a "+".
+std::size_t WriteCleanLine(char* out, std::string_view trimmed) {
+    std::size_t length = trimmed.size();
+    if (std::memchr(trimmed.data(), '&', trimmed.size()) == nullptr) {
+        std::memcpy(out, trimmed.data(), length);
     } else {
-        AppendWithout(out, trimmed, kGreaterThan);
-        EraseFrom(out, start, kLessThan);
+        length = CopyWithout(out, trimmed, kGreaterThan);
+        length = CopyWithout(out, std::string_view(out, length), kLessThan);
     }
-    // Markers become spaces only now, which is the same as doing it first: neither
-    // entity holds a "+" or a space.
-    std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '+', ' ');
+    char* const end = out + length;
+    for (char* plus = out; (plus = static_cast<char*>(std::memchr(plus, '+', end - plus)));) {
+        *plus++ = ' ';
+    }
+    return length;
 }
 
 Failure WriteFailure(const std::string& path, std::string reason) {
@@ -132,8 +116,8 @@ bool IsContentLine(std::string_view trimmed) {
 }
 
 std::string CleanLine(std::string_view trimmed) {
-    std::string line;
-    AppendCleanLine(line, trimmed);
+    std::string line(trimmed.size(), '\0');
+    line.resize(WriteCleanLine(line.data(), trimmed));
     return line;
 }
 
@@ -142,27 +126,33 @@ std::string CleanLine(std::string_view trimmed) {
 Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSink& sink,
                                          float progressMax) {
     try {
-        std::string out;
-        if (!rewritten.empty()) {
-            // Each of the k + 1 segments gains at most CR LF in place of its LF, so this
-            // bound is never exceeded and the buffer never moves.
-            const auto breaks =
-                static_cast<std::size_t>(std::count(rewritten.begin(), rewritten.end(), '\n'));
-            out.reserve(rewritten.size() + breaks + 2);
-        }
+        // A line never outgrows its segment by more than the CR that joins its LF, so a
+        // text of short segments may not fit in this first guess: then the room left is
+        // worked out exactly, from the line feeds still to come, and made once.
+        std::string out(rewritten.size() + rewritten.size() / 16 + 64, '\0');
+        std::size_t size = 0;
         std::size_t pos = 0;
         while (pos <= rewritten.size() && !rewritten.empty()) {
-            std::size_t end = rewritten.find('\n', pos);
-            if (end == std::string_view::npos) {
-                end = rewritten.size();
-            }
+            const void* feed = std::memchr(rewritten.data() + pos, '\n', rewritten.size() - pos);
+            const std::size_t end = feed == nullptr
+                                        ? rewritten.size()
+                                        : static_cast<std::size_t>(
+                                              static_cast<const char*>(feed) - rewritten.data());
             const std::string_view trimmed = TrimSpaces(rewritten.substr(pos, end - pos));
             if (detail::IsContentLine(trimmed)) {
-                out.append("\r\n");
-                AppendCleanLine(out, trimmed);
+                if (size + 2 + trimmed.size() > out.size()) {
+                    const std::string_view rest = rewritten.substr(pos);
+                    const auto feeds = static_cast<std::size_t>(
+                        std::count(rest.begin(), rest.end(), '\n'));
+                    out.resize(size + rest.size() + feeds + 2);
+                }
+                out[size++] = '\r';
+                out[size++] = '\n';
+                size += WriteCleanLine(out.data() + size, trimmed);
             }
             pos = end + 1;
         }
+        out.resize(size);
         sink.SetValue(progressMax);
         return out;
     } catch (const std::bad_alloc&) {
