@@ -1,5 +1,6 @@
 #include "assemble.h"
 
+#include "bytes.h"
 #include "io.h"
 #include "steps.h"
 
@@ -56,14 +57,15 @@ std::size_t CopyWithout(char* out, std::string_view text, std::string_view entit
 // become spaces last, which is the same as first: neither entity holds a "+".
 std::size_t WriteCleanLine(char* out, std::string_view trimmed) {
     std::size_t length = trimmed.size();
-    if (std::memchr(trimmed.data(), '&', trimmed.size()) == nullptr) {
+    if (detail::FindByte(trimmed.data(), trimmed.data() + trimmed.size(), '&') ==
+        trimmed.data() + trimmed.size()) {
         std::memcpy(out, trimmed.data(), length);
     } else {
         length = CopyWithout(out, trimmed, kGreaterThan);
         length = CopyWithout(out, std::string_view(out, length), kLessThan);
     }
     char* const end = out + length;
-    for (char* plus = out; (plus = static_cast<char*>(std::memchr(plus, '+', end - plus)));) {
+    for (char* plus = out; (plus = const_cast<char*>(detail::FindByte(plus, end, '+'))) != end;) {
         *plus++ = ' ';
     }
     return length;
@@ -124,20 +126,24 @@ std::string CleanLine(std::string_view trimmed) {
 } // namespace detail
 
 Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSink& sink,
-                                         float progressMax) {
+                                         float progressMax, std::string spare) {
     try {
         // A line never outgrows its segment by more than the CR that joins its LF, so a
         // text of short segments may not fit in this first guess: then the room left is
         // worked out exactly, from the line feeds still to come, and made once.
-        std::string out(rewritten.size() + rewritten.size() / 16 + 64, '\0');
+        const std::size_t guess = rewritten.size() + rewritten.size() / 16 + 64;
+        std::string out = std::move(spare);
+        if (out.capacity() >= guess) {
+            out.resize(guess); // memory already in use: no new pages to fault in
+        } else {
+            out = detail::NewText(guess);
+        }
         std::size_t size = 0;
         std::size_t pos = 0;
         while (pos <= rewritten.size() && !rewritten.empty()) {
-            const void* feed = std::memchr(rewritten.data() + pos, '\n', rewritten.size() - pos);
-            const std::size_t end = feed == nullptr
-                                        ? rewritten.size()
-                                        : static_cast<std::size_t>(
-                                              static_cast<const char*>(feed) - rewritten.data());
+            const char* const text = rewritten.data();
+            const auto end = static_cast<std::size_t>(
+                detail::FindByte(text + pos, text + rewritten.size(), '\n') - text);
             const std::string_view trimmed = TrimSpaces(rewritten.substr(pos, end - pos));
             if (detail::IsContentLine(trimmed)) {
                 if (size + 2 + trimmed.size() > out.size()) {

@@ -10,10 +10,11 @@ namespace velmora {
 
 // Turns the rewritten text into the output text: one line per LF-separated piece that
 // holds text, indent markers as spaces, "&gt;" and "&lt;" removed, each line preceded
-// by CR LF. Calls sink.SetValue(progressMax) once at the end.
+// by CR LF. Calls sink.SetValue(progressMax) once at the end. `spare`, a text the caller
+// no longer needs, lends its memory to the output when it is large enough.
 // Fails only when memory runs out (the failure names no path).
 Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSink& sink,
-                                         float progressMax);
+                                         float progressMax, std::string spare = {});
 
 // Replaces the file at `path` with exactly `text`. The text goes to a new file in the
 // same folder first and is renamed over `path` only once it is complete and flushed, so

@@ -5,8 +5,11 @@
 // leaves UTF-8 and all other bytes as they are.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 namespace velmora::detail {
@@ -42,6 +45,29 @@ inline std::uint64_t BytesEqual(std::uint64_t word, unsigned char byte) {
     // A byte of x is zero exactly when neither its low seven bits nor its high bit are set.
     return ~(((x & kLow7) + kLow7) | x) & ~kLow7;
 }
+
+// The first `c` in [p, end), or `end`. Inline and eight bytes a step: the searches of
+// the conversion mostly end after a few bytes, where a library call costs more than the
+// search itself.
+inline const char* FindByte(const char* p, const char* end, char c) {
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        if (const std::uint64_t hits = BytesEqual(word, static_cast<unsigned char>(c))) {
+            return p + std::countr_zero(hits) / 8;
+        }
+        p += 8;
+    }
+    while (p < end && *p != c) {
+        ++p;
+    }
+    return p;
+}
+
+// A text of `size` bytes, to be overwritten. Large ones ask the system for huge pages:
+// filling a hundred megabytes page by 4 KiB page costs the kernel more than the
+// conversion itself spends on the text.
+std::string NewText(std::size_t size);
 
 // First position at which `lower` occurs in `text` ignoring ASCII case, or npos.
 std::size_t FindFolded(std::string_view text, std::string_view lower);

@@ -32,12 +32,12 @@ Result<SourceOutcome> ConvertText(std::string input, std::string& output, Progre
     }
     RecordingSink recorder(sink);
     Result<std::string> rewritten = RewriteDefinitionLists(source.text, recorder);
-    std::string().swap(source.text); // the normalised text is no longer needed
     if (!rewritten.Ok()) {
         return rewritten.GetFailure();
     }
+    // The normalised text is done with; its memory takes the output.
     Result<std::string> assembled = AssembleIndentedText(rewritten.Value(), recorder,
-                                                         recorder.Max());
+                                                         recorder.Max(), std::move(source.text));
     if (!assembled.Ok()) {
         return assembled.GetFailure();
     }

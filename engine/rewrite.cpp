@@ -69,7 +69,7 @@ void RewriteFrom(std::string_view text, RewriteState state, Output& output);
 class TextWriter {
 public:
     TextWriter(std::string_view text, ProgressSink& sink) : m_text(text), m_sink(sink) {
-        m_out.resize(text.size() + text.size() / 16 + 64);
+        m_out = detail::NewText(text.size() + text.size() / 16 + 64);
         m_data = m_out.data();
     }
 
@@ -117,23 +117,21 @@ void RewriteFrom(std::string_view text, RewriteState state, Output& output) {
     const std::size_t n = text.size();
     for (;;) {
         const std::size_t pos = state.pos;
-        const void* open = std::memchr(data + pos, '<', n - pos);
-        if (open == nullptr) {
+        const auto start = static_cast<std::size_t>(detail::FindByte(data + pos, data + n, '<') - data);
+        if (start == n) {
             output.Room(n - pos, state);
             output.Text(data + pos, n - pos);
             return;
         }
-        const auto start = static_cast<std::size_t>(static_cast<const char*>(open) - data);
         output.Room(MostWritten(start - pos, state.prefix), state);
         output.Text(data + pos, start - pos);
-        const void* close = std::memchr(data + start + 1, '>', n - start - 1);
-        if (close == nullptr) {
+        const auto end = static_cast<std::size_t>(detail::FindByte(data + start + 1, data + n, '>') - data);
+        if (end == n) {
             // A tag cut off by the end of the text: it and everything after it go,
             // as a browser drops it.
             output.Unclosed();
             return;
         }
-        const auto end = static_cast<std::size_t>(static_cast<const char*>(close) - data);
         const std::size_t tagLength = end - start + 1;
         output.Tag(tagLength);
         switch (Classify(std::string_view(data + start, tagLength))) {
@@ -193,8 +191,7 @@ void TextWriter::Grow(std::size_t size) {
     if (size > AvailableMemory()) {
         throw std::bad_alloc();
     }
-    std::string bigger;
-    bigger.resize(size);
+    std::string bigger = detail::NewText(size);
     std::memcpy(bigger.data(), m_data, m_size);
     m_out.swap(bigger);
     m_data = m_out.data();

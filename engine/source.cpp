@@ -75,7 +75,7 @@ Result<std::string> ReadSourceFile(const std::string& path) {
     }
     try {
         const auto length = static_cast<std::size_t>(info.st_size);
-        std::string text(length, '\0');
+        std::string text = detail::NewText(length);
         std::size_t used = 0;
         while (used < length) {
             const ssize_t got = read(file.Get(), text.data() + used, length - used);
@@ -128,15 +128,33 @@ std::string NormaliseSource(std::string text) {
     std::size_t out = 0;
     std::size_t spaceRun = 0; // spaces in the run that ends where `in` stands
 
+    // Bytes written may run up to eight past `out`, rather than the exact few, once what
+    // has been read is that far ahead: they land on bytes already done with.
+    auto roomToSpare = [&] { return in - out >= 8; };
+
     // At a space or a line break: the whole run of them at once, since indentation and
     // wrapped lines make such runs common. Each line break counts as one space.
     auto run = [&] {
         std::size_t length = 0;
-        while (in < n) {
-            const char c = data[in];
-            if (c == ' ' || (!pairs && !lineBreak.empty() && c == breakStart)) {
+        for (;;) {
+            while (in + 8 <= n) {
+                std::uint64_t word;
+                std::memcpy(&word, data + in, 8);
+                const std::uint64_t others = ~BytesEqual(word, ' ') & 0x8080808080808080ULL;
+                const std::size_t spaces = others == 0 ? 8 : std::countr_zero(others) / 8;
+                in += spaces;
+                length += spaces;
+                if (spaces < 8) {
+                    break;
+                }
+            }
+            while (in < n && data[in] == ' ') {
                 ++in;
-            } else if (pairs && c == '\r' && in + 1 < n && data[in + 1] == '\n') {
+                ++length;
+            }
+            if (in < n && !pairs && !lineBreak.empty() && data[in] == breakStart) {
+                ++in;
+            } else if (in + 1 < n && pairs && data[in] == '\r' && data[in + 1] == '\n') {
                 in += 2;
             } else {
                 break;
@@ -150,7 +168,11 @@ std::string NormaliseSource(std::string text) {
         }
         // The run's spaces are numbers spaceRun to spaceRun + length - 1; the even ones stay.
         const std::size_t kept = (spaceRun + length + 1) / 2 - (spaceRun + 1) / 2;
-        std::memset(data + out, ' ', kept);
+        if (kept <= 8 && roomToSpare()) {
+            std::memcpy(data + out, "        ", 8);
+        } else {
+            std::memset(data + out, ' ', kept);
+        }
         out += kept;
         spaceRun += length;
     };
@@ -176,7 +198,11 @@ std::string NormaliseSource(std::string text) {
         }
         const auto plain = static_cast<std::size_t>(std::countr_zero(special) / 8);
         if (plain > 0) {
-            std::memmove(data + out, data + in, plain);
+            if (roomToSpare()) {
+                std::memcpy(data + out, &word, 8);
+            } else {
+                std::memmove(data + out, data + in, plain);
+            }
             out += plain;
             in += plain;
             spaceRun = (spaces >> (8 * plain - 1)) & 1; // the byte before the special one

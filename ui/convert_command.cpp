@@ -75,12 +75,13 @@ void ConvertCommand(ConvertWindow& window) {
 
     ProgressBinding progress(window);
     Result<std::string> rewritten = RewriteDefinitionLists(source.Value().text, progress);
-    std::string().swap(source.Value().text);
     if (!rewritten.Ok()) {
         return failConverting(rewritten.GetFailure());
     }
+    // The normalised text is done with; its memory takes the output.
     Result<std::string> output = AssembleIndentedText(rewritten.Value(), progress,
-                                                      progress.LastMax());
+                                                      progress.LastMax(),
+                                                      std::move(source.Value().text));
     std::string().swap(rewritten.Value());
     if (!output.Ok()) {
         return failConverting(output.GetFailure());
