@@ -51,24 +51,32 @@ std::size_t CopyWithout(char* out, std::string_view text, std::string_view entit
     }
 }
 
-// Writes CleanLine of `trimmed` at `out` and returns its length. The entities go in two
-// passes, "&lt;" after "&gt;", the second over what the first left, in place: a
-// document that is one long line must not need its size in memory once more. Markers
-// become spaces last, which is the same as first: neither entity holds a "+".
+// Writes CleanLine of `trimmed` at `out` and returns its length. The markers in front
+// become the indentation; in the rest, the entities go in two passes, "&lt;" after
+// "&gt;", the second over what the first left, in place: a document that is one long
+// line must not need its size in memory once more. A "+" in the rest becomes a space
+// last, which is the same as first: neither entity holds one.
 std::size_t WriteCleanLine(char* out, std::string_view trimmed) {
-    std::size_t length = trimmed.size();
-    if (detail::FindByte(trimmed.data(), trimmed.data() + trimmed.size(), '&') ==
-        trimmed.data() + trimmed.size()) {
-        std::memcpy(out, trimmed.data(), length);
-    } else {
-        length = CopyWithout(out, trimmed, kGreaterThan);
-        length = CopyWithout(out, std::string_view(out, length), kLessThan);
+    std::size_t markers = 0;
+    while (markers < trimmed.size() && trimmed[markers] == '+') {
+        ++markers;
     }
-    char* const end = out + length;
-    for (char* plus = out; (plus = const_cast<char*>(detail::FindByte(plus, end, '+'))) != end;) {
+    std::memset(out, ' ', markers);
+    const std::string_view rest = trimmed.substr(markers);
+    char* const text = out + markers;
+    const char* const restEnd = rest.data() + rest.size();
+    std::size_t length = rest.size();
+    if (detail::FindByte(rest.data(), restEnd, '&') == restEnd) {
+        std::memcpy(text, rest.data(), length);
+    } else {
+        length = CopyWithout(text, rest, kGreaterThan);
+        length = CopyWithout(text, std::string_view(text, length), kLessThan);
+    }
+    char* const end = text + length;
+    for (char* plus = text; (plus = const_cast<char*>(detail::FindByte(plus, end, '+'))) != end;) {
         *plus++ = ' ';
     }
-    return length;
+    return markers + length;
 }
 
 Failure WriteFailure(const std::string& path, std::string reason) {

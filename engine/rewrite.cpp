@@ -18,21 +18,31 @@ namespace {
 enum class TagKind { ListOpen, ListClose, Term, Definition, Paragraph, Removed };
 
 // Only the whole tag, case aside, counts: "<dl compact>" or "<dd >" are removed like
-// any other tag.
-TagKind Classify(std::string_view tag) {
-    switch (tag.size()) {
+// any other tag. A tag begins with "<" and ends with ">" by the way it is found, so only
+// what lies between is compared. `c | 0x20` is the lower case of a letter and equals
+// one of the lower-case letters compared with only for that letter in either case.
+TagKind Classify(const char* tag, std::size_t length) {
+    auto lower = [](char c) { return static_cast<char>(c | 0x20); };
+    switch (length) {
     case 3:
-        return detail::EqualsFolded(tag, "<p>") ? TagKind::Paragraph : TagKind::Removed;
+        return lower(tag[1]) == 'p' ? TagKind::Paragraph : TagKind::Removed;
     case 4:
-        if (detail::EqualsFolded(tag, "<dl>")) {
+        if (lower(tag[1]) != 'd') {
+            return TagKind::Removed;
+        }
+        switch (lower(tag[2])) {
+        case 'l':
             return TagKind::ListOpen;
-        }
-        if (detail::EqualsFolded(tag, "<dt>")) {
+        case 't':
             return TagKind::Term;
+        case 'd':
+            return TagKind::Definition;
+        default:
+            return TagKind::Removed;
         }
-        return detail::EqualsFolded(tag, "<dd>") ? TagKind::Definition : TagKind::Removed;
     case 5:
-        return detail::EqualsFolded(tag, "</dl>") ? TagKind::ListClose : TagKind::Removed;
+        return tag[1] == '/' && lower(tag[2]) == 'd' && lower(tag[3]) == 'l' ? TagKind::ListClose
+                                                                               : TagKind::Removed;
     default:
         return TagKind::Removed;
     }
@@ -74,18 +84,33 @@ public:
     }
 
     void Room(std::size_t most, const RewriteState& state) {
-        if (m_size + most > m_out.size()) {
+        if (m_size + most + kSlack > m_out.size()) {
             LengthCounter rest;
             RewriteFrom(m_text, state, rest);
-            Grow(m_size + std::max(rest.length, most));
+            Grow(m_size + std::max(rest.length, most) + kSlack);
         }
     }
+    // Text between tags and marker runs are mostly shorter than a block: one block is
+    // stored whole, its tail landing in the slack past what is written, and a library
+    // call is saved. The block is read only where the text has that many bytes left.
     void Text(const char* data, std::size_t count) {
-        std::memcpy(m_data + m_size, data, count);
+        using detail::Block;
+        if (count <= Block::kSize && data + Block::kSize <= m_text.data() + m_text.size()) {
+            Block(data).Store(m_data + m_size);
+        } else {
+            std::memcpy(m_data + m_size, data, count);
+        }
         m_size += count;
     }
     void Markers(char c, std::size_t count) {
-        std::memset(m_data + m_size, c, count);
+        if (count <= kMarkers.size() && c == '+') {
+            std::memcpy(m_data + m_size, kMarkers.data(), kMarkers.size());
+        } else if (count <= 2) { // line feeds
+            m_data[m_size] = c;
+            m_data[m_size + 1] = c;
+        } else {
+            std::memset(m_data + m_size, c, count);
+        }
         m_size += count;
     }
     // The tag's ">" stands, in the text as it is at this moment, right after what has
@@ -100,6 +125,9 @@ public:
 
 private:
     void Grow(std::size_t size);
+
+    static constexpr std::string_view kMarkers = "++++++++++++++++";
+    static constexpr std::size_t kSlack = 16; // room for a whole block or marker run
 
     std::string_view m_text;
     ProgressSink& m_sink;
@@ -134,7 +162,7 @@ void RewriteFrom(std::string_view text, RewriteState state, Output& output) {
         }
         const std::size_t tagLength = end - start + 1;
         output.Tag(tagLength);
-        switch (Classify(std::string_view(data + start, tagLength))) {
+        switch (Classify(data + start, tagLength)) {
         case TagKind::ListOpen:
             state.prefix += 2;
             break;

@@ -4,6 +4,7 @@
 #include "io.h"
 #include "steps.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
@@ -128,23 +129,21 @@ std::string NormaliseSource(std::string text) {
     std::size_t out = 0;
     std::size_t spaceRun = 0; // spaces in the run that ends where `in` stands
 
-    // Bytes written may run up to eight past `out`, rather than the exact few, once what
-    // has been read is that far ahead: they land on bytes already done with.
-    auto roomToSpare = [&] { return in - out >= 8; };
+    // Bytes written may run up to a block past `out`, rather than the exact few, once
+    // what has been read is that far ahead: they land on bytes already done with.
+    auto roomToSpare = [&] { return in - out >= Block::kSize; };
 
     // At a space or a line break: the whole run of them at once, since indentation and
     // wrapped lines make such runs common. Each line break counts as one space.
     auto run = [&] {
         std::size_t length = 0;
         for (;;) {
-            while (in + 8 <= n) {
-                std::uint64_t word;
-                std::memcpy(&word, data + in, 8);
-                const std::uint64_t others = ~BytesEqual(word, ' ') & 0x8080808080808080ULL;
-                const std::size_t spaces = others == 0 ? 8 : std::countr_zero(others) / 8;
+            while (in + Block::kSize <= n) {
+                const std::uint32_t others = ~Block(data + in).Matches(' ');
+                const auto spaces = std::min<std::size_t>(std::countr_zero(others), Block::kSize);
                 in += spaces;
                 length += spaces;
-                if (spaces < 8) {
+                if (spaces < Block::kSize) {
                     break;
                 }
             }
@@ -168,7 +167,7 @@ std::string NormaliseSource(std::string text) {
         }
         // The run's spaces are numbers spaceRun to spaceRun + length - 1; the even ones stay.
         const std::size_t kept = (spaceRun + length + 1) / 2 - (spaceRun + 1) / 2;
-        if (kept <= 8 && roomToSpare()) {
+        if (kept <= 8 && in - out >= 8) {
             std::memcpy(data + out, "        ", 8);
         } else {
             std::memset(data + out, ' ', kept);
@@ -177,35 +176,35 @@ std::string NormaliseSource(std::string text) {
         spaceRun += length;
     };
 
-    // Most of a document is words and single spaces, which stay as they are: eight bytes
-    // at a time are checked for a line break or for a space that follows another (maybe
-    // the last byte before them); what comes before the first such byte is copied whole
-    // and the run that starts there is taken by `run`.
-    while (in + 8 <= n) {
-        std::uint64_t word;
-        std::memcpy(&word, data + in, 8);
-        const std::uint64_t spaces = BytesEqual(word, ' ');
-        std::uint64_t special = spaces & ((spaces << 8) | (spaceRun > 0 ? 0x80 : 0));
+    // Most of a document is words and single spaces, which stay as they are: a block at a
+    // time is checked for a line break or for a space that follows another (maybe the
+    // last byte before it); what comes before the first such byte is copied whole and the
+    // run that starts there is taken by `run`.
+    constexpr std::uint32_t kLastByte = std::uint32_t{1} << (Block::kSize - 1);
+    while (in + Block::kSize <= n) {
+        const Block block(data + in);
+        const std::uint32_t spaces = block.Matches(' ');
+        std::uint32_t special = spaces & ((spaces << 1) | (spaceRun > 0 ? 1 : 0));
         if (!lineBreak.empty()) {
-            special |= BytesEqual(word, breakStart);
+            special |= block.Matches(breakStart);
         }
         if (special == 0) {
-            std::memcpy(data + out, &word, 8);
-            out += 8;
-            in += 8;
-            spaceRun = spaces >> 63; // 1 when the last of the eight is a space
+            block.Store(data + out);
+            out += Block::kSize;
+            in += Block::kSize;
+            spaceRun = (spaces & kLastByte) != 0 ? 1 : 0;
             continue;
         }
-        const auto plain = static_cast<std::size_t>(std::countr_zero(special) / 8);
+        const auto plain = static_cast<std::size_t>(std::countr_zero(special));
         if (plain > 0) {
             if (roomToSpare()) {
-                std::memcpy(data + out, &word, 8);
+                block.Store(data + out);
             } else {
                 std::memmove(data + out, data + in, plain);
             }
             out += plain;
             in += plain;
-            spaceRun = (spaces >> (8 * plain - 1)) & 1; // the byte before the special one
+            spaceRun = (spaces >> (plain - 1)) & 1; // the byte before the special one
         }
         run();
     }
