@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine for Velmora and builds it.
-#   ./setup.sh run    install what is missing, build, start the program
-#   ./setup.sh test   install what is missing, build, run every test
+#   ./setup.sh run       install what is missing, build, start the program
+#   ./setup.sh test      install what is missing, build, run every test
+#   ./setup.sh sanitize  every test again, built with AddressSanitizer and UBSan
+#   ./setup.sh fuzz      the differential fuzzer for FUZZ_SECONDS (default 60)
 set -euo pipefail
 cd "$(dirname "$0")"
+mode=${1:-run}
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
           fonts-dejavu-core)
+[ "$mode" = fuzz ] && packages+=(clang libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -21,18 +25,32 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}"
-cmake --build build
-
-case "${1:-run}" in
-run)
-    exec build/bin/velmora
-    ;;
-test)
+case "$mode" in
+run | test)
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}"
+    cmake --build build
+    if [ "$mode" = run ]; then
+        exec build/bin/velmora
+    fi
     ctest --test-dir build --output-on-failure -j "$(nproc)"
     ;;
+sanitize)
+    cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF
+    cmake --build build-sanitize
+    ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+    ;;
+fuzz)
+    cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON
+    cmake --build build-fuzz
+    corpus=$(mktemp -d)
+    trap 'rm -rf "$corpus"' EXIT
+    build-fuzz/bin/velmora-fuzz "$corpus" tests/data -dict=tests/fuzz/html.dict \
+        -max_len=4096 -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1
+    ;;
 *)
-    echo "Usage: $0 run|test" >&2
+    echo "Usage: $0 run|test|sanitize|fuzz" >&2
     exit 2
     ;;
 esac

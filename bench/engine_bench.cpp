@@ -16,15 +16,19 @@ namespace {
 
 using velmora::NoProgress;
 
-const std::string& Report(std::size_t megabytes) {
+using velmora::bench::Shape;
+
+const std::string& Document(Shape shape, std::size_t megabytes) {
     static std::string cached;
-    static std::size_t cachedSize = 0;
-    if (cachedSize != megabytes) {
-        cached = velmora::bench::MakeReport(megabytes << 20);
-        cachedSize = megabytes;
+    static std::pair<Shape, std::size_t> cachedFor{Shape::Report, 0};
+    if (cachedFor != std::pair{shape, megabytes}) {
+        cached = velmora::bench::MakeDocument(shape, megabytes << 20);
+        cachedFor = {shape, megabytes};
     }
     return cached;
 }
+
+const std::string& Report(std::size_t megabytes) { return Document(Shape::Report, megabytes); }
 
 void PrepareSource(benchmark::State& state) {
     const std::string& report = Report(static_cast<std::size_t>(state.range(0)));
@@ -79,21 +83,35 @@ void Assemble(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * rewritten.size()));
 }
 
+// The whole conversion in memory; the first argument is the size in megabytes, the
+// second the Shape.
 void WholeConversion(benchmark::State& state) {
-    const std::string& report = Report(static_cast<std::size_t>(state.range(0)));
+    const std::string& document = Document(static_cast<Shape>(state.range(1)),
+                                           static_cast<std::size_t>(state.range(0)));
     NoProgress none;
+    std::string output;
+    if (!velmora::ConvertText(document, output, none).Ok()) {
+        state.SkipWithError("the document did not convert");
+        return;
+    }
     for (auto _ : state) {
         state.PauseTiming();
-        std::string copy = report;
-        std::string output;
+        std::string copy = document;
         state.ResumeTiming();
         auto outcome = velmora::ConvertText(std::move(copy), output, none);
-        if (!outcome.Ok() || output.empty()) {
-            state.SkipWithError("the report did not convert");
-        }
+        benchmark::DoNotOptimize(outcome);
         benchmark::DoNotOptimize(output);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * report.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * document.size()));
+}
+
+void Shapes(benchmark::internal::Benchmark* benchmark) {
+    benchmark->ArgNames({"MB", "shape"});
+    for (const Shape shape : {Shape::Report, Shape::DeepNesting, Shape::FlatList,
+                              Shape::PlainText, Shape::StrayBrackets}) {
+        benchmark->Args({16, static_cast<int>(shape)});
+    }
+    benchmark->Args({1, static_cast<int>(Shape::Report)});
 }
 
 BENCHMARK(PrepareSource)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
@@ -101,7 +119,7 @@ BENCHMARK(Normalise)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(RefusalTest)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rewrite)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(Assemble)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
-BENCHMARK(WholeConversion)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(WholeConversion)->Apply(Shapes)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

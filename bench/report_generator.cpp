@@ -1,6 +1,7 @@
 #include "report_generator.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace velmora::bench {
 
@@ -55,17 +56,73 @@ void AppendEntry(std::string& out, Random& random, int depth) {
 
 } // namespace
 
-std::string MakeReport(std::size_t bytes) {
+std::string MakeDocument(Shape shape, std::size_t bytes) {
     Random random;
-    std::string out = "<HTML>\r\n<HEAD>\r\n<TITLE>Benchmark report</TITLE>\r\n</HEAD>\r\n"
-                      "<BODY>\r\n<A NAME=\"Top\"></A>\r\n<H1>Benchmark report</H1>\r\n<HR>\r\n"
-                      "<DL>\r\n";
-    out.reserve(bytes + 4096);
-    while (out.size() < bytes) {
-        AppendEntry(out, random, 1);
+    std::string out;
+    out.reserve(bytes + 8192);
+    switch (shape) {
+    case Shape::Report:
+        out = "<HTML>\r\n<HEAD>\r\n<TITLE>Benchmark report</TITLE>\r\n</HEAD>\r\n"
+              "<BODY>\r\n<A NAME=\"Top\"></A>\r\n<H1>Benchmark report</H1>\r\n<HR>\r\n"
+              "<DL>\r\n";
+        while (out.size() < bytes) {
+            AppendEntry(out, random, 1);
+        }
+        out += "</DL>\r\n<HR>\r\n<A HREF=\"#Top\">Back to Top</A>\r\n</BODY>\r\n</HTML>\r\n";
+        break;
+    case Shape::DeepNesting:
+        out = "<dl>";
+        while (out.size() < bytes) {
+            for (int depth = 0; depth < 200; ++depth) {
+                out += "<dl><dt>level</dt><dd>";
+            }
+            for (int depth = 0; depth < 200; ++depth) {
+                out += "</dd></dl>";
+            }
+        }
+        out += "</dl>";
+        break;
+    case Shape::FlatList:
+        out = "<dl>\n";
+        while (out.size() < bytes) {
+            out += "<dt>";
+            AppendWords(out, random, 1);
+            out += "\n";
+        }
+        out += "</dl>\n";
+        break;
+    case Shape::PlainText:
+        while (out.size() < bytes) {
+            AppendWords(out, random, 12);
+            out += "\n";
+        }
+        break;
+    case Shape::StrayBrackets:
+        out = "<dl><dt>";
+        while (out.size() < bytes) {
+            out += "a > b >> c ";
+            AppendWords(out, random, 2);
+            out += random.Next(20) == 0 ? "<dd>x\n" : " >\n";
+        }
+        out += "</dl>";
+        break;
     }
-    out += "</DL>\r\n<HR>\r\n<A HREF=\"#Top\">Back to Top</A>\r\n</BODY>\r\n</HTML>\r\n";
     return out;
+}
+
+bool ShapeNamed(const std::string& name, Shape& shape) {
+    const std::pair<const char*, Shape> names[] = {
+        {"report", Shape::Report},       {"deep", Shape::DeepNesting},
+        {"flat", Shape::FlatList},       {"plain", Shape::PlainText},
+        {"stray", Shape::StrayBrackets},
+    };
+    for (const auto& [known, value] : names) {
+        if (name == known) {
+            shape = value;
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace velmora::bench

@@ -7,9 +7,22 @@
 
 namespace velmora::bench {
 
-// A metadata report as such tools write them: upper-case markup, CR LF lines,
-// indentation, anchors and rules outside the list, nested lists, paragraphs and
-// entities. Grows to at least `bytes`.
-std::string MakeReport(std::size_t bytes);
+enum class Shape {
+    Report,        // a metadata report as such tools write them: upper-case markup, CR LF
+                   // lines, indentation, anchors and rules outside the list, nested lists,
+                   // paragraphs and entities
+    DeepNesting,   // lists nested 200 deep, again and again
+    FlatList,      // one list of nothing but short terms
+    PlainText,     // words and line breaks without a single tag
+    StrayBrackets, // text dense with ">" that closes nothing
+};
+
+// A document of the given shape, at least `bytes` long.
+std::string MakeDocument(Shape shape, std::size_t bytes);
+
+inline std::string MakeReport(std::size_t bytes) { return MakeDocument(Shape::Report, bytes); }
+
+// "report", "deep", "flat", "plain", "stray"; false for any other name.
+bool ShapeNamed(const std::string& name, Shape& shape);
 
 } // namespace velmora::bench

@@ -1,0 +1,24 @@
+// libFuzzer entry: any bytes as an input file, converted by the engine and by the literal
+// model; a difference aborts with both results.
+
+#include "model/compare.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The model restarts its searches from the front: keep inputs where it stays quick.
+    if (size > 4096) {
+        return 0;
+    }
+    const std::string file(reinterpret_cast<const char*>(data), size);
+    const std::string difference =
+        velmora::model::Difference(velmora::model::Convert(file), velmora::model::RunEngine(file));
+    if (!difference.empty()) {
+        std::fprintf(stderr, "engine and model differ: %s\n", difference.c_str());
+        std::abort();
+    }
+    return 0;
+}
