@@ -14,8 +14,8 @@ struct FilterEntry {
 
 namespace {
 
-// "*.*" means every file, as users of the original dialog know it; the same glob on
-// Linux would leave out names without a dot.
+// "*.*" means every file, names without a dot included, which the same glob on Linux
+// would leave out.
 QRegularExpression Pattern(const QString& glob) {
     const QString wildcard = glob.trimmed() == QLatin1String("*.*") ? QStringLiteral("*") : glob.trimmed();
     return QRegularExpression::fromWildcard(wildcard, Qt::CaseInsensitive);
@@ -119,7 +119,7 @@ void FileOpenDialog::ShowOpen() {
         descriptions.append(entry.description);
     }
     m_dialog->setNameFilters(descriptions);
-    // The entry picked last stays picked, as it did in the original dialog.
+    // The entry the user picked last stays picked, from one Browse button to the other.
     if (m_filterIndex >= descriptions.size()) {
         m_filterIndex = 0;
     }
