@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace velmora {
 
@@ -28,14 +29,19 @@ Failure ReadFailure(const std::string& path, std::string reason) {
 } // namespace
 
 Result<std::string> ReadSourceStream(int fd, const std::string& name) {
+    // Read in pieces and joined once at the end: doubling one buffer as it fills would
+    // hold twice the input, then three times it while copying to the final size.
+    constexpr std::size_t kPiece = std::size_t{4} << 20;
     try {
-        std::string text;
-        std::size_t used = 0;
+        std::vector<std::string> pieces;
+        std::size_t total = 0;
+        std::size_t used = kPiece; // of the last piece
         for (;;) {
-            if (text.size() - used < 65536) {
-                text.resize(text.size() < 65536 ? 131072 : text.size() * 2);
+            if (used == kPiece) {
+                pieces.emplace_back(kPiece, '\0');
+                used = 0;
             }
-            const ssize_t got = read(fd, text.data() + used, text.size() - used);
+            const ssize_t got = read(fd, pieces.back().data() + used, kPiece - used);
             if (got < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -46,9 +52,16 @@ Result<std::string> ReadSourceStream(int fd, const std::string& name) {
                 break;
             }
             used += static_cast<std::size_t>(got);
+            total += static_cast<std::size_t>(got);
         }
-        text.resize(used);
-        text.shrink_to_fit();
+        std::string text = detail::NewText(total);
+        std::size_t at = 0;
+        for (std::string& piece : pieces) {
+            const std::size_t count = std::min(kPiece, total - at);
+            std::memcpy(text.data() + at, piece.data(), count);
+            at += count;
+            std::string().swap(piece);
+        }
         return text;
     } catch (const std::bad_alloc&) {
         return ReadFailure(name, detail::kOutOfMemory);

@@ -123,7 +123,11 @@ TEST(ReadSourceFile, NamesThePathAndTheReasonWhenItCannotRead) {
 TEST(ReadSourceStream, ReadsAPipeToItsEnd) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    const std::string sent(300000, 'x'); // more than one pipe buffer, so written in pieces
+    // Several pipe buffers, and more than the reader's own pieces, so that both split it.
+    std::string sent(9u << 20, 'x');
+    for (std::size_t i = 0; i < sent.size(); i += 4093) {
+        sent[i] = static_cast<char>('a' + i % 26);
+    }
     std::thread writer([&] {
         std::size_t done = 0;
         while (done < sent.size()) {
