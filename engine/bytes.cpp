@@ -24,8 +24,6 @@ std::string NewText(std::size_t size) {
     return text;
 }
 
-// Horspool's search over folded bytes: on the long refusal phrase it skips most of
-// the text instead of comparing at every position.
 std::size_t FindFolded(std::string_view text, std::string_view lower) {
     const std::size_t m = lower.size();
     const std::size_t n = text.size();
@@ -35,19 +33,27 @@ std::size_t FindFolded(std::string_view text, std::string_view lower) {
     if (m > n) {
         return std::string_view::npos;
     }
-    std::array<std::size_t, 256> shift;
-    shift.fill(m);
-    for (std::size_t i = 0; i + 1 < m; ++i) {
-        shift[static_cast<unsigned char>(lower[i])] = m - 1 - i;
-    }
-    const auto last = static_cast<unsigned char>(lower[m - 1]);
-    std::size_t pos = 0;
-    while (pos <= n - m) {
-        const unsigned char c = Fold(text[pos + m - 1]);
-        if (c == last && EqualsFolded(text.substr(pos, m - 1), lower.substr(0, m - 1))) {
-            return pos;
+    auto matchesAt = [&](const char* p) { return EqualsFolded(std::string_view(p, m), lower); };
+    const char first = lower[0];
+    const char* p = text.data();
+    const char* const last = text.data() + (n - m); // the last place a match can start
+    // Candidates are the bytes that equal the first character once 0x20 is set in them:
+    // both cases of a lower-case letter, and a few other bytes that the comparison turns
+    // away. The "z" that starts the refusal phrase is rare, so most blocks hold none.
+    if ((first | 0x20) == first) {
+        while (static_cast<std::size_t>(last - p) + 1 >= Block::kSize) {
+            for (std::uint32_t hits = Block(p).MatchesFolded(first); hits != 0; hits &= hits - 1) {
+                if (matchesAt(p + std::countr_zero(hits))) {
+                    return static_cast<std::size_t>(p + std::countr_zero(hits) - text.data());
+                }
+            }
+            p += Block::kSize;
         }
-        pos += shift[c];
+    }
+    for (; p <= last; ++p) {
+        if (Fold(*p) == static_cast<unsigned char>(first) && matchesAt(p)) {
+            return static_cast<std::size_t>(p - text.data());
+        }
     }
     return std::string_view::npos;
 }

@@ -62,6 +62,12 @@ struct WordBlock {
         const std::uint64_t highs = BytesEqual(bytes, static_cast<unsigned char>(c)) >> 7;
         return static_cast<std::uint32_t>((highs * 0x0102040810204080ULL) >> 56);
     }
+    // Bytes that equal `c` once 0x20 is set in them: both cases of a lower-case letter.
+    std::uint32_t MatchesFolded(char c) const {
+        const std::uint64_t highs = BytesEqual(bytes | 0x2020202020202020ULL,
+                                               static_cast<unsigned char>(c)) >> 7;
+        return static_cast<std::uint32_t>((highs * 0x0102040810204080ULL) >> 56);
+    }
     void Store(char* p) const { std::memcpy(p, &bytes, kSize); }
 };
 
@@ -74,6 +80,11 @@ struct VectorBlock {
     std::uint32_t Matches(char c) const {
         return static_cast<std::uint32_t>(
             _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
+    }
+    std::uint32_t MatchesFolded(char c) const {
+        const __m128i folded = _mm_or_si128(bytes, _mm_set1_epi8(0x20));
+        return static_cast<std::uint32_t>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(folded, _mm_set1_epi8(c))));
     }
     void Store(char* p) const { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), bytes); }
 };
