@@ -1,21 +1,23 @@
 #include "bytes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <sys/mman.h>
 
 namespace velmora::detail {
 
-std::string NewText(std::size_t size) {
+std::string NewText(std::size_t size, std::size_t capacity) {
     constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    capacity = std::max(size, capacity);
     std::string text;
-    text.reserve(size);
-    if (size >= 4 * kHugePage) {
+    text.reserve(capacity);
+    if (capacity >= 4 * kHugePage) {
         // Only whole huge pages inside the buffer; the advice is a hint, and where the
         // system does not take it nothing changes.
         const auto begin = reinterpret_cast<std::uintptr_t>(text.data());
         const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-        const std::uintptr_t last = (begin + size) & ~(kHugePage - 1);
+        const std::uintptr_t last = (begin + capacity) & ~(kHugePage - 1);
         if (last > first) {
             madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
         }

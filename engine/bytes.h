@@ -109,10 +109,11 @@ inline const char* FindByte(const char* p, const char* end, char c) {
     return p;
 }
 
-// A text of `size` bytes, to be overwritten. Large ones ask the system for huge pages:
-// filling a hundred megabytes page by 4 KiB page costs the kernel more than the
-// conversion itself spends on the text.
-std::string NewText(std::size_t size);
+// A text of `size` bytes, to be overwritten, with room for `capacity` (at least `size`).
+// Large ones ask the system for huge pages: filling a hundred megabytes page by 4 KiB
+// page costs the kernel more than the conversion itself spends on the text.
+std::string NewText(std::size_t size, std::size_t capacity);
+inline std::string NewText(std::size_t size) { return NewText(size, size); }
 
 // First position at which `lower` occurs in `text` ignoring ASCII case, or npos.
 std::size_t FindFolded(std::string_view text, std::string_view lower);

@@ -79,16 +79,25 @@ void RewriteFrom(std::string_view text, RewriteState state, Output& output);
 class TextWriter {
 public:
     TextWriter(std::string_view text, ProgressSink& sink) : m_text(text), m_sink(sink) {
-        m_out = detail::NewText(text.size() + text.size() / 16 + 64);
+        m_out = detail::NewText(0, text.size() + text.size() / 16 + 64);
         m_data = m_out.data();
     }
 
     void Room(std::size_t most, const RewriteState& state) {
-        if (m_size + most + kSlack > m_out.size()) {
+        const std::size_t needed = m_size + most + kSlack;
+        if (needed <= m_out.size()) {
+            return;
+        }
+        // The buffer is taken into use a stretch at a time, so that what the text does
+        // not need is never filled, nor paged in.
+        if (needed <= m_out.capacity()) {
+            m_out.resize(std::min(m_out.capacity(), needed + kStretch));
+        } else {
             LengthCounter rest;
             RewriteFrom(m_text, state, rest);
             Grow(m_size + std::max(rest.length, most) + kSlack);
         }
+        m_data = m_out.data();
     }
     // Text between tags and marker runs are mostly shorter than a block: one block is
     // stored whole, its tail landing in the slack past what is written, and a library
@@ -128,6 +137,7 @@ private:
 
     static constexpr std::string_view kMarkers = "++++++++++++++++";
     static constexpr std::size_t kSlack = 16; // room for a whole block or marker run
+    static constexpr std::size_t kStretch = std::size_t{1} << 20;
 
     std::string_view m_text;
     ProgressSink& m_sink;
@@ -219,7 +229,7 @@ void TextWriter::Grow(std::size_t size) {
     if (size > AvailableMemory()) {
         throw std::bad_alloc();
     }
-    std::string bigger = detail::NewText(size);
+    std::string bigger = detail::NewText(size, size);
     std::memcpy(bigger.data(), m_data, m_size);
     m_out.swap(bigger);
     m_data = m_out.data();
