@@ -86,10 +86,20 @@ build_type=$(awk -F= '/^CMAKE_BUILD_TYPE:/ { print $2 }' "$build/CMakeCache.txt"
         printf "| %s MB | %.3f s | %.3f s | %.1fx | %s MB | %.2fx |\n", $2, $3, $4, $3 / $4, $5, $5 / $2
     }' "$work/results.tsv"
     echo
-    awk -F'\t' 'NR > 1 { time[$1] = $3 } END {
+    echo "Against the targets for the largest input: time within 4x of cat, peak memory"
+    echo "at most 2.5x the input, and 10x the input taking at most 12x the time:"
+    echo
+    awk -F'\t' 'NR > 1 { time[$1] = $3; cat[$1] = $4; mem[$1] = $5; in_mb[$1] = $2; last = $1 }
+    END {
+        verdict = "met"
+        printf "- time: %.2fx cat (%s)\n", time[last] / cat[last], time[last] / cat[last] <= 4 ? verdict : "missed"
+        printf "- memory: %.2fx the input (%s)\n", mem[last] / in_mb[last], mem[last] / in_mb[last] <= 2.5 ? verdict : "missed"
         if (time[10] && time[100])
-            printf "Time from 10 to 100 MB grows %.1fx (linear would be 10x).\n", time[100] / time[10]
+            printf "- growth from 10 to 100 MB: %.1fx (%s)\n", time[100] / time[10], time[100] / time[10] <= 12 ? verdict : "missed"
     }' "$work/results.tsv"
+    echo
+    echo "The time includes making the replacement crash-safe: the output is written to a new"
+    echo "file, flushed to disk (fsync) and renamed over the old one; cat does none of that."
     echo
     echo "![time against size](time_vs_size.png)"
     echo
