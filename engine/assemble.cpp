@@ -51,34 +51,6 @@ std::size_t CopyWithout(char* out, std::string_view text, std::string_view entit
     }
 }
 
-// Writes CleanLine of `trimmed` at `out` and returns its length. The markers in front
-// become the indentation; in the rest, the entities go in two passes, "&lt;" after
-// "&gt;", the second over what the first left, in place: a document that is one long
-// line must not need its size in memory once more. A "+" in the rest becomes a space
-// last, which is the same as first: neither entity holds one.
-std::size_t WriteCleanLine(char* out, std::string_view trimmed) {
-    std::size_t markers = 0;
-    while (markers < trimmed.size() && trimmed[markers] == '+') {
-        ++markers;
-    }
-    std::memset(out, ' ', markers);
-    const std::string_view rest = trimmed.substr(markers);
-    char* const text = out + markers;
-    const char* const restEnd = rest.data() + rest.size();
-    std::size_t length = rest.size();
-    if (detail::FindByte(rest.data(), restEnd, '&') == restEnd) {
-        std::memcpy(text, rest.data(), length);
-    } else {
-        length = CopyWithout(text, rest, kGreaterThan);
-        length = CopyWithout(text, std::string_view(text, length), kLessThan);
-    }
-    char* const end = text + length;
-    for (char* plus = text; (plus = const_cast<char*>(detail::FindByte(plus, end, '+'))) != end;) {
-        *plus++ = ' ';
-    }
-    return markers + length;
-}
-
 Failure WriteFailure(const std::string& path, std::string reason) {
     return Failure{"cannot write", path, std::move(reason)};
 }
@@ -119,16 +91,37 @@ std::string TemporaryName(const std::string& folder) {
 
 namespace detail {
 
+// The markers in front become the indentation; in the rest, the entities go in two
+// passes, "&lt;" after "&gt;", the second over what the first left, in place: a document
+// that is one long line must not need its size in memory once more. A "+" in the rest
+// becomes a space last, which is the same as first: neither entity holds one.
+std::size_t CleanLine(char* out, std::string_view trimmed) {
+    std::size_t markers = 0;
+    while (markers < trimmed.size() && trimmed[markers] == '+') {
+        ++markers;
+    }
+    std::memset(out, ' ', markers);
+    const std::string_view rest = trimmed.substr(markers);
+    char* const text = out + markers;
+    const char* const restEnd = rest.data() + rest.size();
+    std::size_t length = rest.size();
+    if (FindByte(rest.data(), restEnd, '&') == restEnd) {
+        std::memcpy(text, rest.data(), length);
+    } else {
+        length = CopyWithout(text, rest, kGreaterThan);
+        length = CopyWithout(text, std::string_view(text, length), kLessThan);
+    }
+    char* const end = text + length;
+    for (char* plus = text; (plus = const_cast<char*>(FindByte(plus, end, '+'))) != end;) {
+        *plus++ = ' ';
+    }
+    return markers + length;
+}
+
 bool IsContentLine(std::string_view trimmed) {
     const bool notEndingInMarker = trimmed.empty() || trimmed.back() != '+';
     const bool longerThanOne = trimmed.size() > 1;
     return notEndingInMarker && longerThanOne;
-}
-
-std::string CleanLine(std::string_view trimmed) {
-    std::string line(trimmed.size(), '\0');
-    line.resize(WriteCleanLine(line.data(), trimmed));
-    return line;
 }
 
 } // namespace detail
@@ -162,7 +155,7 @@ Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSin
                 }
                 out[size++] = '\r';
                 out[size++] = '\n';
-                size += WriteCleanLine(out.data() + size, trimmed);
+                size += detail::CleanLine(out.data() + size, trimmed);
             }
             pos = end + 1;
         }

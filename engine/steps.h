@@ -33,7 +33,8 @@ std::string RewriteTags(std::string_view scoped, ProgressSink& sink);
 // True when a trimmed segment has at least two characters and does not end in "+".
 bool IsContentLine(std::string_view trimmed);
 
-// Markers (every "+") to spaces, then "&gt;" removed in one pass, then "&lt;".
-std::string CleanLine(std::string_view trimmed);
+// Markers (every "+") to spaces, then "&gt;" removed in one pass, then "&lt;"; the line
+// is written at `out` (room for trimmed.size() bytes) and its length returned.
+std::size_t CleanLine(char* out, std::string_view trimmed);
 
 } // namespace velmora::detail
