@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QSortFilterProxyModel>
 
+#include <algorithm>
+
 namespace velmora::ui {
 
 struct FilterEntry {
