@@ -30,27 +30,23 @@ const std::string& Document(Shape shape, std::size_t megabytes) {
 
 const std::string& Report(std::size_t megabytes) { return Document(Shape::Report, megabytes); }
 
-void PrepareSource(benchmark::State& state) {
+// Times a phase that takes the text by value and works in place: each run gets a fresh
+// copy, made outside the timing.
+template <typename Phase>
+void InPlace(benchmark::State& state, Phase phase) {
     const std::string& report = Report(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
         std::string copy = report;
         state.ResumeTiming();
-        benchmark::DoNotOptimize(velmora::PrepareSourceText(std::move(copy)));
+        benchmark::DoNotOptimize(phase(std::move(copy)));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * report.size()));
 }
 
-void Normalise(benchmark::State& state) {
-    const std::string& report = Report(static_cast<std::size_t>(state.range(0)));
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::string copy = report;
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(velmora::detail::NormaliseSource(std::move(copy)));
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * report.size()));
-}
+void PrepareSource(benchmark::State& state) { InPlace(state, velmora::PrepareSourceText); }
+
+void Normalise(benchmark::State& state) { InPlace(state, velmora::detail::NormaliseSource); }
 
 void RefusalTest(benchmark::State& state) {
     const std::string& report = Report(static_cast<std::size_t>(state.range(0)));
