@@ -10,4 +10,9 @@ namespace velmora {
 // separators are not looked at: "/data.old/report" gives "/data.txt".
 std::string ProposeOutputPath(std::string_view inputPath);
 
+// True when the two paths name one file: the same file on disk (links followed), or,
+// for a file that does not exist yet, the same place once links in its folders are
+// resolved. Two empty paths, or any path that cannot be looked at, are not the same.
+bool SameFile(const std::string& first, const std::string& second);
+
 } // namespace velmora
