@@ -4,21 +4,28 @@
 
 #include "engine/assemble.h"
 #include "engine/convert.h"
+#include "engine/memory.h"
 #include "engine/output_path.h"
 #include "engine/source.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
-#include <getopt.h>
+#include <fcntl.h>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -56,52 +63,187 @@ struct Options {
     unsigned jobs = 0;
 };
 
+// A file name as it may be shown on a terminal: control bytes, and the backslash that
+// starts an escape, written as C escapes, as `ls -b` does.
+std::string Escaped(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const char* named = nullptr;
+        switch (c) {
+        case '\\': named = "\\\\"; break;
+        case '\a': named = "\\a"; break;
+        case '\b': named = "\\b"; break;
+        case '\t': named = "\\t"; break;
+        case '\n': named = "\\n"; break;
+        case '\v': named = "\\v"; break;
+        case '\f': named = "\\f"; break;
+        case '\r': named = "\\r"; break;
+        default: break;
+        }
+        if (named != nullptr) {
+            shown += named;
+        } else if (byte < 0x20 || byte == 0x7f) {
+            const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                                  static_cast<char>('0' + ((byte >> 3) & 7)),
+                                  static_cast<char>('0' + (byte & 7))};
+            shown.append(octal, sizeof octal);
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+std::string Quoted(std::string_view name) { return "\"" + Escaped(name) + "\""; }
+
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
                  message.c_str(), kProgram);
     return kUsage;
 }
 
-// Parses the command line into `options`; returns an exit status when the program
-// should stop at once (help, version, a usage error).
-std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
-    enum { kHelp = 256, kVersion };
-    const option longOptions[] = {
-        {"output", required_argument, nullptr, 'o'}, {"jobs", required_argument, nullptr, 'j'},
-        {"help", no_argument, nullptr, kHelp},       {"version", no_argument, nullptr, kVersion},
-        {nullptr, 0, nullptr, 0},
-    };
-    opterr = 0;
-    int option = 0;
-    while ((option = getopt_long(argc, argv, ":o:j:", longOptions, nullptr)) != -1) {
-        switch (option) {
-        case 'o':
-            options.output = optarg;
-            break;
-        case 'j': {
-            char* end = nullptr;
-            const long jobs = std::strtol(optarg, &end, 10);
-            if (*optarg == '\0' || *end != '\0' || jobs < 1 || jobs > 1024) {
-                return UsageError(std::string("-j wants a number of jobs from 1 to 1024, not '") +
-                                  optarg + "'");
-            }
-            options.jobs = static_cast<unsigned>(jobs);
-            break;
+// Prints `text` on standard output and says whether it got there: help asked for with
+// standard output on a full disk has not been given.
+int PrintAndExit(const char* text) {
+    std::fputs(text, stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "%s: cannot write standard output: %s\n", kProgram,
+                     std::strerror(errno));
+        return kFailed;
+    }
+    return kConverted;
+}
+
+struct LongOption {
+    std::string_view name;
+    char key;
+    bool takesValue;
+};
+constexpr char kHelpKey = 'h';
+constexpr char kVersionKey = 'V';
+constexpr LongOption kLongOptions[] = {
+    {"output", 'o', true}, {"jobs", 'j', true}, {"help", kHelpKey, false},
+    {"version", kVersionKey, false}};
+
+// The long option `name` stands for: its own, or the one it is an abbreviation of.
+std::optional<LongOption> FindLongOption(std::string_view name, std::string& problem) {
+    std::optional<LongOption> found;
+    for (const LongOption& option : kLongOptions) {
+        if (option.name == name) {
+            return option;
         }
-        case kHelp:
-            std::fputs(kUsageText, stdout);
-            return kConverted;
-        case kVersion:
-            std::puts("velmora-convert 1.0");
-            return kConverted;
-        case ':':
-            return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
-        default:
-            return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
+        if (!name.empty() && option.name.starts_with(name)) {
+            if (found) {
+                problem = "option '--" + std::string(name) + "' is ambiguous";
+                return std::nullopt;
+            }
+            found = option;
         }
     }
-    for (int i = optind; i < argc; ++i) {
-        options.inputs.emplace_back(argv[i]);
+    if (!found) {
+        problem = "unknown option '--" + Escaped(name) + "'";
+    }
+    return found;
+}
+
+// Takes one option with its value (nullptr for none); returns an exit status when the
+// program should stop at once (help, version, a usage error).
+std::optional<int> TakeOption(char key, const std::string& shown, const char* value,
+                              Options& options) {
+    switch (key) {
+    case 'o':
+        if (options.output) {
+            return UsageError("-o names one output, but was given twice");
+        }
+        if (*value == '\0') {
+            return UsageError("the output file name (" + shown + ") is empty");
+        }
+        options.output = value;
+        return std::nullopt;
+    case 'j': {
+        char* end = nullptr;
+        errno = 0;
+        const long jobs = std::strtol(value, &end, 10);
+        if (*value == '\0' || *end != '\0' || errno != 0 || jobs < 1 || jobs > 1024) {
+            return UsageError(shown + " wants a number of jobs from 1 to 1024, not '" +
+                              Escaped(value) + "'");
+        }
+        options.jobs = static_cast<unsigned>(jobs);
+        return std::nullopt;
+    }
+    case kHelpKey:
+        return PrintAndExit(kUsageText);
+    default:
+        return PrintAndExit("velmora-convert 1.0\n");
+    }
+}
+
+// Parses the command line into `options`; returns an exit status when the program
+// should stop at once (help, version, a usage error). Options are read wherever they
+// stand, before "--", whatever POSIXLY_CORRECT says; short ones may be bundled ("-j2").
+std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (arg.empty()) {
+                return UsageError("an input file name is empty");
+            }
+            options.inputs.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg.starts_with("--")) {
+            const std::size_t equals = arg.find('=');
+            const std::string_view name = arg.substr(2, equals == std::string_view::npos
+                                                            ? std::string_view::npos
+                                                            : equals - 2);
+            std::string problem;
+            const std::optional<LongOption> option = FindLongOption(name, problem);
+            if (!option) {
+                return UsageError(problem);
+            }
+            const std::string shown = "--" + std::string(option->name);
+            const char* value = nullptr;
+            if (equals != std::string_view::npos) {
+                if (!option->takesValue) {
+                    return UsageError("option '" + shown + "' takes no value");
+                }
+                value = argv[i] + equals + 1;
+            } else if (option->takesValue) {
+                if (i + 1 == argc) {
+                    return UsageError("option '" + shown + "' needs a value");
+                }
+                value = argv[++i];
+            }
+            if (const std::optional<int> stop = TakeOption(option->key, shown, value, options)) {
+                return stop;
+            }
+            continue;
+        }
+        for (std::size_t k = 1; k < arg.size(); ++k) {
+            const char key = arg[k];
+            const std::string shown = std::string("-") + key;
+            if (key != 'o' && key != 'j') {
+                return UsageError("unknown option '" + Escaped(shown) + "'");
+            }
+            const char* value = argv[i] + k + 1;
+            if (k + 1 == arg.size()) {
+                if (i + 1 == argc) {
+                    return UsageError("option '" + shown + "' needs a value");
+                }
+                value = argv[++i];
+            }
+            if (const std::optional<int> stop = TakeOption(key, shown, value, options)) {
+                return stop;
+            }
+            break;
+        }
     }
     if (options.inputs.empty()) {
         return UsageError("no input named");
@@ -119,6 +261,63 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
     return std::nullopt;
 }
 
+// The output written for `input` without -o: the input with the extension of its file
+// name replaced by "txt". The extension starts at the last "." of the last path
+// component, unless that dot starts the name (".config" is a name, not an extension).
+std::string DefaultOutputPath(const std::string& input) {
+    const std::size_t nameStart = input.rfind('/') == std::string::npos ? 0 : input.rfind('/') + 1;
+    const std::size_t dot = input.rfind('.');
+    if (dot == std::string::npos || dot <= nameStart) {
+        return input + ".txt";
+    }
+    return input.substr(0, dot + 1) + "txt";
+}
+
+// Where each input is written ("-" for standard output).
+std::vector<std::string> OutputsOf(const Options& options) {
+    std::vector<std::string> outputs;
+    outputs.reserve(options.inputs.size());
+    for (const std::string& input : options.inputs) {
+        outputs.push_back(options.output ? *options.output
+                                         : (input == kStdio ? std::string(kStdio)
+                                                            : DefaultOutputPath(input)));
+    }
+    return outputs;
+}
+
+// Refuses, before anything is converted, a run in which one file would be written twice
+// or an input would be written over: files are told apart by what they are on disk
+// (links and other names of one file are one file), not by how they are spelled.
+std::optional<int> CheckOutputs(const Options& options, const std::vector<std::string>& outputs) {
+    std::unordered_map<std::string, std::size_t> inputKeys;
+    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+        if (options.inputs[i] != kStdio) {
+            inputKeys.emplace(velmora::FileKey(options.inputs[i]), i);
+        }
+    }
+    std::unordered_map<std::string, std::size_t> outputKeys;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i] == kStdio) {
+            continue;
+        }
+        const std::string key = velmora::FileKey(outputs[i]);
+        if (key.empty()) {
+            continue; // cannot be looked at: writing it will say why
+        }
+        if (const auto input = inputKeys.find(key); input != inputKeys.end()) {
+            return UsageError("the output " + Quoted(outputs[i]) + " of " +
+                              Quoted(options.inputs[i]) + " would replace the input " +
+                              Quoted(options.inputs[input->second]) + "; name another with -o");
+        }
+        if (const auto [first, added] = outputKeys.emplace(key, i); !added) {
+            return UsageError(Quoted(options.inputs[first->second]) + " and " +
+                              Quoted(options.inputs[i]) + " would both be written to " +
+                              Quoted(outputs[i]) + "; convert them one at a time with -o");
+        }
+    }
+    return std::nullopt;
+}
+
 // Messages and the progress count share standard error; one lock keeps lines whole.
 class Reporter {
 public:
@@ -127,7 +326,7 @@ public:
     void Problem(const std::string& line) {
         std::lock_guard lock(m_mutex);
         ClearCount();
-        std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+        std::fprintf(stderr, "%s: %s\n", kProgram, Escaped(line).c_str());
         ShowCount();
     }
     void Finished() {
@@ -163,21 +362,30 @@ std::string ShownName(const std::string& path) {
     return path == kStdio ? "standard input" : path;
 }
 
-int ConvertOne(const std::string& input, const std::optional<std::string>& output,
-               Reporter& reporter) {
-    const std::string target =
-        output ? *output : (input == kStdio ? std::string(kStdio) : velmora::ProposeOutputPath(input));
-    if (!output && input != kStdio && target == input) {
-        reporter.Problem(velmora::Describe(
-            {"cannot write", target, "the output would replace the input; name another with -o"}));
-        return kFailed;
+int NoMemory(const std::string& name, Reporter& reporter) {
+    reporter.Problem(velmora::Describe({"cannot convert", name, "not enough memory"}));
+    return kFailed;
+}
+
+int ConvertOne(const std::string& input, const std::string& target, Reporter& reporter) {
+    const std::string name = ShownName(input);
+    // What a conversion needs is claimed from the budget all jobs share before it starts,
+    // or, for an input of no known size, once it has been read.
+    velmora::MemoryClaim claim;
+    struct stat info {};
+    if (input != kStdio && stat(input.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        !claim.Take(velmora::ConversionMemory(static_cast<std::size_t>(info.st_size)))) {
+        return NoMemory(name, reporter);
     }
     velmora::Result<std::string> text = input == kStdio
-                                            ? velmora::ReadSourceStream(STDIN_FILENO, ShownName(input))
+                                            ? velmora::ReadSourceStream(STDIN_FILENO, name)
                                             : velmora::ReadSourceFile(input);
     if (!text.Ok()) {
         reporter.Problem(velmora::Describe(text.GetFailure()));
         return kFailed;
+    }
+    if (input == kStdio && !claim.Take(velmora::ConversionMemory(text.Value().size()))) {
+        return NoMemory(name, reporter);
     }
     std::string converted;
     velmora::NoProgress quiet;
@@ -185,16 +393,16 @@ int ConvertOne(const std::string& input, const std::optional<std::string>& outpu
         velmora::ConvertText(std::move(text.Value()), converted, quiet);
     if (!outcome.Ok()) {
         velmora::Failure failure = outcome.GetFailure();
-        failure.path = ShownName(input);
+        failure.path = name;
         reporter.Problem(velmora::Describe(failure));
         return kFailed;
     }
     switch (outcome.Value()) {
     case velmora::SourceOutcome::Empty:
-        reporter.Problem(ShownName(input) + ": the input is empty; nothing was written");
+        reporter.Problem(name + ": the input is empty; nothing was written");
         return kEmpty;
     case velmora::SourceOutcome::Refused:
-        reporter.Problem(ShownName(input) + ": " + velmora::kRefusedMessage);
+        reporter.Problem(name + ": " + velmora::kRefusedMessage);
         return kRefused;
     case velmora::SourceOutcome::Accepted:
         break;
@@ -219,21 +427,26 @@ int Combine(const std::vector<int>& statuses) {
     return kConverted;
 }
 
-int Run(const Options& options) {
+int Run(const Options& options, const std::vector<std::string>& outputs) {
     Reporter reporter(options.inputs.size());
     std::vector<int> statuses(options.inputs.size(), kFailed);
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i = next++; i < options.inputs.size(); i = next++) {
-            statuses[i] = ConvertOne(options.inputs[i], options.output, reporter);
+            statuses[i] = ConvertOne(options.inputs[i], outputs[i], reporter);
             reporter.Finished();
         }
     };
     const std::size_t workers = std::min<std::size_t>(options.jobs, options.inputs.size());
     {
         std::vector<std::jthread> helpers;
+        helpers.reserve(workers);
         for (std::size_t i = 1; i < workers; ++i) {
-            helpers.emplace_back(work);
+            try {
+                helpers.emplace_back(work);
+            } catch (const std::system_error&) {
+                break; // no more threads to be had: those there are take all the inputs
+            }
         }
         work();
     }
@@ -241,18 +454,39 @@ int Run(const Options& options) {
     return Combine(statuses);
 }
 
+// Opens /dev/null on any of descriptors 0 to 2 that the program was started without, so
+// that no file the program opens takes their place and receives its messages.
+bool OpenStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
+            open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    // Past a file-size limit, write() should fail with an error we can report, not
-    // end the process halfway through a file.
+    if (!OpenStandardDescriptors()) {
+        return kFailed;
+    }
+    // Past a file-size limit, or into a pipe nobody reads any more, write() should fail
+    // with an error we can report, not end the process halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    velmora::InstallInterruptCleanup();
     try {
         Options options;
         if (const std::optional<int> status = ParseArguments(argc, argv, options)) {
             return *status;
         }
-        return Run(options);
+        const std::vector<std::string> outputs = OutputsOf(options);
+        if (const std::optional<int> status = CheckOutputs(options, outputs)) {
+            return *status;
+        }
+        return Run(options, outputs);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
         return kFailed;

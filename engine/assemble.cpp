@@ -5,15 +5,9 @@
 #include "steps.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace velmora {
 
@@ -49,42 +43,6 @@ std::size_t CopyWithout(char* out, std::string_view text, std::string_view entit
         }
         pos = hit + entity.size();
     }
-}
-
-Failure WriteFailure(const std::string& path, std::string reason) {
-    return Failure{"cannot write", path, std::move(reason)};
-}
-
-Result<void> WriteAll(int fd, std::string_view text, const std::string& name) {
-    while (!text.empty()) {
-        const ssize_t put = write(fd, text.data(), text.size());
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return WriteFailure(name, std::strerror(errno));
-        }
-        text.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return {};
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A name for the temporary file that no other writer, in this process or another,
-// will pick at the same moment; O_EXCL catches the rest.
-std::string TemporaryName(const std::string& folder) {
-    static std::atomic<unsigned> counter{0};
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    return folder + "/.velmora-" + std::to_string(getpid()) + "-" +
-           std::to_string(counter.fetch_add(1)) + "-" + std::to_string(now % 1000000007) +
-           ".tmp";
 }
 
 } // namespace
@@ -151,7 +109,9 @@ Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSin
                     const std::string_view rest = rewritten.substr(pos);
                     const auto feeds = static_cast<std::size_t>(
                         std::count(rest.begin(), rest.end(), '\n'));
-                    out.resize(size + rest.size() + feeds + 2);
+                    std::string bigger = detail::NewText(size + rest.size() + feeds + 2);
+                    std::memcpy(bigger.data(), out.data(), size);
+                    out.swap(bigger);
                 }
                 out[size++] = '\r';
                 out[size++] = '\n';
@@ -166,53 +126,6 @@ Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSin
         return Failure{"cannot convert", {}, detail::kOutOfMemory};
     } catch (const std::length_error&) {
         return Failure{"cannot convert", {}, detail::kOutOfMemory};
-    }
-}
-
-Result<void> WriteOutputStream(int fd, std::string_view text, const std::string& name) {
-    return WriteAll(fd, text, name);
-}
-
-Result<void> WriteOutputFile(const std::string& path, std::string_view text) {
-    try {
-        if (path.empty()) {
-            return WriteFailure(path, "no output file was named");
-        }
-        struct stat info {};
-        if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            return WriteFailure(path, std::strerror(EISDIR));
-        }
-        const std::string folder = FolderOf(path);
-        std::string temporary;
-        int fd = -1;
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            temporary = TemporaryName(folder);
-            // Mode 0666 less the umask, as for any new file.
-            fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST) {
-                return WriteFailure(path, std::strerror(errno));
-            }
-        }
-        if (fd < 0) {
-            return WriteFailure(path, std::strerror(EEXIST));
-        }
-        detail::FileDescriptor file(fd);
-        Result<void> written = WriteAll(file.Get(), text, path);
-        if (written.Ok() && fsync(file.Get()) != 0) {
-            written = WriteFailure(path, std::strerror(errno));
-        }
-        if (file.Close() != 0 && written.Ok()) {
-            written = WriteFailure(path, std::strerror(errno));
-        }
-        if (written.Ok() && rename(temporary.c_str(), path.c_str()) != 0) {
-            written = WriteFailure(path, std::strerror(errno));
-        }
-        if (!written.Ok()) {
-            unlink(temporary.c_str());
-        }
-        return written;
-    } catch (const std::bad_alloc&) {
-        return WriteFailure(path, detail::kOutOfMemory);
     }
 }
 

@@ -17,10 +17,19 @@ Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSin
                                          float progressMax, std::string spare = {});
 
 // Replaces the file at `path` with exactly `text`. The text goes to a new file in the
-// same folder first and is renamed over `path` only once it is complete and flushed, so
-// a failure leaves any earlier file as it was and no stray file behind. The new file
-// gets the permissions of any newly created file. Fails with the path and the reason.
+// output's folder first (unnamed where the system allows) and takes the output's place
+// only once it is complete and flushed, so a failure leaves any earlier file as it was
+// and no stray file behind. A link is followed and stays; the file it names is replaced,
+// keeping its permission bits and, where the process may set them, its owner and group.
+// A file the user may not write is refused. A device, FIFO, socket or /dev/fd name is
+// written to directly, never replaced. A new file gets 0666 less the umask. Fails with
+// the path and the reason.
 Result<void> WriteOutputFile(const std::string& path, std::string_view text);
+
+// Makes SIGINT, SIGTERM and SIGHUP remove any named temporary file of WriteOutputFile
+// before they end the process as they would have. Call once at start; signals the
+// process was started ignoring stay ignored.
+void InstallInterruptCleanup();
 
 // Writes `text` whole to an open descriptor (standard output); `name` is what a
 // failure calls it.

@@ -1,15 +1,28 @@
 #include "bytes.h"
 
+#include "memory.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <sys/mman.h>
 
 namespace velmora::detail {
 
+namespace {
+constexpr std::size_t kCheckedSize = std::size_t{8} << 20;
+} // namespace
+
 std::string NewText(std::size_t size, std::size_t capacity) {
     constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
     capacity = std::max(size, capacity);
+    // Beyond the memory the system can give, stop cleanly here: the allocation itself
+    // would succeed on credit, and the system would kill the process halfway through
+    // filling it. Small texts are not worth the look.
+    if (capacity >= kCheckedSize && capacity > AvailableMemory()) {
+        throw std::bad_alloc();
+    }
     std::string text;
     text.reserve(capacity);
     if (capacity >= 4 * kHugePage) {

@@ -111,7 +111,8 @@ inline const char* FindByte(const char* p, const char* end, char c) {
 
 // A text of `size` bytes, to be overwritten, with room for `capacity` (at least `size`).
 // Large ones ask the system for huge pages: filling a hundred megabytes page by 4 KiB
-// page costs the kernel more than the conversion itself spends on the text.
+// page costs the kernel more than the conversion itself spends on the text. Throws
+// std::bad_alloc for a large text that AvailableMemory says will not fit.
 std::string NewText(std::size_t size, std::size_t capacity);
 inline std::string NewText(std::size_t size) { return NewText(size, size); }
 

@@ -1,6 +1,7 @@
 #include "output_path.h"
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace velmora {
@@ -13,22 +14,22 @@ std::string ProposeOutputPath(std::string_view inputPath) {
     return std::string(inputPath.substr(0, dot + 1)) + "txt";
 }
 
-bool SameFile(const std::string& first, const std::string& second) {
-    namespace fs = std::filesystem;
-    if (first.empty() || second.empty()) {
-        return false;
+std::string FileKey(const std::string& path) {
+    if (path.empty()) {
+        return {};
+    }
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) {
+        return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
     }
     std::error_code error;
-    if (fs::equivalent(first, second, error)) {
-        return true;
-    }
-    // A file that does not exist yet: compare where it would be made.
-    const fs::path a = fs::weakly_canonical(first, error);
-    if (error) {
-        return false;
-    }
-    const fs::path b = fs::weakly_canonical(second, error);
-    return !error && a == b;
+    const std::filesystem::path place = std::filesystem::weakly_canonical(path, error);
+    return error ? std::string() : "path " + place.string();
+}
+
+bool SameFile(const std::string& first, const std::string& second) {
+    const std::string key = FileKey(first);
+    return !key.empty() && key == FileKey(second);
 }
 
 } // namespace velmora

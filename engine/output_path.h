@@ -15,4 +15,9 @@ std::string ProposeOutputPath(std::string_view inputPath);
 // resolved. Two empty paths, or any path that cannot be looked at, are not the same.
 bool SameFile(const std::string& first, const std::string& second);
 
+// A text that two paths share exactly when SameFile says they name one file: the file's
+// identity where it exists, else where it would be made. Empty for a path that cannot be
+// looked at.
+std::string FileKey(const std::string& path);
+
 } // namespace velmora

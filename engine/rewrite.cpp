@@ -199,36 +199,7 @@ void RewriteFrom(std::string_view text, RewriteState state, Output& output) {
     }
 }
 
-// What the system says it can still give us, page cache it can drop included; the
-// machine's whole memory where it does not say.
-std::size_t AvailableMemory() {
-    if (std::FILE* info = std::fopen("/proc/meminfo", "re")) {
-        char line[256];
-        unsigned long long kilobytes = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, info) != nullptr) {
-            found = std::sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1;
-        }
-        std::fclose(info);
-        if (found) {
-            return static_cast<std::size_t>(kilobytes) * 1024;
-        }
-    }
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) {
-        return static_cast<std::size_t>(-1);
-    }
-    return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
-}
-
 void TextWriter::Grow(std::size_t size) {
-    // Beyond the memory the system can give, stop cleanly here: the allocation itself
-    // would succeed on credit, and the system would kill the process halfway through
-    // filling it.
-    if (size > AvailableMemory()) {
-        throw std::bad_alloc();
-    }
     std::string bigger = detail::NewText(size, size);
     std::memcpy(bigger.data(), m_data, m_size);
     m_out.swap(bigger);

@@ -2,6 +2,7 @@
 
 #include "bytes.h"
 #include "io.h"
+#include "memory.h"
 #include "steps.h"
 
 #include <algorithm>
@@ -38,6 +39,11 @@ Result<std::string> ReadSourceStream(int fd, const std::string& name) {
         std::size_t used = kPiece; // of the last piece
         for (;;) {
             if (used == kPiece) {
+                // An input of no known size is held to the memory budget as it grows,
+                // so that an endless one ends in a failure, not in the process killed.
+                if (ConversionMemory(total + kPiece) - total > MemoryBudget::Shared().Room()) {
+                    return ReadFailure(name, detail::kOutOfMemory);
+                }
                 pieces.emplace_back(kPiece, '\0');
                 used = 0;
             }
@@ -84,10 +90,12 @@ Result<std::string> ReadSourceFile(const std::string& path) {
     }
     if (!S_ISREG(info.st_mode) || info.st_size == 0) {
         // A pipe or a device has no length to go by, and some generated files report
-        // none: read those to their end.
+        // none.
         return ReadSourceStream(file.Get(), path);
     }
     try {
+        // The size is a hint: files under /proc and /sys say more or less than they hold,
+        // and a file may grow while it is read. What counts is where reading ends.
         const auto length = static_cast<std::size_t>(info.st_size);
         std::string text = detail::NewText(length);
         std::size_t used = 0;
@@ -100,11 +108,26 @@ Result<std::string> ReadSourceFile(const std::string& path) {
                 return ReadFailure(path, std::strerror(errno));
             }
             if (got == 0) {
-                return ReadFailure(path, "the file ended after " + std::to_string(used) + " of " +
-                                             std::to_string(length) + " bytes");
+                text.resize(used);
+                return text;
             }
             used += static_cast<std::size_t>(got);
         }
+        char probe[4096];
+        ssize_t more = 0;
+        while ((more = read(file.Get(), probe, sizeof probe)) < 0 && errno == EINTR) {
+        }
+        if (more < 0) {
+            return ReadFailure(path, std::strerror(errno));
+        }
+        if (more == 0) {
+            return text;
+        }
+        Result<std::string> rest = ReadSourceStream(file.Get(), path);
+        if (!rest.Ok()) {
+            return rest;
+        }
+        text.append(probe, static_cast<std::size_t>(more)).append(rest.Value());
         return text;
     } catch (const std::bad_alloc&) {
         return ReadFailure(path, detail::kOutOfMemory);

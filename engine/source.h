@@ -18,13 +18,14 @@ struct PreparedSource {
 };
 
 // Reads the whole file at `path` as bytes, one character per byte, nothing
-// translated (a NUL is a character like any other). Fails with the path and the
-// system's reason for a missing or unreadable file, a directory, a read that ends
-// early, or too little memory.
+// translated (a NUL is a character like any other), to wherever reading ends, whatever
+// size the file reports. Fails with the path and the system's reason for a missing or
+// unreadable file, a directory, or too little memory.
 Result<std::string> ReadSourceFile(const std::string& path);
 
-// Reads an already open descriptor (a pipe, standard input) to its end.
-// `name` is what a failure calls it.
+// Reads an already open descriptor (a pipe, standard input) to its end, failing with
+// "not enough memory" once it outgrows the memory budget. `name` is what a failure
+// calls it.
 Result<std::string> ReadSourceStream(int fd, const std::string& name);
 
 // Normalises `text` (line breaks to spaces, doubled spaces halved) and classifies it.

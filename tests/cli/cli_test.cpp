@@ -17,6 +17,13 @@ constexpr const char* kDocument = "<dl><dt>Title</dt><dd>Value</dd></dl>";
 constexpr const char* kConverted = "\r\n  Title\r\n    Value";
 constexpr const char* kZoak = "<!-- ZOAK metadata report generated --><dl><dt>A</dt></dl>";
 
+// How a run differs from a plain one in a shell.
+struct Setting {
+    std::string prefix;     // words in front of the program: a variable, a wrapper
+    std::string stdoutTo;   // a file of the test folder instead of the captured output
+    bool closeStderr = false;
+};
+
 struct Outcome {
     int status = -1;
     std::string out;
@@ -39,11 +46,12 @@ void AppendWord(std::string& command, const std::string& word) {
 class Cli : public testing::Test {
 protected:
     // Runs the converter in the test folder with `args`, feeding `input` on stdin.
-    Outcome Convert(const std::vector<std::string>& args, const std::string& input = "") {
+    Outcome Convert(const std::vector<std::string>& args, const std::string& input = "",
+                    const Setting& setting = {}) {
         test::WriteBytes(m_io.File("stdin"), input);
         std::string command = "cd";
         AppendWord(command, m_dir.Path());
-        command += " &&";
+        command += " && " + setting.prefix;
         AppendWord(command, VELMORA_CONVERT);
         for (const std::string& arg : args) {
             AppendWord(command, arg);
@@ -51,13 +59,17 @@ protected:
         command += " <";
         AppendWord(command, m_io.File("stdin"));
         command += " >";
-        AppendWord(command, m_io.File("stdout"));
+        AppendWord(command, setting.stdoutTo.empty() ? m_io.File("stdout")
+                                                     : m_dir.File(setting.stdoutTo));
         command += " 2>";
         AppendWord(command, m_io.File("stderr"));
+        if (setting.closeStderr) {
+            command += " 2>&-";
+        }
         const int raw = std::system(command.c_str());
         Outcome run;
         run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        run.out = test::ReadBytes(m_io.File("stdout"));
+        run.out = setting.stdoutTo.empty() ? test::ReadBytes(m_io.File("stdout")) : "";
         run.err = test::ReadBytes(m_io.File("stderr"));
         return run;
     }
@@ -65,6 +77,10 @@ protected:
         test::WriteBytes(m_dir.File(name), bytes);
     }
     std::string Get(const std::string& name) { return test::ReadBytes(m_dir.File(name)); }
+    bool Exists(const std::string& name) { return access(m_dir.File(name).c_str(), F_OK) == 0; }
+    void Shell(const std::string& line) {
+        ASSERT_EQ(std::system(("cd '" + Dir() + "' && " + line).c_str()), 0) << line;
+    }
     std::vector<std::string> Entries() { return m_dir.Entries(); }
     const std::string& Dir() const { return m_dir.Path(); }
 
@@ -162,13 +178,13 @@ TEST_F(Cli, FailuresNameThePathAndOutweighTheRest) {
 TEST_F(Cli, WillNotProposeTheInputItselfAsOutput) {
     Put("notes.txt", kDocument);
     const Outcome run = Convert({"notes.txt"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("notes.txt"), std::string::npos);
     EXPECT_EQ(Get("notes.txt"), kDocument);
 
     const Outcome named = Convert({"notes.txt", "-o", "notes.txt"});
-    EXPECT_EQ(named.status, 0) << named.err;
-    EXPECT_EQ(Get("notes.txt"), kConverted);
+    EXPECT_EQ(named.status, 2) << named.err;
+    EXPECT_EQ(Get("notes.txt"), kDocument);
 }
 
 TEST_F(Cli, UsageErrorsExitWithTwo) {
@@ -222,6 +238,79 @@ TEST_F(Cli, CountsInputsOnATerminal) {
     // The count is wiped at the end, so the shell prompt starts on a clean line.
     EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
 }
+
+struct CommandCase {
+    const char* name;
+    const char* setup; // a shell line run in the folder first, or ""
+    std::vector<std::string> args;
+    Setting setting;
+    int status;
+    std::string message; // part of standard error
+    std::vector<std::pair<std::string, std::string>> files; // written as given
+    std::vector<std::string> absent;
+    bool needsRoot = false;
+    friend void PrintTo(const CommandCase& row, std::ostream* os) { *os << row.name; }
+};
+
+class CommandLine : public Cli, public testing::WithParamInterface<CommandCase> {};
+
+TEST_P(CommandLine, DoesWhatTheRowSays) {
+    const CommandCase& row = GetParam();
+    if (row.needsRoot && geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as another user or to make device nodes";
+    }
+    for (const char* name : {"a.html", "a.htm", "b.html", "README", ".config"}) {
+        Put(name, kDocument);
+    }
+    if (*row.setup != '\0') {
+        Shell(row.setup);
+    }
+    const Outcome run = Convert(row.args, "", row.setting);
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+    for (const auto& [name, bytes] : row.files) {
+        EXPECT_EQ(Get(name), bytes) << name;
+    }
+    for (const std::string& name : row.absent) {
+        EXPECT_FALSE(Exists(name)) << name;
+    }
+}
+
+const std::string kNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+
+INSTANTIATE_TEST_SUITE_P(
+    NamesAndOptions, CommandLine,
+    testing::Values(
+        CommandCase{"ExtensionIsTakenFromTheFileNameOnly", "mkdir data.old && cp a.html data.old/report",
+                    {"data.old/report"}, {}, 0, "", {{"data.old/report.txt", kConverted}}, {"data.txt"}},
+        CommandCase{"NameWithoutDotGetsTxtAppended", "", {"./README"}, {}, 0, "",
+                    {{"README.txt", kConverted}}, {".txt"}},
+        CommandCase{"LeadingDotIsPartOfTheName", "", {".config"}, {}, 0, "",
+                    {{".config.txt", kConverted}}, {".txt"}},
+        CommandCase{"TwoInputsForOneOutputAreRefused", "", {"a.html", "a.htm"}, {}, 2,
+                    "\"a.html\" and \"a.htm\" would both be written to \"a.txt\"", {}, {"a.txt"}},
+        CommandCase{"OutputLinkedToAnInputIsRefused", "ln -s b.html b.txt", {"a.html", "b.html", "-j1"},
+                    {}, 2, "would replace the input \"b.html\"", {{"b.html", kDocument}}, {"a.txt"}},
+        CommandCase{"BundledUnknownOptionIsNamed", "", {"a.html", "b.html", "-qz"}, {}, 2,
+                    "unknown option '-q'", {}, {"a.txt"}},
+        CommandCase{"EmptyOutputNameIsAUsageError", "", {"-o", "", "a.html"}, {}, 2, "is empty", {}, {}},
+        CommandCase{"EmptyInputNameIsAUsageError", "", {""}, {}, 2, "input file name is empty", {}, {}},
+        CommandCase{"SecondOutputIsAUsageError", "", {"-o", "x.txt", "a.html", "--out=y.txt"}, {}, 2,
+                    "given twice", {}, {"x.txt", "y.txt"}},
+        CommandCase{"OptionsAfterInputsDespitePosixlyCorrect", "", {"a.html", "-o", "pc.txt"},
+                    {"POSIXLY_CORRECT=1 ", ""}, 0, "", {{"pc.txt", kConverted}}, {}},
+        CommandCase{"ControlBytesInNamesAreEscaped", "", {"bell\a.html"}, {}, 1,
+                    "cannot read \"bell\\a.html\": No such file", {}, {}},
+        CommandCase{"FileSmallerThanItsSizeIsReadWhole", "", {"/sys/devices/system/cpu/online", "-o", "cpus.txt"},
+                    {}, 0, "", {}, {}},
+        CommandCase{"ClosedStandardErrorTakesNoOutput", "", {"-j2", "a.html", "missing.html", "b.html"},
+                    {"", "", true}, 1, "", {{"a.txt", kConverted}, {"b.txt", kConverted}}, {}},
+        CommandCase{"HelpThatCannotBeWrittenFails", "mknod full c 1 7", {"--help"}, {"", "full"}, 1,
+                    "cannot write standard output: No space left on device", {}, {}, true},
+        CommandCase{"OneThreadWhenNoMoreCanStart", "chmod 777 .",
+                    {"-j", "4", "a.html", "b.html"}, {"prlimit --nproc=1 " + kNobody, ""}, 0, "",
+                    {{"a.txt", kConverted}, {"b.txt", kConverted}}, {}, true}),
+    test::RowName());
 
 TEST_F(Cli, HelpAndVersion) {
     const Outcome help = Convert({"--help"});

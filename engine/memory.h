@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+
+namespace velmora {
+
+// Memory a conversion may still take, in bytes: the smaller of what the machine can give
+// (page cache it can drop included) and what the process's control group allows (cgroup
+// v1 or v2, its ancestors' limits too). Read afresh at each call.
+std::size_t AvailableMemory();
+
+// One budget for the conversions that run at the same time in this process, so that
+// together they never ask for more than AvailableMemory: each claims what it will need
+// before it starts and gives it back when done.
+class MemoryBudget {
+public:
+    // The process's one budget.
+    static MemoryBudget& Shared();
+
+    // Claims `bytes`, waiting while other claims stand in the way; false at once when
+    // they would not fit even if every other claim were given back.
+    bool Claim(std::size_t bytes);
+    void Release(std::size_t bytes);
+
+    // What is left beside the claims that stand now.
+    std::size_t Room();
+
+private:
+    MemoryBudget() = default;
+};
+
+// A claim on the shared budget that gives itself back on every way out of a scope.
+class MemoryClaim {
+public:
+    MemoryClaim() = default;
+    MemoryClaim(const MemoryClaim&) = delete;
+    MemoryClaim& operator=(const MemoryClaim&) = delete;
+    ~MemoryClaim() { Drop(); }
+    // Replaces any earlier claim of this object by one of `bytes`; false when it cannot fit.
+    bool Take(std::size_t bytes);
+    void Drop();
+
+private:
+    std::size_t m_bytes = 0;
+};
+
+// What a conversion of an input of `size` bytes claims: the input, the text it becomes
+// and the room to grow.
+std::size_t ConversionMemory(std::size_t inputSize);
+
+} // namespace velmora
