@@ -5,10 +5,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstddef>
 #include <cstdlib>
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pty.h>
-#include <unistd.h>
+#include <random>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace velmora {
 namespace {
@@ -311,6 +323,108 @@ INSTANTIATE_TEST_SUITE_P(
                     {"-j", "4", "a.html", "b.html"}, {"prlimit --nproc=1 " + kNobody, ""}, 0, "",
                     {{"a.txt", kConverted}, {"b.txt", kConverted}}, {}, true}),
     test::RowName());
+
+// A document of about `megabytes` MB that converts to about as much text.
+std::string LargeDocument(std::size_t megabytes) {
+    const std::string entry = "<dt>Title of an entry</dt><dd>Its value, in a few more words</dd>\n";
+    std::string document = "<dl>";
+    document.reserve(megabytes << 20);
+    while (document.size() < (megabytes << 20)) {
+        document += entry;
+    }
+    return document + "</dl>";
+}
+
+// Makes this process, and what it runs, find no file system that can make unnamed
+// files, so that the converter falls back to a named temporary.
+bool RefuseUnnamedFiles() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Interrupted at any moment, a conversion leaves the old output or the new one, whole,
+// and no file of its own: a named temporary is removed by the signals that can be caught,
+// and an unnamed one never outlives the process.
+TEST_F(Cli, SignalsLeaveTheOutputWholeAndNothingBehind) {
+    Put("big.html", LargeDocument(40));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(Convert({"big.html", "-o", "reference.txt"}).status, 0);
+    const auto took = std::chrono::steady_clock::now() - started;
+    const std::string converted = Get("reference.txt");
+    std::remove((Dir() + "/reference.txt").c_str());
+    std::mt19937 random(7);
+
+    struct Interruption {
+        int signal;
+        bool named; // wait for the named temporary, then signal
+    };
+    for (const Interruption row : {Interruption{SIGINT, true}, Interruption{SIGTERM, true},
+                                   Interruption{SIGHUP, true}, Interruption{SIGKILL, false},
+                                   Interruption{SIGTERM, false}}) {
+        Put("big.txt", "old");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (chdir(Dir().c_str()) == 0 && (!row.named || RefuseUnnamedFiles())) {
+                execl(VELMORA_CONVERT, VELMORA_CONVERT, "big.html", nullptr);
+            }
+            _exit(127);
+        }
+        if (row.named) { // the temporary exists only while the text is written out
+            for (int wait = 0; wait < 20000; ++wait) {
+                const std::vector<std::string> names = Entries();
+                if (std::any_of(names.begin(), names.end(),
+                                [](const std::string& n) { return n.starts_with(".velmora-"); })) {
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        } else {
+            std::this_thread::sleep_for(took * std::uniform_real_distribution(0.0, 1.0)(random));
+        }
+        kill(child, row.signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const std::string output = Get("big.txt");
+        EXPECT_TRUE(output == "old" || output == converted) << "signal " << row.signal;
+        EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html", "big.txt"}))
+            << "signal " << row.signal;
+        if (row.named) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal)
+                << "signal " << row.signal << " did not end the process as it would have";
+        }
+    }
+}
+
+// Under a control group's memory limit, an input too large for it fails with a message,
+// from a file or from a pipe, instead of the process being killed.
+TEST_F(Cli, GroupMemoryLimitIsAFailureNotAKill) {
+    const std::string group = "/sys/fs/cgroup/memory/velmora-test-" + std::to_string(getpid());
+    std::string limit = "67108864";
+    if (mkdir(group.c_str(), 0755) != 0) {
+        GTEST_SKIP() << "no cgroup v1 memory hierarchy to make a group in (needs root)";
+    }
+    test::WriteBytes(group + "/memory.limit_in_bytes", limit);
+    Put("big.html", LargeDocument(80));
+    const Setting inGroup{"sh -c 'echo $$ > " + group + "/cgroup.procs && exec \"$0\" \"$@\"' ", ""};
+    const Outcome file = Convert({"big.html"}, "", inGroup);
+    const Outcome piped = Convert({"-"}, Get("big.html"), inGroup);
+    rmdir(group.c_str());
+    EXPECT_EQ(file.status, 1) << file.err;
+    EXPECT_EQ(file.err, "velmora-convert: cannot convert \"big.html\": not enough memory\n");
+    EXPECT_EQ(piped.status, 1) << piped.err;
+    EXPECT_EQ(piped.err, "velmora-convert: cannot read \"standard input\": not enough memory\n");
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html"}));
+}
 
 TEST_F(Cli, HelpAndVersion) {
     const Outcome help = Convert({"--help"});

@@ -6,8 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <future>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,6 +117,225 @@ INSTANTIATE_TEST_SUITE_P(
                     UnusablePath{"Folder", ".", "Is a directory"},
                     UnusablePath{"InMissingFolder", "missing/out.txt", "No such file or directory"},
                     UnusablePath{"UnderAFile", "file/out.txt", "Not a directory"}),
+    test::RowName());
+
+constexpr const char* kText = "\r\n  Title";
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 ? info.st_mode : 0;
+}
+
+// What the reading end of a FIFO or a socket received, once the writer is done.
+std::future<std::string> g_received;
+
+// Stands something at the output path (and returns that path), which WriteOutputFile
+// then writes to, as the process itself or as the unprivileged user "nobody"; the row
+// says what must hold afterwards.
+struct TargetCase {
+    const char* name;
+    std::function<std::string(const test::TempDir&)> make;
+    const char* reason; // the start of the failure's reason, "" when the write succeeds
+    std::function<void(const test::TempDir&)> check;
+    bool asNobody = false;
+    bool needsRoot = false;
+    friend void PrintTo(const TargetCase& row, std::ostream* os) { *os << row.name; }
+};
+
+std::string Node(const test::TempDir& dir, const char* name, mode_t mode, dev_t device = 0) {
+    EXPECT_EQ(mknod(dir.File(name).c_str(), mode, device), 0) << name;
+    return dir.File(name);
+}
+
+std::string Linked(const test::TempDir& dir, const char* link, const char* to) {
+    EXPECT_EQ(symlink(to, dir.File(link).c_str()), 0) << link;
+    return dir.File(link);
+}
+
+std::string Existing(const test::TempDir& dir, const char* name, mode_t mode) {
+    test::WriteBytes(dir.File(name), "old");
+    EXPECT_EQ(chmod(dir.File(name).c_str(), mode), 0);
+    return dir.File(name);
+}
+
+// The failure's reason, or "" for success, of a write made by "nobody" in a child.
+std::string WriteAsNobody(const std::string& path) {
+    int channel[2];
+    EXPECT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(1);
+        }
+        Result<void> written = WriteOutputFile(path, kText);
+        const std::string reason = written.Ok() ? "" : written.GetFailure().reason;
+        _exit(write(channel[1], reason.data(), reason.size()) < 0 ? 1 : 0);
+    }
+    close(channel[1]);
+    std::string reason;
+    char buffer[256];
+    for (ssize_t got; (got = read(channel[0], buffer, sizeof buffer)) > 0;) {
+        reason.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    return reason;
+}
+
+class WriteOutputFileTarget : public testing::TestWithParam<TargetCase> {};
+
+TEST_P(WriteOutputFileTarget, WritesWhatIsThereAsItShould) {
+    const TargetCase& row = GetParam();
+    if ((row.needsRoot || row.asNobody) && geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to make device nodes or to act as another user";
+    }
+    test::TempDir dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    const std::string path = row.make(dir);
+    const mode_t old = umask(022);
+    std::string reason;
+    if (row.asNobody) {
+        reason = WriteAsNobody(path);
+    } else {
+        Result<void> written = WriteOutputFile(path, kText);
+        reason = written.Ok() ? "" : written.GetFailure().reason;
+    }
+    umask(old);
+    EXPECT_EQ(reason.substr(0, std::string(row.reason).size()), row.reason) << reason;
+    EXPECT_EQ(*row.reason == '\0', reason.empty()) << reason;
+    row.check(dir);
+    for (const std::string& entry : dir.Entries()) {
+        EXPECT_EQ(entry.rfind(".velmora-", 0), std::string::npos) << "left behind: " << entry;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    KindsAndReplacement, WriteOutputFileTarget,
+    testing::Values(
+        TargetCase{"NullDeviceIsWrittenNotReplaced",
+                   [](auto& dir) { return Node(dir, "null", S_IFCHR | 0666, makedev(1, 3)); }, "",
+                   [](auto& dir) { EXPECT_TRUE(S_ISCHR(ModeOf(dir.File("null")))); }, false, true},
+        TargetCase{"FullDeviceReportsItsError",
+                   [](auto& dir) { return Node(dir, "full", S_IFCHR | 0666, makedev(1, 7)); },
+                   "No space left on device",
+                   [](auto& dir) { EXPECT_TRUE(S_ISCHR(ModeOf(dir.File("full")))); }, false, true},
+        TargetCase{"FifoGetsTheText",
+                   [](auto& dir) {
+                       const std::string path = Node(dir, "fifo", S_IFIFO | 0600);
+                       g_received = std::async(std::launch::async,
+                                               [path] { return test::ReadBytes(path); });
+                       return path;
+                   },
+                   "",
+                   [](auto& dir) {
+                       EXPECT_EQ(g_received.get(), kText);
+                       EXPECT_TRUE(S_ISFIFO(ModeOf(dir.File("fifo"))));
+                   }},
+        TargetCase{"DescriptorNameOfAPipe",
+                   [](auto&) {
+                       static int ends[2];
+                       EXPECT_EQ(pipe(ends), 0);
+                       g_received = std::async(std::launch::async, [] {
+                           std::string got(64, '\0');
+                           got.resize(static_cast<std::size_t>(read(ends[0], got.data(), 64)));
+                           close(ends[0]);
+                           return got;
+                       });
+                       return "/proc/self/fd/" + std::to_string(ends[1]);
+                   },
+                   "", [](auto&) { EXPECT_EQ(g_received.get(), kText); }},
+        TargetCase{"SocketGetsTheText",
+                   [](auto& dir) {
+                       const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+                       sockaddr_un address{};
+                       address.sun_family = AF_UNIX;
+                       const std::string path = dir.File("socket");
+                       path.copy(address.sun_path, sizeof address.sun_path - 1);
+                       EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+                       EXPECT_EQ(listen(listener, 1), 0);
+                       g_received = std::async(std::launch::async, [listener] {
+                           const int peer = accept(listener, nullptr, nullptr);
+                           std::string got;
+                           char buffer[64];
+                           for (ssize_t n; (n = read(peer, buffer, sizeof buffer)) > 0;) {
+                               got.append(buffer, static_cast<std::size_t>(n));
+                           }
+                           close(peer);
+                           close(listener);
+                           return got;
+                       });
+                       return path;
+                   },
+                   "", [](auto&) { EXPECT_EQ(g_received.get(), kText); }},
+        TargetCase{"LinkIsFollowedAndStays",
+                   [](auto& dir) {
+                       Existing(dir, "real.txt", 0644);
+                       return Linked(dir, "out.txt", "real.txt");
+                   },
+                   "",
+                   [](auto& dir) {
+                       EXPECT_TRUE(S_ISLNK(ModeOf(dir.File("out.txt"))));
+                       EXPECT_EQ(test::ReadBytes(dir.File("real.txt")), kText);
+                   }},
+        TargetCase{"DanglingLinkMakesItsFileThroughAChain",
+                   [](auto& dir) {
+                       EXPECT_EQ(mkdir(dir.File("sub").c_str(), 0755), 0);
+                       Linked(dir, "sub/first", "../second");
+                       Linked(dir, "second", "made.txt");
+                       return dir.File("sub/first");
+                   },
+                   "", [](auto& dir) { EXPECT_EQ(test::ReadBytes(dir.File("made.txt")), kText); }},
+        TargetCase{"LinkLoopFails",
+                   [](auto& dir) {
+                       Linked(dir, "a", "b");
+                       return Linked(dir, "b", "a");
+                   },
+                   "Too many levels of symbolic links", [](auto&) {}},
+        TargetCase{"ReplacedFileKeepsItsMode", [](auto& dir) { return Existing(dir, "out.txt", 0604); },
+                   "", [](auto& dir) { EXPECT_EQ(ModeOf(dir.File("out.txt")) & 07777, 0604u); }},
+        TargetCase{"ReplacedFileKeepsItsOwner",
+                   [](auto& dir) {
+                       const std::string path = Existing(dir, "out.txt", 0600);
+                       EXPECT_EQ(chown(path.c_str(), 65534, 65534), 0);
+                       return path;
+                   },
+                   "",
+                   [](auto& dir) {
+                       struct stat owned {};
+                       ASSERT_EQ(stat(dir.File("out.txt").c_str(), &owned), 0);
+                       EXPECT_EQ(owned.st_uid, 65534u);
+                       EXPECT_EQ(owned.st_mode & 07777, 0600u);
+                       EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), kText);
+                   },
+                   false, true},
+        TargetCase{"ReadOnlyFileIsRefused",
+                   [](auto& dir) {
+                       EXPECT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+                       const std::string path = Existing(dir, "out.txt", 0444);
+                       EXPECT_EQ(chown(path.c_str(), 65534, 65534), 0);
+                       return path;
+                   },
+                   "Permission denied",
+                   [](auto& dir) { EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "old"); }, true},
+        TargetCase{"ReadOnlyFolderIsNamed",
+                   [](auto& dir) {
+                       EXPECT_EQ(mkdir(dir.File("locked").c_str(), 0755), 0);
+                       const std::string path = Existing(dir, "locked/out.txt", 0666);
+                       EXPECT_EQ(chmod(dir.File("locked").c_str(), 0555), 0);
+                       return path;
+                   },
+                   "no new file can be made in the folder",
+                   [](auto& dir) { EXPECT_EQ(test::ReadBytes(dir.File("locked/out.txt")), "old"); },
+                   true},
+        TargetCase{"StickyFolderIsNamed",
+                   [](auto& dir) {
+                       EXPECT_EQ(chmod(dir.Path().c_str(), 01777), 0);
+                       return Existing(dir, "out.txt", 0666);
+                   },
+                   "the file cannot be replaced in the folder",
+                   [](auto& dir) { EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "old"); },
+                   true}),
     test::RowName());
 
 // A write cut short by the file-size limit must leave the earlier output byte for byte
