@@ -1,13 +1,17 @@
 #include "engine/assemble.h"
 #include "engine/convert.h"
+#include "engine/memory.h"
 #include "engine/output_path.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <future>
+#include <thread>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -376,6 +380,26 @@ TEST(ConvertFile, FailuresNameTheFile) {
     ASSERT_FALSE(folder.Ok());
     EXPECT_EQ(Describe(folder.GetFailure()),
               "cannot write \"" + dir.Path() + "\": Is a directory");
+}
+
+// Conversions running at once share one budget: a claim that does not fit beside another
+// waits for it to be given back, and one that could never fit fails at once.
+TEST(MemoryBudget, ClaimsWaitForEachOtherAndNeverOverrun) {
+    MemoryBudget& budget = MemoryBudget::Shared();
+    const std::size_t most = AvailableMemory() / 4 * 3;
+    EXPECT_FALSE(budget.Claim(AvailableMemory() * 2));
+    ASSERT_TRUE(budget.Claim(most));
+    std::atomic<bool> granted{false};
+    std::thread second([&] {
+        MemoryClaim claim;
+        granted = claim.Take(most);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(granted) << "two claims of three quarters of the memory both went through";
+    budget.Release(most);
+    second.join();
+    EXPECT_TRUE(granted);
+    EXPECT_GE(budget.Room(), most / 2); // the second claim was given back on its way out
 }
 
 // The whole table of cases is run through the Browse button's tests; here, the rule as
