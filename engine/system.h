@@ -1,0 +1,77 @@
+#pragma once
+
+// The engine's one door to the operating system: files, temporary files, memory limits
+// and signals. Everything that differs between systems is behind it; the conversion
+// itself calls nothing else.
+
+#include "failure.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmora::sys {
+
+// A file opened for reading, from its start, as many times as a conversion needs.
+class InputFile {
+public:
+    // Opens `path`; a folder, or a file that cannot be opened, fails with the path and
+    // the system's reason.
+    static Result<InputFile> Open(const std::string& path);
+    // A stream (a pipe, standard input) copied whole into an unnamed temporary file, so
+    // that it can be read more than once without being held in memory.
+    static Result<InputFile> CopyOf(int fd, const std::string& name);
+
+    InputFile(InputFile&& other) noexcept;
+    InputFile& operator=(InputFile&& other) noexcept;
+    ~InputFile();
+
+    // Up to `size` bytes into `buffer`: how many were read, 0 at the end.
+    Result<std::size_t> Read(char* buffer, std::size_t size);
+    // Back to the first byte.
+    Result<void> Rewind();
+    const std::string& Name() const { return m_name; }
+
+private:
+    InputFile(int fd, std::string name) : m_fd(fd), m_name(std::move(name)) {}
+    int m_fd = -1;
+    std::string m_name;
+};
+
+// Where a conversion's output goes: a new file that takes the place of the one at its
+// path when committed (links followed, mode and owner kept, flushed), or a device, FIFO,
+// socket or stream written directly. Dropped uncommitted, it leaves no trace and the
+// earlier file as it was.
+class OutputFile {
+public:
+    // Everything that can be known before writing is checked here: an empty path, a
+    // folder, a file the user may not write, a folder that takes no new file.
+    static Result<OutputFile> Create(const std::string& path);
+    // An open descriptor (standard output), written as it is and never closed.
+    static OutputFile Stream(int fd, std::string name);
+
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&& other) = delete;
+    ~OutputFile();
+
+    Result<void> Write(std::string_view bytes);
+    Result<void> Commit();
+
+private:
+    struct State;
+    explicit OutputFile(State* state) : m_state(state) {}
+    State* m_state;
+};
+
+// What the machine, and the process's control group, can still give, in bytes.
+std::size_t AvailableMemory();
+
+// See InstallInterruptCleanup in assemble.h.
+void InstallInterruptCleanup();
+
+// The identity of the file at `path` where it exists, else where it would be made; ""
+// when the path cannot be looked at.
+std::string FileKey(const std::string& path);
+
+} // namespace velmora::sys
