@@ -2,6 +2,7 @@
 
 #include "bytes.h"
 #include "io.h"
+#include "stages.h"
 #include "steps.h"
 
 #include <algorithm>
@@ -15,18 +16,6 @@ namespace {
 
 constexpr std::string_view kGreaterThan = "&gt;";
 constexpr std::string_view kLessThan = "&lt;";
-
-std::string_view TrimSpaces(std::string_view segment) {
-    std::size_t first = 0;
-    std::size_t last = segment.size();
-    while (first < last && segment[first] == ' ') {
-        ++first;
-    }
-    while (last > first && segment[last - 1] == ' ') {
-        --last;
-    }
-    return segment.substr(first, last - first);
-}
 
 // Copies `text` to `out` less every `entity`, in one pass from the left that does not
 // look at what it has written: removing the inner "&gt;" of "&&gt;gt;" leaves an "&gt;"
@@ -85,43 +74,15 @@ bool IsContentLine(std::string_view trimmed) {
 } // namespace detail
 
 Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSink& sink,
-                                         float progressMax, std::string spare) {
+                                         float progressMax, std::string) {
     try {
-        // A line never outgrows its segment by more than the CR that joins its LF, so a
-        // text of short segments may not fit in this first guess: then the room left is
-        // worked out exactly, from the line feeds still to come, and made once.
-        const std::size_t guess = rewritten.size() + rewritten.size() / 16 + 64;
-        std::string out = std::move(spare);
-        if (out.capacity() >= guess) {
-            out.resize(guess); // memory already in use: no new pages to fault in
-        } else {
-            out = detail::NewText(guess);
-        }
-        std::size_t size = 0;
-        std::size_t pos = 0;
-        while (pos <= rewritten.size() && !rewritten.empty()) {
-            const char* const text = rewritten.data();
-            const auto end = static_cast<std::size_t>(
-                detail::FindByte(text + pos, text + rewritten.size(), '\n') - text);
-            const std::string_view trimmed = TrimSpaces(rewritten.substr(pos, end - pos));
-            if (detail::IsContentLine(trimmed)) {
-                if (size + 2 + trimmed.size() > out.size()) {
-                    const std::string_view rest = rewritten.substr(pos);
-                    const auto feeds = static_cast<std::size_t>(
-                        std::count(rest.begin(), rest.end(), '\n'));
-                    std::string bigger = detail::NewText(size + rest.size() + feeds + 2);
-                    std::memcpy(bigger.data(), out.data(), size);
-                    out.swap(bigger);
-                }
-                out[size++] = '\r';
-                out[size++] = '\n';
-                size += detail::CleanLine(out.data() + size, trimmed);
-            }
-            pos = end + 1;
-        }
-        out.resize(size);
+        std::string output;
+        detail::StringSink into(output);
+        detail::Assembler assembler(into);
+        assembler.Take(rewritten);
+        assembler.Finish();
         sink.SetValue(progressMax);
-        return out;
+        return output;
     } catch (const std::bad_alloc&) {
         return Failure{"cannot convert", {}, detail::kOutOfMemory};
     } catch (const std::length_error&) {

@@ -4,18 +4,72 @@
 #include "progress.h"
 #include "source.h"
 
+#include <memory>
 #include <string>
 
 namespace velmora {
 
-// The whole conversion, file to file: PrepareSource, RewriteDefinitionLists,
-// AssembleIndentedText and WriteOutputFile in turn. An Empty or Refused input stops
-// before anything is written. A failure names the file concerned.
+// Where a conversion reads from: a file, or an open stream such as standard input
+// (copied to a temporary file first, since it is read more than once). `name` is what
+// messages call it.
+struct Source {
+    std::string name;
+    int fd = -1;
+    static Source File(std::string path) { return {std::move(path), -1}; }
+    static Source Stream(int fd, std::string name) { return {std::move(name), fd}; }
+};
+
+// Where it writes to: a file, replaced only once the whole new text is written (see
+// WriteOutputFile), or an open stream such as standard output.
+struct Destination {
+    std::string name;
+    int fd = -1;
+    static Destination File(std::string path) { return {std::move(path), -1}; }
+    static Destination Stream(int fd, std::string name) { return {std::move(name), fd}; }
+};
+
+// One conversion in its two passes. Prepare reads the input through once without
+// writing anything: whether it is empty or refused, its line break and where its first
+// definition list lies. Write then streams it through the phases to the destination,
+// with memory bounded by a fixed amount and the longest line, whatever the input's size.
+class Conversion {
+public:
+    // Fails with the input's name and the reason when it cannot be read.
+    static Result<Conversion> Prepare(const Source& source);
+
+    Conversion(Conversion&&) noexcept;
+    Conversion& operator=(Conversion&&) noexcept;
+    ~Conversion();
+
+    SourceOutcome Outcome() const;
+    // For an Accepted input only: SetMax once, SetValue per tag and at the end, and the
+    // output text written. Fails with the file concerned and the reason.
+    Result<void> Write(const Destination& destination, ProgressSink& progress);
+
+private:
+    struct State;
+    explicit Conversion(std::unique_ptr<State> state);
+    std::unique_ptr<State> m_state;
+};
+
+// Both passes: Prepare, then Write for an Accepted input. An Empty or Refused input
+// writes nothing.
+Result<SourceOutcome> Convert(const Source& source, const Destination& destination,
+                              ProgressSink& progress);
+
+// The same, file to file.
 Result<SourceOutcome> ConvertFile(const std::string& inputPath, const std::string& outputPath,
                                   ProgressSink& sink);
 
-// The same on text already in memory: returns the outcome and, for Accepted, the
-// output text in `output`. Fails only when memory runs out.
-Result<SourceOutcome> ConvertText(std::string input, std::string& output, ProgressSink& sink);
+// The same on text in memory: returns the outcome and, for Accepted, the output text in
+// `output`. Fails only when memory runs out.
+Result<SourceOutcome> ConvertText(std::string_view input, std::string& output, ProgressSink& sink);
+
+namespace detail {
+// ConvertText reading its input `pieceSize` bytes at a time, for the tests of pieces cut
+// anywhere.
+Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& output,
+                                          ProgressSink& sink, std::size_t pieceSize);
+} // namespace detail
 
 } // namespace velmora

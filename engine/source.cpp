@@ -3,6 +3,7 @@
 #include "bytes.h"
 #include "io.h"
 #include "memory.h"
+#include "stages.h"
 #include "steps.h"
 
 #include <algorithm>
@@ -139,120 +140,14 @@ Result<std::string> ReadSourceFile(const std::string& path) {
 namespace detail {
 
 std::string_view DetectLineBreak(std::string_view text) {
-    if (text.find("\r\n") != std::string_view::npos) {
-        return "\r\n";
-    }
-    if (text.find('\n') != std::string_view::npos) {
-        return "\n";
-    }
-    if (text.find('\r') != std::string_view::npos) {
-        return "\r";
-    }
-    return "";
+    LineBreakFinder finder;
+    finder.Feed(text);
+    return finder.LineBreak();
 }
 
 std::string NormaliseSource(std::string text) {
-    const std::string_view lineBreak = DetectLineBreak(text);
-    // Both replacements shrink or keep the text, so one pass writes over what it has
-    // already read. The halving keeps the first, third, fifth... space of a run, which is
-    // what replacing "  " by " " from the left without rescanning leaves.
-    const bool pairs = lineBreak.size() == 2;
-    // The character that starts a line break: CR for CR LF, else the break itself.
-    const char breakStart = lineBreak.empty() ? '\0' : lineBreak[0];
-    const std::size_t n = text.size();
-    char* data = text.data();
-    std::size_t in = 0;
-    std::size_t out = 0;
-    std::size_t spaceRun = 0; // spaces in the run that ends where `in` stands
-
-    // Bytes written may run up to a block past `out`, rather than the exact few, once
-    // what has been read is that far ahead: they land on bytes already done with.
-    auto roomToSpare = [&] { return in - out >= Block::kSize; };
-
-    // At a space or a line break: the whole run of them at once, since indentation and
-    // wrapped lines make such runs common. Each line break counts as one space.
-    auto run = [&] {
-        std::size_t length = 0;
-        for (;;) {
-            while (in + Block::kSize <= n) {
-                const std::uint32_t others = ~Block(data + in).Matches(' ');
-                const auto spaces = std::min<std::size_t>(std::countr_zero(others), Block::kSize);
-                in += spaces;
-                length += spaces;
-                if (spaces < Block::kSize) {
-                    break;
-                }
-            }
-            while (in < n && data[in] == ' ') {
-                ++in;
-                ++length;
-            }
-            if (in < n && !pairs && !lineBreak.empty() && data[in] == breakStart) {
-                ++in;
-            } else if (in + 1 < n && pairs && data[in] == '\r' && data[in + 1] == '\n') {
-                in += 2;
-            } else {
-                break;
-            }
-            ++length;
-        }
-        if (length == 0) { // a CR that does not start a CR LF is a character like any other
-            data[out++] = data[in++];
-            spaceRun = 0;
-            return;
-        }
-        // The run's spaces are numbers spaceRun to spaceRun + length - 1; the even ones stay.
-        const std::size_t kept = (spaceRun + length + 1) / 2 - (spaceRun + 1) / 2;
-        if (kept <= 8 && in - out >= 8) {
-            std::memcpy(data + out, "        ", 8);
-        } else {
-            std::memset(data + out, ' ', kept);
-        }
-        out += kept;
-        spaceRun += length;
-    };
-
-    // Most of a document is words and single spaces, which stay as they are: a block at a
-    // time is checked for a line break or for a space that follows another (maybe the
-    // last byte before it); what comes before the first such byte is copied whole and the
-    // run that starts there is taken by `run`.
-    constexpr std::uint32_t kLastByte = std::uint32_t{1} << (Block::kSize - 1);
-    while (in + Block::kSize <= n) {
-        const Block block(data + in);
-        const std::uint32_t spaces = block.Matches(' ');
-        std::uint32_t special = spaces & ((spaces << 1) | (spaceRun > 0 ? 1 : 0));
-        if (!lineBreak.empty()) {
-            special |= block.Matches(breakStart);
-        }
-        if (special == 0) {
-            block.Store(data + out);
-            out += Block::kSize;
-            in += Block::kSize;
-            spaceRun = (spaces & kLastByte) != 0 ? 1 : 0;
-            continue;
-        }
-        const auto plain = static_cast<std::size_t>(std::countr_zero(special));
-        if (plain > 0) {
-            if (roomToSpare()) {
-                block.Store(data + out);
-            } else {
-                std::memmove(data + out, data + in, plain);
-            }
-            out += plain;
-            in += plain;
-            spaceRun = (spaces >> (plain - 1)) & 1; // the byte before the special one
-        }
-        run();
-    }
-    while (in < n) {
-        if (data[in] == ' ' || (!lineBreak.empty() && data[in] == breakStart)) {
-            run();
-        } else {
-            data[out++] = data[in++];
-            spaceRun = 0;
-        }
-    }
-    text.resize(out);
+    Normaliser normaliser(DetectLineBreak(text));
+    text.resize(normaliser.Feed(text.data(), text.size(), true).size());
     return text;
 }
 

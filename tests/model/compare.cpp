@@ -1,6 +1,7 @@
 #include "compare.h"
 
 #include "engine/assemble.h"
+#include "engine/convert.h"
 #include "engine/rewrite.h"
 
 #include <cstdio>
@@ -35,7 +36,8 @@ std::string Progress(const Conversion& conversion) {
 
 } // namespace
 
-Conversion RunEngine(const std::string& file) {
+// The engine's phases one after the other.
+Conversion RunPhases(const std::string& file) {
     Conversion record;
     PreparedSource source = PrepareSourceText(file);
     record.outcome = source.outcome;
@@ -52,6 +54,29 @@ Conversion RunEngine(const std::string& file) {
     record.rewritten = rewritten.Value();
     Result<std::string> output = AssembleIndentedText(record.rewritten, recorder, recorder.Max());
     record.output = output.Ok() ? output.Value() : "<failed: " + Describe(output.GetFailure()) + ">";
+    return record;
+}
+
+Conversion RunEngine(const std::string& file) {
+    Conversion record = RunPhases(file);
+    // The whole conversion again, streamed in pieces cut at places that vary with the
+    // document: any difference from the phases shows in the output compared.
+    const std::size_t pieceSize = 1 + file.size() % 23;
+    Conversion streamed;
+    Recorder recorder(streamed);
+    std::string output;
+    Result<SourceOutcome> outcome = detail::ConvertTextInPieces(file, output, recorder, pieceSize);
+    const bool same = outcome.Ok() && outcome.Value() == record.outcome &&
+                      (record.outcome != SourceOutcome::Accepted ||
+                       (output == record.output && streamed.progress == record.progress));
+    if (!same) {
+        record.output = "<streamed in pieces of " + std::to_string(pieceSize) + ": " +
+                        (outcome.Ok() ? "outcome " + std::to_string(static_cast<int>(outcome.Value())) +
+                                            ", output \"" + Escape(output) + "\", progress " +
+                                            Progress(streamed)
+                                      : Describe(outcome.GetFailure())) +
+                        ">";
+    }
     return record;
 }
 

@@ -7,7 +7,8 @@
 
 namespace velmora::model {
 
-// The engine's phases run one after the other on `file`, recorded like the model.
+// The engine's phases run one after the other on `file`, recorded like the model, and
+// the whole conversion streamed in small pieces, which must give the same output.
 Conversion RunEngine(const std::string& file);
 
 // "" when both conversions agree in outcome, texts and progress; else what differs.

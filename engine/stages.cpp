@@ -1,0 +1,447 @@
+#include "stages.h"
+
+#include "bytes.h"
+#include "memory.h"
+#include "steps.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+namespace velmora::detail {
+
+namespace {
+
+constexpr std::size_t kPieceSize = std::size_t{64} << 10;
+constexpr std::string_view kRefusalPhrase = "zoak metadata report generated";
+
+enum class TagKind { ListOpen, ListClose, Term, Definition, Paragraph, Removed };
+
+// Only the whole tag, case aside, counts: "<dl compact>" or "<dd >" are removed like
+// any other tag. A tag begins with "<" and ends with ">" by the way it is found, so only
+// what lies between is compared. `c | 0x20` is the lower case of a letter and equals
+// one of the lower-case letters compared with only for that letter in either case.
+TagKind Classify(const char* tag, std::size_t length) {
+    auto lower = [](char c) { return static_cast<char>(c | 0x20); };
+    switch (length) {
+    case 3:
+        return lower(tag[1]) == 'p' ? TagKind::Paragraph : TagKind::Removed;
+    case 4:
+        if (lower(tag[1]) != 'd') {
+            return TagKind::Removed;
+        }
+        switch (lower(tag[2])) {
+        case 'l':
+            return TagKind::ListOpen;
+        case 't':
+            return TagKind::Term;
+        case 'd':
+            return TagKind::Definition;
+        default:
+            return TagKind::Removed;
+        }
+    case 5:
+        return tag[1] == '/' && lower(tag[2]) == 'd' && lower(tag[3]) == 'l' ? TagKind::ListClose
+                                                                               : TagKind::Removed;
+    default:
+        return TagKind::Removed;
+    }
+}
+
+std::string_view TrimSpaces(std::string_view segment) {
+    std::size_t first = 0;
+    std::size_t last = segment.size();
+    while (first < last && segment[first] == ' ') {
+        ++first;
+    }
+    while (last > first && segment[last - 1] == ' ') {
+        --last;
+    }
+    return segment.substr(first, last - first);
+}
+
+// Makes room in `text` for `size` bytes; past a few megabytes (one very long line),
+// only where the memory can be had, since the system would give it on credit and kill
+// the process while filling it.
+void EnsureCapacity(std::string& text, std::size_t size) {
+    if (size <= text.capacity()) {
+        return;
+    }
+    const std::size_t wanted = std::max(size, text.capacity() * 2);
+    if (wanted >= (std::size_t{8} << 20) && wanted > AvailableMemory()) {
+        throw std::bad_alloc();
+    }
+    text.reserve(wanted);
+}
+
+} // namespace
+
+// ---- PieceWriter ----------------------------------------------------------------------
+
+PieceWriter::PieceWriter(PieceSink& next) : m_next(next) { m_buffer.resize(kPieceSize); }
+
+char* PieceWriter::Reserve(std::size_t count) {
+    if (m_used + count > m_buffer.size()) {
+        Flush();
+        if (count > m_buffer.size()) { // a line longer than a piece: the buffer grows to it
+            EnsureCapacity(m_buffer, count);
+            m_buffer.resize(count);
+        }
+    }
+    return m_buffer.data() + m_used;
+}
+
+void PieceWriter::Put(const char* data, std::size_t count) {
+    if (m_used + count <= m_buffer.size()) {
+        std::memcpy(m_buffer.data() + m_used, data, count);
+        m_used += count;
+        return;
+    }
+    Flush();
+    if (count >= m_buffer.size()) {
+        m_next.Take(std::string_view(data, count));
+    } else {
+        std::memcpy(m_buffer.data(), data, count);
+        m_used = count;
+    }
+}
+
+void PieceWriter::PutRepeated(char c, std::size_t count) {
+    while (count > 0) {
+        if (m_used == m_buffer.size()) {
+            Flush();
+        }
+        const std::size_t now = std::min(count, m_buffer.size() - m_used);
+        std::memset(m_buffer.data() + m_used, c, now);
+        m_used += now;
+        count -= now;
+    }
+}
+
+void PieceWriter::Flush() {
+    if (m_used > 0) {
+        m_next.Take(std::string_view(m_buffer.data(), m_used));
+        m_used = 0;
+    }
+}
+
+// ---- LineBreakFinder ------------------------------------------------------------------
+
+void LineBreakFinder::Feed(std::string_view piece) {
+    if (m_crlf || piece.empty()) {
+        return;
+    }
+    const char* p = piece.data();
+    const char* const end = p + piece.size();
+    if (m_endsInCr && *p == '\n') {
+        m_crlf = true;
+        return;
+    }
+    m_lf = m_lf || FindByte(p, end, '\n') != end;
+    for (const char* cr = FindByte(p, end, '\r'); cr != end; cr = FindByte(cr + 1, end, '\r')) {
+        m_cr = true;
+        if (cr + 1 < end && cr[1] == '\n') {
+            m_crlf = true;
+            return;
+        }
+    }
+    m_endsInCr = end[-1] == '\r';
+}
+
+std::string_view LineBreakFinder::LineBreak() const {
+    return m_crlf ? "\r\n" : m_lf ? "\n" : m_cr ? "\r" : "";
+}
+
+// ---- Normaliser -----------------------------------------------------------------------
+
+Normaliser::Normaliser(std::string_view lineBreak) : m_lineBreak(lineBreak) {}
+
+std::string_view Normaliser::Feed(char* data, std::size_t n, bool last) {
+    if (m_heldCr) {
+        *--data = '\r';
+        ++n;
+        m_heldCr = false;
+    }
+    if (!last && n > 0 && m_lineBreak.size() == 2 && data[n - 1] == '\r') {
+        m_heldCr = true;
+        --n;
+    }
+    return std::string_view(data, NormaliseInPlace(data, n));
+}
+
+std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
+    // Both replacements shrink or keep the text, so one pass writes over what it has
+    // already read. The halving keeps the first, third, fifth... space of a run, which is
+    // what replacing "  " by " " from the left without rescanning leaves.
+    const bool pairs = m_lineBreak.size() == 2;
+    // The character that starts a line break: CR for CR LF, else the break itself.
+    const char breakStart = m_lineBreak.empty() ? '\0' : m_lineBreak[0];
+    std::size_t in = 0;
+    std::size_t out = 0;
+    std::size_t& spaceRun = m_spaceRun; // spaces in the run that ends where `in` stands
+
+    // Bytes written may run up to a block past `out`, rather than the exact few, once
+    // what has been read is that far ahead: they land on bytes already done with.
+    auto roomToSpare = [&] { return in - out >= Block::kSize; };
+
+    // At a space or a line break: the whole run of them at once, since indentation and
+    // wrapped lines make such runs common. Each line break counts as one space.
+    auto run = [&] {
+        std::size_t length = 0;
+        for (;;) {
+            while (in + Block::kSize <= n) {
+                const std::uint32_t others = ~Block(data + in).Matches(' ');
+                const auto spaces = std::min<std::size_t>(std::countr_zero(others), Block::kSize);
+                in += spaces;
+                length += spaces;
+                if (spaces < Block::kSize) {
+                    break;
+                }
+            }
+            while (in < n && data[in] == ' ') {
+                ++in;
+                ++length;
+            }
+            if (in < n && !pairs && !m_lineBreak.empty() && data[in] == breakStart) {
+                ++in;
+            } else if (in + 1 < n && pairs && data[in] == '\r' && data[in + 1] == '\n') {
+                in += 2;
+            } else {
+                break;
+            }
+            ++length;
+        }
+        if (length == 0) { // a CR that does not start a CR LF is a character like any other
+            data[out++] = data[in++];
+            spaceRun = 0;
+            return;
+        }
+        // The run's spaces are numbers spaceRun to spaceRun + length - 1; the even ones stay.
+        const std::size_t kept = (spaceRun + length + 1) / 2 - (spaceRun + 1) / 2;
+        if (kept <= 8 && in - out >= 8) {
+            std::memcpy(data + out, "        ", 8);
+        } else {
+            std::memset(data + out, ' ', kept);
+        }
+        out += kept;
+        spaceRun += length;
+    };
+
+    // Most of a document is words and single spaces, which stay as they are: a block at a
+    // time is checked for a line break or for a space that follows another (maybe the
+    // last byte before it); what comes before the first such byte is copied whole and the
+    // run that starts there is taken by `run`.
+    constexpr std::uint32_t kLastByte = std::uint32_t{1} << (Block::kSize - 1);
+    while (in + Block::kSize <= n) {
+        const Block block(data + in);
+        const std::uint32_t spaces = block.Matches(' ');
+        std::uint32_t special = spaces & ((spaces << 1) | (spaceRun > 0 ? 1 : 0));
+        if (!m_lineBreak.empty()) {
+            special |= block.Matches(breakStart);
+        }
+        if (special == 0) {
+            block.Store(data + out);
+            out += Block::kSize;
+            in += Block::kSize;
+            spaceRun = (spaces & kLastByte) != 0 ? 1 : 0;
+            continue;
+        }
+        const auto plain = static_cast<std::size_t>(std::countr_zero(special));
+        if (plain > 0) {
+            if (roomToSpare()) {
+                block.Store(data + out);
+            } else {
+                std::memmove(data + out, data + in, plain);
+            }
+            out += plain;
+            in += plain;
+            spaceRun = (spaces >> (plain - 1)) & 1; // the byte before the special one
+        }
+        run();
+    }
+    while (in < n) {
+        if (data[in] == ' ' || (!m_lineBreak.empty() && data[in] == breakStart)) {
+            run();
+        } else {
+            data[out++] = data[in++];
+            spaceRun = 0;
+        }
+    }
+    return out;
+}
+
+// ---- Scanner --------------------------------------------------------------------------
+
+void Scanner::Feed(char* piece, std::size_t n) {
+    // The end of the text before this piece goes in front of it, so that a match cut in
+    // two by the pieces is found whole; what it finds again is found at the same place.
+    char* const text = piece - m_tailSize;
+    std::memcpy(text, m_tail, m_tailSize);
+    const std::string_view view(text, m_tailSize + n);
+    const std::size_t start = m_size - m_tailSize; // the position of text[0]
+    if (!m_refused) {
+        m_refused = FindFolded(view, kRefusalPhrase) != std::string_view::npos;
+    }
+    if (m_open == kNone) {
+        const std::size_t open = FindFolded(view, "<dl");
+        if (open != std::string_view::npos) {
+            m_open = start + open;
+        }
+    }
+    if (m_open != kNone && m_close == kNone) {
+        const std::size_t from = m_open > start ? m_open - start : 0;
+        const std::size_t close = view.find('>', from);
+        if (close != std::string_view::npos) {
+            m_close = start + close;
+        }
+    }
+    if (m_close != kNone && m_close + 1 < start + view.size()) {
+        const std::size_t from = m_close + 1 > start ? m_close + 1 - start : 0;
+        const std::size_t last = FindLastFolded(view.substr(from), "</dl>");
+        if (last != std::string_view::npos) {
+            m_last = start + from + last;
+        }
+    }
+    m_size += n;
+    m_tailSize = std::min(view.size(), kRefusalPhrase.size() - 1);
+    std::memcpy(m_tail, view.data() + view.size() - m_tailSize, m_tailSize);
+}
+
+std::size_t Scanner::ScopeBegin() const {
+    if (m_open == kNone) {
+        return 0;
+    }
+    return m_close == kNone ? m_open : m_close + 1;
+}
+
+std::size_t Scanner::ScopeEnd() const {
+    return m_close != kNone && m_last != kNone ? m_last : m_size;
+}
+
+// ---- Rewriter -------------------------------------------------------------------------
+
+Rewriter::Rewriter(ProgressSink& progress, PieceSink& next) : m_progress(progress), m_out(next) {}
+
+void Rewriter::Feed(std::string_view piece) {
+    const char* p = piece.data();
+    const char* const end = p + piece.size();
+    while (p < end) {
+        if (m_inTag) {
+            const char* const close = FindByte(p, end, '>');
+            const std::size_t taken = static_cast<std::size_t>(close - p) + (close < end ? 1 : 0);
+            for (std::size_t i = m_tagLength; i < sizeof m_tagHead && i - m_tagLength < taken; ++i) {
+                m_tagHead[i] = p[i - m_tagLength];
+            }
+            m_tagLength += taken;
+            p += taken;
+            if (close == end) {
+                return; // the tag goes on in the next piece
+            }
+            EndTag();
+            continue;
+        }
+        const char* const open = FindByte(p, end, '<');
+        const auto text = static_cast<std::size_t>(open - p);
+        m_out.Put(p, text);
+        m_written += text;
+        p = open;
+        if (open < end) {
+            m_inTag = true;
+            m_tagLength = 0;
+        }
+    }
+}
+
+void Rewriter::EndTag() {
+    m_inTag = false;
+    // The tag's ">" stands, in the text as it is at this moment, right after what has
+    // been written so far and the tag itself.
+    m_progress.SetValue(static_cast<float>(m_written + m_tagLength));
+    std::size_t markers = 0;
+    std::size_t feeds = 1;
+    switch (Classify(m_tagHead, m_tagLength)) {
+    case TagKind::ListOpen:
+        m_prefix += 2;
+        return;
+    case TagKind::ListClose:
+        // More closings than openings: nothing is left to take away.
+        m_prefix = m_prefix >= 2 ? m_prefix - 2 : 0;
+        return;
+    case TagKind::Removed:
+        return;
+    case TagKind::Term:
+        markers = m_prefix;
+        break;
+    case TagKind::Definition:
+        markers = m_prefix + 2;
+        break;
+    case TagKind::Paragraph:
+        markers = m_prefix + 2;
+        feeds = 2;
+        break;
+    }
+    m_out.PutRepeated('\n', feeds);
+    m_out.PutRepeated('+', markers);
+    m_written += feeds + markers;
+}
+
+void Rewriter::Finish() {
+    if (m_inTag) {
+        // A tag cut off by the end of the text: it and everything after it go, as a
+        // browser drops it.
+        m_progress.SetValue(0.0f);
+        m_inTag = false;
+    }
+    m_out.Flush();
+}
+
+// ---- Assembler ------------------------------------------------------------------------
+
+Assembler::Assembler(PieceSink& next) : m_out(next) {}
+
+void Assembler::Take(std::string_view piece) {
+    m_any = m_any || !piece.empty();
+    const char* p = piece.data();
+    const char* const end = p + piece.size();
+    while (p < end) {
+        const char* const feed = FindByte(p, end, '\n');
+        const auto length = static_cast<std::size_t>(feed - p);
+        if (feed == end) {
+            EnsureCapacity(m_segment, m_segment.size() + length);
+            m_segment.append(p, length);
+            return;
+        }
+        if (m_segment.empty()) {
+            Segment(std::string_view(p, length));
+        } else {
+            EnsureCapacity(m_segment, m_segment.size() + length);
+            m_segment.append(p, length);
+            Segment(m_segment);
+            m_segment.clear();
+        }
+        p = feed + 1;
+    }
+}
+
+void Assembler::Segment(std::string_view segment) {
+    const std::string_view trimmed = TrimSpaces(segment);
+    if (!IsContentLine(trimmed)) {
+        return;
+    }
+    char* const line = m_out.Reserve(trimmed.size() + 2);
+    line[0] = '\r';
+    line[1] = '\n';
+    m_out.Advance(2 + CleanLine(line + 2, trimmed));
+}
+
+void Assembler::Finish() {
+    if (m_any) {
+        Segment(m_segment);
+        m_segment.clear();
+    }
+    m_out.Flush();
+}
+
+} // namespace velmora::detail

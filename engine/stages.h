@@ -1,0 +1,157 @@
+#pragma once
+
+// The conversion as stages that each take the text a piece at a time and hand what they
+// make to the next: normalising, scanning, rewriting, assembling. A piece may end
+// anywhere, even inside a line break, a tag or a search phrase: each stage carries what
+// it has seen across the cut, so that any cutting gives the same result as the whole
+// text in one piece. The phase functions and the file-to-file conversion are both built
+// from these.
+
+#include "progress.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace velmora::detail {
+
+// Takes the pieces of a text one after the other.
+class PieceSink {
+public:
+    virtual ~PieceSink() = default;
+    virtual void Take(std::string_view piece) = 0;
+};
+
+// Collects the pieces into one string.
+class StringSink final : public PieceSink {
+public:
+    explicit StringSink(std::string& into) : m_into(into) {}
+    void Take(std::string_view piece) override { m_into.append(piece); }
+
+private:
+    std::string& m_into;
+};
+
+// Gathers small writes into pieces of a fixed size for the next stage.
+class PieceWriter {
+public:
+    explicit PieceWriter(PieceSink& next);
+    // Room for `count` bytes at once, to be written at Cursor() and then Advance()d over.
+    char* Reserve(std::size_t count);
+    void Advance(std::size_t count) { m_used += count; }
+    void Put(const char* data, std::size_t count);
+    void PutRepeated(char c, std::size_t count);
+    void Flush();
+
+private:
+    PieceSink& m_next;
+    std::string m_buffer;
+    std::size_t m_used = 0;
+};
+
+// Finds the line break a text uses: CR LF when that pair occurs anywhere, else LF, else
+// CR, else none.
+class LineBreakFinder {
+public:
+    void Feed(std::string_view piece);
+    // True once nothing later can change the answer (a CR LF has been seen).
+    bool Settled() const { return m_crlf; }
+    std::string_view LineBreak() const;
+
+private:
+    bool m_crlf = false;
+    bool m_lf = false;
+    bool m_cr = false;
+    bool m_endsInCr = false;
+};
+
+// Line breaks to spaces, then runs of spaces halved (a run of n becomes ceil(n/2)), in
+// place, a piece at a time.
+class Normaliser {
+public:
+    explicit Normaliser(std::string_view lineBreak);
+    // Normalises data[0, n) in place and returns the normalised bytes. A CR at the end of
+    // a piece that is not the `last` may begin a CR LF: it is held back and put in front
+    // of the next piece, at data[-1], which must then be writable.
+    std::string_view Feed(char* data, std::size_t n, bool last);
+
+private:
+    std::size_t NormaliseInPlace(char* data, std::size_t n);
+
+    std::string_view m_lineBreak;
+    std::size_t m_spaceRun = 0; // spaces in the run that ends where the last piece ended
+    bool m_heldCr = false;
+};
+
+// Bytes of room that Scanner::Feed needs before each piece.
+inline constexpr std::size_t kScanHeadroom = 32;
+
+// Looks through the normalised text, a piece at a time, for what the later stages must
+// know before they start: whether it carries the refusal phrase, and where the inside
+// of its first definition list begins and ends.
+class Scanner {
+public:
+    // `piece` is the next piece of the normalised text; the kScanHeadroom bytes in front
+    // of it may be overwritten.
+    void Feed(char* piece, std::size_t n);
+    bool Refused() const { return m_refused; }
+    // The scope, in positions of the whole normalised text: after the ">" that closes the
+    // first "<dl", up to the last "</dl>" after it, both in any case; from the "<dl" to
+    // the end when no ">" follows it; the whole text when there is no "<dl".
+    std::size_t ScopeBegin() const;
+    std::size_t ScopeEnd() const;
+    std::size_t Size() const { return m_size; }
+
+private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t m_size = 0; // of the text fed so far
+    char m_tail[kScanHeadroom] = {};
+    std::size_t m_tailSize = 0;
+    bool m_refused = false;
+    std::size_t m_open = kNone;  // the first "<dl"
+    std::size_t m_close = kNone; // the ">" after it
+    std::size_t m_last = kNone;  // the last "</dl>" after that
+};
+
+// Rewrites the tags of the scoped text a piece at a time: terms, definitions and
+// paragraphs become an LF and indent markers, list tags deepen or flatten the
+// indentation, other tags vanish. SetValue once per tag, with the position of its ">" in
+// the text as it stands then; a tag cut off by the end takes everything after it along
+// and reports 0.
+class Rewriter {
+public:
+    Rewriter(ProgressSink& progress, PieceSink& next);
+    void Feed(std::string_view piece);
+    void Finish();
+
+private:
+    void EndTag();
+
+    ProgressSink& m_progress;
+    PieceWriter m_out;
+    std::size_t m_written = 0; // bytes of rewritten text so far
+    std::size_t m_prefix = 2;  // indent markers in force
+    bool m_inTag = false;
+    std::size_t m_tagLength = 0;
+    char m_tagHead[5] = {};
+};
+
+// Turns the rewritten text into lines, a piece at a time: each LF-separated segment that
+// passes the content test becomes CR LF and the cleaned line. A segment is held whole
+// until its end is seen; memory grows with the longest one.
+class Assembler final : public PieceSink {
+public:
+    explicit Assembler(PieceSink& next);
+    void Take(std::string_view piece) override;
+    // The last segment (an empty text has none).
+    void Finish();
+
+private:
+    void Segment(std::string_view segment);
+
+    PieceWriter m_out;
+    std::string m_segment; // the start of a segment whose LF has not come yet
+    bool m_any = false;
+};
+
+} // namespace velmora::detail
