@@ -369,35 +369,19 @@ int NoMemory(const std::string& name, Reporter& reporter) {
 
 int ConvertOne(const std::string& input, const std::string& target, Reporter& reporter) {
     const std::string name = ShownName(input);
-    // What a conversion needs is claimed from the budget all jobs share before it starts,
-    // or, for an input of no known size, once it has been read.
+    // What a conversion works in is claimed from the budget all jobs share before it
+    // starts; a line longer than that is checked as it grows.
     velmora::MemoryClaim claim;
-    struct stat info {};
-    if (input != kStdio && stat(input.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        !claim.Take(velmora::ConversionMemory(static_cast<std::size_t>(info.st_size)))) {
+    if (!claim.Take(velmora::ConversionMemory())) {
         return NoMemory(name, reporter);
     }
-    velmora::Result<std::string> text = input == kStdio
-                                            ? velmora::ReadSourceStream(STDIN_FILENO, name)
-                                            : velmora::ReadSourceFile(input);
-    if (!text.Ok()) {
-        reporter.Problem(velmora::Describe(text.GetFailure()));
+    velmora::Result<velmora::Conversion> conversion = velmora::Conversion::Prepare(
+        input == kStdio ? velmora::Source::Stream(STDIN_FILENO, name) : velmora::Source::File(input));
+    if (!conversion.Ok()) {
+        reporter.Problem(velmora::Describe(conversion.GetFailure()));
         return kFailed;
     }
-    if (input == kStdio && !claim.Take(velmora::ConversionMemory(text.Value().size()))) {
-        return NoMemory(name, reporter);
-    }
-    std::string converted;
-    velmora::NoProgress quiet;
-    velmora::Result<velmora::SourceOutcome> outcome =
-        velmora::ConvertText(std::move(text.Value()), converted, quiet);
-    if (!outcome.Ok()) {
-        velmora::Failure failure = outcome.GetFailure();
-        failure.path = name;
-        reporter.Problem(velmora::Describe(failure));
-        return kFailed;
-    }
-    switch (outcome.Value()) {
+    switch (conversion.Value().Outcome()) {
     case velmora::SourceOutcome::Empty:
         reporter.Problem(name + ": the input is empty; nothing was written");
         return kEmpty;
@@ -407,9 +391,11 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
     case velmora::SourceOutcome::Accepted:
         break;
     }
-    const velmora::Result<void> written =
-        target == kStdio ? velmora::WriteOutputStream(STDOUT_FILENO, converted, "standard output")
-                         : velmora::WriteOutputFile(target, converted);
+    velmora::NoProgress quiet;
+    const velmora::Result<void> written = conversion.Value().Write(
+        target == kStdio ? velmora::Destination::Stream(STDOUT_FILENO, "standard output")
+                         : velmora::Destination::File(target),
+        quiet);
     if (!written.Ok()) {
         reporter.Problem(velmora::Describe(written.GetFailure()));
         return kFailed;

@@ -4,14 +4,11 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <limits>
 #include <mutex>
 
 namespace velmora {
 
 namespace {
-
-constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max();
 
 std::mutex g_mutex;
 std::condition_variable g_released;
@@ -21,10 +18,7 @@ std::size_t g_claimed = 0;
 
 std::size_t AvailableMemory() { return sys::AvailableMemory(); }
 
-std::size_t ConversionMemory(std::size_t inputSize) {
-    constexpr std::size_t kFixed = std::size_t{16} << 20;
-    return inputSize > (kUnlimited - kFixed) / 2 ? kUnlimited : 2 * inputSize + kFixed;
-}
+std::size_t ConversionMemory() { return std::size_t{4} << 20; }
 
 MemoryBudget& MemoryBudget::Shared() {
     static MemoryBudget budget;

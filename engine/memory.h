@@ -44,8 +44,8 @@ private:
     std::size_t m_bytes = 0;
 };
 
-// What a conversion of an input of `size` bytes claims: the input, the text it becomes
-// and the room to grow.
-std::size_t ConversionMemory(std::size_t inputSize);
+// What a conversion claims for its working buffers, whatever the size of its input; a
+// line longer than those is checked against AvailableMemory as it grows.
+std::size_t ConversionMemory();
 
 } // namespace velmora

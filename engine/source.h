@@ -24,8 +24,8 @@ struct PreparedSource {
 Result<std::string> ReadSourceFile(const std::string& path);
 
 // Reads an already open descriptor (a pipe, standard input) to its end, failing with
-// "not enough memory" once it outgrows the memory budget. `name` is what a failure
-// calls it.
+// "not enough memory" once it outgrows what the system can give. `name` is what a
+// failure calls it.
 Result<std::string> ReadSourceStream(int fd, const std::string& name);
 
 // Normalises `text` (line breaks to spaces, doubled spaces halved) and classifies it.

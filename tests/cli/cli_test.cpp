@@ -406,25 +406,28 @@ TEST_F(Cli, SignalsLeaveTheOutputWholeAndNothingBehind) {
     }
 }
 
-// Under a control group's memory limit, an input too large for it fails with a message,
-// from a file or from a pipe, instead of the process being killed.
+// Under a control group's memory limit, a large document converts in the little memory
+// a conversion needs, from a file or from a pipe; one whose single line will not fit
+// fails with a message instead of the process being killed.
 TEST_F(Cli, GroupMemoryLimitIsAFailureNotAKill) {
     const std::string group = "/sys/fs/cgroup/memory/velmora-test-" + std::to_string(getpid());
-    std::string limit = "67108864";
     if (mkdir(group.c_str(), 0755) != 0) {
         GTEST_SKIP() << "no cgroup v1 memory hierarchy to make a group in (needs root)";
     }
-    test::WriteBytes(group + "/memory.limit_in_bytes", limit);
+    test::WriteBytes(group + "/memory.limit_in_bytes", "67108864");
     Put("big.html", LargeDocument(80));
+    Put("long.html", "<dl><dt>" + std::string(std::size_t{80} << 20, 'x') + "</dl>");
     const Setting inGroup{"sh -c 'echo $$ > " + group + "/cgroup.procs && exec \"$0\" \"$@\"' ", ""};
-    const Outcome file = Convert({"big.html"}, "", inGroup);
-    const Outcome piped = Convert({"-"}, Get("big.html"), inGroup);
+    const Outcome large = Convert({"big.html"}, "", inGroup);
+    const Outcome file = Convert({"long.html"}, "", inGroup);
+    const Outcome piped = Convert({"-", "-o", "piped.txt"}, Get("long.html"), inGroup);
     rmdir(group.c_str());
+    EXPECT_EQ(large.status, 0) << large.err;
     EXPECT_EQ(file.status, 1) << file.err;
-    EXPECT_EQ(file.err, "velmora-convert: cannot convert \"big.html\": not enough memory\n");
+    EXPECT_EQ(file.err, "velmora-convert: cannot convert \"long.html\": not enough memory\n");
     EXPECT_EQ(piped.status, 1) << piped.err;
-    EXPECT_EQ(piped.err, "velmora-convert: cannot read \"standard input\": not enough memory\n");
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html"}));
+    EXPECT_EQ(piped.err, "velmora-convert: cannot convert \"standard input\": not enough memory\n");
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html", "big.txt", "long.html"}));
 }
 
 TEST_F(Cli, HelpAndVersion) {
