@@ -153,6 +153,29 @@ struct Passes {
         }
     }
 
+    // How long the rewritten text will be: the second pass counting only, for an output
+    // that is to be held in memory.
+    Result<std::size_t> Measure() {
+        NoProgress none;
+        detail::StringSink nowhere(buffer); // never written to while counting
+        detail::Rewriter counter(none, nowhere);
+        counter.CountOnly();
+        detail::Normaliser normaliser(lineBreak);
+        Result<void> passed = Pass(normaliser, [&](char* data, std::size_t size, std::size_t at) {
+            const std::size_t from = std::max(at, begin);
+            const std::size_t to = std::min(at + size, end);
+            if (from < to) {
+                counter.Feed(std::string_view(data + (from - at), to - from));
+            }
+            return at + size < end;
+        });
+        if (!passed.Ok()) {
+            return passed.GetFailure();
+        }
+        counter.Finish();
+        return counter.Written();
+    }
+
     // The second pass: the scope of the normalised text through the rewriting and the
     // assembly into `out`.
     Result<void> Stream(ProgressSink& progress, detail::PieceSink& out,
@@ -268,6 +291,15 @@ Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& o
             return scanned.GetFailure();
         }
         if (state.outcome == SourceOutcome::Accepted) {
+            // Deeply nested lists can ask for more output than there is memory: that is
+            // known, and said, before any of it is made.
+            Result<std::size_t> rewritten = state.Measure();
+            if (!rewritten.Ok()) {
+                return rewritten.GetFailure();
+            }
+            if (rewritten.Value() > sys::AvailableMemory()) {
+                return OutOfMemory({});
+            }
             output.clear();
             StringSink into(output);
             if (Result<void> streamed = state.Stream(sink, into, nullptr); !streamed.Ok()) {

@@ -78,6 +78,11 @@ void EnsureCapacity(std::string& text, std::size_t size) {
 
 } // namespace
 
+void StringSink::Take(std::string_view piece) {
+    EnsureCapacity(m_into, m_into.size() + piece.size());
+    m_into.append(piece);
+}
+
 // ---- PieceWriter ----------------------------------------------------------------------
 
 PieceWriter::PieceWriter(PieceSink& next) : m_next(next) { m_buffer.resize(kPieceSize); }
@@ -344,7 +349,9 @@ void Rewriter::Feed(std::string_view piece) {
         }
         const char* const open = FindByte(p, end, '<');
         const auto text = static_cast<std::size_t>(open - p);
-        m_out.Put(p, text);
+        if (!m_counting) {
+            m_out.Put(p, text);
+        }
         m_written += text;
         p = open;
         if (open < end) {
@@ -382,8 +389,10 @@ void Rewriter::EndTag() {
         feeds = 2;
         break;
     }
-    m_out.PutRepeated('\n', feeds);
-    m_out.PutRepeated('+', markers);
+    if (!m_counting) {
+        m_out.PutRepeated('\n', feeds);
+        m_out.PutRepeated('+', markers);
+    }
     m_written += feeds + markers;
 }
 

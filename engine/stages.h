@@ -22,11 +22,12 @@ public:
     virtual void Take(std::string_view piece) = 0;
 };
 
-// Collects the pieces into one string.
+// Collects the pieces into one string, as far as the memory the system can give goes
+// (std::bad_alloc beyond).
 class StringSink final : public PieceSink {
 public:
     explicit StringSink(std::string& into) : m_into(into) {}
-    void Take(std::string_view piece) override { m_into.append(piece); }
+    void Take(std::string_view piece) override;
 
 private:
     std::string& m_into;
@@ -123,12 +124,16 @@ public:
     Rewriter(ProgressSink& progress, PieceSink& next);
     void Feed(std::string_view piece);
     void Finish();
+    // Only counts what it would write, handing nothing on.
+    void CountOnly() { m_counting = true; }
+    std::size_t Written() const { return m_written; }
 
 private:
     void EndTag();
 
     ProgressSink& m_progress;
     PieceWriter m_out;
+    bool m_counting = false;
     std::size_t m_written = 0; // bytes of rewritten text so far
     std::size_t m_prefix = 2;  // indent markers in force
     bool m_inTag = false;
