@@ -5,16 +5,49 @@
 #include "engine/assemble.h"
 
 #include <QApplication>
+#include <QByteArray>
+#include <QList>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
 bool Set(const char* variable) {
     const char* value = std::getenv(variable);
     return value != nullptr && *value != '\0';
+}
+
+// The display the window was to open on, as the user would name it.
+QByteArray DisplayName() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.startsWith("wayland") || (platform.isEmpty() && !Set("DISPLAY"))) {
+        return Set("WAYLAND_DISPLAY") ? qgetenv("WAYLAND_DISPLAY") : QByteArray("wayland-0");
+    }
+    if (platform.isEmpty() || platform.startsWith("xcb")) {
+        return qgetenv("DISPLAY");
+    }
+    return platform;
+}
+
+// Qt ends the program with an abort and a core dump when it cannot open the display, after
+// several lines of its own. While the application starts, its messages are held back: a
+// fatal one becomes one line and exit status 1, the others are passed on once it has
+// started.
+QList<std::pair<QtMsgType, QString>> g_heldMessages;
+
+void HoldStartMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr,
+                     "velmora: cannot open the display \"%s\"; velmora-convert converts "
+                     "from the command line (velmora-convert --help)\n",
+                     DisplayName().constData());
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    g_heldMessages.append({type, message});
 }
 
 } // namespace
@@ -31,7 +64,14 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
+    const QtMessageHandler previous = qInstallMessageHandler(HoldStartMessage);
     QApplication application(argc, argv);
+    qInstallMessageHandler(previous);
+    for (const auto& [type, message] : std::as_const(g_heldMessages)) {
+        qt_message_output(type, QMessageLogContext(), message);
+    }
+    g_heldMessages.clear();
+
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));

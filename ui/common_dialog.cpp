@@ -1,9 +1,17 @@
 #include "common_dialog.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QCoreApplication>
+#include <QLineEdit>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
 #include <QSortFilterProxyModel>
+#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -81,8 +89,55 @@ private:
     QList<QRegularExpression> m_patterns;
 };
 
+namespace {
+
+// Qt's file dialog reads its last folder, history and view from the user's settings
+// when made and writes them back when destroyed, yet the program keeps nothing from one
+// run to the next. Settings are therefore looked for below a plain file, where none can
+// be read and none can be made.
+void KeepNoSettings() {
+    static QTemporaryFile standIn;
+    static const bool done = [] {
+        QString file = QCoreApplication::applicationFilePath();
+        if (!QFileInfo(file).isFile() && standIn.open()) {
+            file = standIn.fileName();
+        }
+        for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+            for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope}) {
+                QSettings::setPath(format, scope, file + QStringLiteral("/no-settings"));
+            }
+        }
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+// Keeps the dialog, with its window frame, inside the screen's free area: on a small
+// or highly scaled screen its own idea of its size can be larger. It opens centred over
+// the window, moved as far as it takes to be whole on screen.
+void FitScreen(QFileDialog& dialog, QWidget* owner) {
+    QWidget* window = owner != nullptr ? owner->window() : nullptr;
+    const QRect area = (window != nullptr ? window->screen() : dialog.screen())->availableGeometry();
+    QSize frame;
+    if (window != nullptr && window->isVisible()) {
+        frame = window->frameGeometry().size() - window->geometry().size();
+    }
+    const QSize room = area.size() - frame;
+    dialog.setMinimumSize(dialog.minimumSizeHint().boundedTo(room));
+    dialog.setMaximumSize(room);
+    const QSize wanted = dialog.testAttribute(Qt::WA_Resized) ? dialog.size() : dialog.sizeHint();
+    dialog.resize(wanted.boundedTo(room));
+    QRect outer(QPoint(), dialog.size() + frame);
+    outer.moveCenter(window != nullptr ? window->frameGeometry().center() : area.center());
+    outer.moveLeft(std::clamp(outer.left(), area.left(), area.right() + 1 - outer.width()));
+    outer.moveTop(std::clamp(outer.top(), area.top(), area.bottom() + 1 - outer.height()));
+    dialog.move(outer.topLeft());
+}
+
+} // namespace
+
 FileOpenDialog::FileOpenDialog(QWidget* owner)
-    : m_dialog(new QFileDialog(owner)), m_patterns(new PatternFilter(m_dialog)) {
+    : m_dialog((KeepNoSettings(), new QFileDialog(owner))), m_patterns(new PatternFilter(m_dialog)) {
     m_dialog->setObjectName(QStringLiteral("CommonDialog1"));
     m_dialog->setOption(QFileDialog::DontUseNativeDialog);
     m_dialog->setFileMode(QFileDialog::AnyFile);
@@ -92,6 +147,13 @@ FileOpenDialog::FileOpenDialog(QWidget* owner)
     // then this puts ours in its place.
     QObject::connect(m_dialog, &QFileDialog::filterSelected, m_dialog,
                      [this](const QString& description) { ListOnly(description); });
+    // The list of completions for a typed name is a window of its own: left open when
+    // Enter closes the dialog, it stays on screen and catches the next click. It is
+    // closed with the dialog.
+    if (auto* name = m_dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name != nullptr && name->completer() != nullptr) {
+        m_completions = name->completer()->popup();
+    }
 }
 
 FileOpenDialog::~FileOpenDialog() = default;
@@ -132,8 +194,12 @@ void FileOpenDialog::ShowOpen() {
         m_patterns->Use({}, -1);
     }
     m_dialog->selectFile(m_fileName);
+    FitScreen(*m_dialog, m_dialog->parentWidget());
 
     const int result = m_dialog->exec();
+    if (m_completions != nullptr) {
+        m_completions->hide();
+    }
     m_filterIndex = std::max<qsizetype>(0, descriptions.indexOf(m_dialog->selectedNameFilter()));
     if (result != QDialog::Accepted) {
         if (m_cancelError) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class QAbstractItemView;
 class QFileDialog;
 class QWidget;
 
@@ -41,7 +42,9 @@ public:
 class PatternFilter;
 
 // CommonDialog on Qt's own file dialog widget (never the desktop's native one, whose
-// filters follow other rules).
+// filters follow other rules), shown modal over `owner` and never larger than its
+// screen. What the dialog remembers lasts for the run: making one stops Qt from reading
+// or writing the settings files where its dialogs keep their memory.
 class FileOpenDialog final : public CommonDialog {
 public:
     explicit FileOpenDialog(QWidget* owner);
@@ -56,7 +59,8 @@ private:
     void ListOnly(const QString& description);
 
     QPointer<QFileDialog> m_dialog;
-    PatternFilter* m_patterns; // owned by m_dialog
+    PatternFilter* m_patterns;       // owned by m_dialog
+    QPointer<QAbstractItemView> m_completions; // the name box's list of completions
     QString m_filter;
     bool m_cancelError = false;
     int m_filterIndex = 0;

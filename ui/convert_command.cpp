@@ -2,6 +2,7 @@
 
 #include "convert_window.h"
 #include "engine/assemble.h"
+#include "engine/output_path.h"
 #include "engine/rewrite.h"
 #include "engine/source.h"
 
@@ -86,8 +87,12 @@ void ConvertCommand(ConvertWindow& window) {
     if (!output.Ok()) {
         return failConverting(output.GetFailure());
     }
-    const Result<void> written =
-        WriteOutputFile(EngineText(window.GetPathText(PathBox::FileOut)), output.Value());
+    const std::string outputPath = EngineText(window.GetPathText(PathBox::FileOut));
+    // Writing over the input would lose the document it was made from.
+    if (SameFile(inputPath, outputPath)) {
+        return fail(Failure{"cannot write", outputPath, "it is the input file"});
+    }
+    const Result<void> written = WriteOutputFile(outputPath, output.Value());
     if (!written.Ok()) {
         return fail(written.GetFailure());
     }

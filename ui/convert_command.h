@@ -27,8 +27,8 @@ private:
 // What a click on Convert does: reads FileIn, converts it to FileOut with the inputs
 // disabled and the bar showing, then reports. An empty FileIn or an empty file does
 // nothing; a refused document gets the refusal message; a file that cannot be read or
-// written gets a message naming it and the reason, and the window is left ready with
-// its status unchanged. Runs to its end without yielding to the event loop.
+// written, or an output that is the input file itself, gets a message naming it and the
+// reason, and the window is left ready with its status unchanged. Runs to its end without yielding to the event loop.
 void ConvertCommand(ConvertWindow& window);
 
 } // namespace velmora::ui

@@ -25,15 +25,24 @@ void Quietly(Steps steps) {
 
 } // namespace
 
+void InputChosen(ChooserWindow& window, const QString& path) {
+    window.SetStatusText(kIdleStatus);
+    window.SetPathText(PathBox::FileIn, path);
+    window.SetPathText(PathBox::FileOut, ProposeOutputPath(window.GetPathText(PathBox::FileIn)));
+}
+
+void OutputChosen(ChooserWindow& window, const QString& path) {
+    window.SetStatusText(kIdleStatus);
+    window.SetPathText(PathBox::FileOut, path);
+}
+
 void Command2Click(ChooserWindow& window, CommonDialog& dialog) {
     window.SetStatusText(kIdleStatus);
     Quietly([&] {
         dialog.SetFilter(kInputFilter);
         dialog.SetCancelError(true);
         dialog.ShowOpen();
-        window.SetPathText(PathBox::FileIn, dialog.FileName());
-        window.SetPathText(PathBox::FileOut,
-                           ProposeOutputPath(window.GetPathText(PathBox::FileIn)));
+        InputChosen(window, dialog.FileName());
     });
 }
 
@@ -43,7 +52,7 @@ void Command3Click(ChooserWindow& window, CommonDialog& dialog) {
         dialog.SetFilter(kOutputFilter);
         dialog.SetCancelError(true);
         dialog.ShowOpen();
-        window.SetPathText(PathBox::FileOut, dialog.FileName());
+        OutputChosen(window, dialog.FileName());
     });
 }
 

@@ -22,6 +22,12 @@ public:
     virtual void SetStatusText(const QString& text) = 0;
 };
 
+// An input file chosen, with the Browse button or by dropping it on the window: the
+// status is reset, FileIn takes the path and FileOut the output path proposed for it.
+void InputChosen(ChooserWindow& window, const QString& path);
+// An output file chosen: the status is reset and FileOut takes the path.
+void OutputChosen(ChooserWindow& window, const QString& path);
+
 // Browse beside FileIn: resets the status, lets the user pick the input in the dialog,
 // puts it in FileIn and the proposed output path in FileOut. A cancelled dialog, or any
 // other failure, ends the click without a word and undoes nothing.

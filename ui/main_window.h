@@ -10,10 +10,12 @@
 
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QPushButton;
 
 namespace velmora::ui {
 
+class InputHold;
 class ProgressBar;
 
 // The program's one window: two path boxes with their Browse buttons, the Convert
@@ -38,9 +40,20 @@ public:
     void ShowMessage(const QString& message, const QString& title) override;
     void Beep() override;
 
+    // Places the controls for a screen of that many dots per inch, each coordinate in
+    // proportion to the twips of the window's design, and enlarged together where the
+    // window's font needs more room; then fixes the window's size. The constructor lays
+    // the window out for its own screen.
+    void LayOut(qreal dpiX, qreal dpiY);
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void convert();
@@ -49,6 +62,9 @@ private slots:
 
 private:
     bool IsBackground(const QPointF& position) const;
+    // A drag onto `target` (FileIn, FileOut or the window itself), accepted or refused;
+    // a drop puts the file in its box.
+    void Drag(QWidget* target, QDropEvent* event, bool drop);
 
     QLabel* m_label1;
     QLineEdit* m_fileIn;
@@ -62,6 +78,8 @@ private:
     QLabel* m_label4;
     std::unique_ptr<CommonDialog> m_commonDialog1;
     bool m_pressedOnBackground = false;
+    std::unique_ptr<InputHold> m_hold; // while a conversion runs
+    bool m_closeRequested = false;
 };
 
 } // namespace velmora::ui

@@ -23,6 +23,8 @@ public:
     float Value() const { return m_value; }
     // The part of the bar drawn filled, from 0 to 1.
     double Filled() const { return static_cast<double>(m_step) / kSteps; }
+    // The filled part as assistive technology hears it, from 0 to 100.
+    static int Percent(double filled) { return static_cast<int>(filled * 100); }
 
     QSize sizeHint() const override;
 

@@ -12,6 +12,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 namespace velmora::ui {
 namespace {
 
@@ -158,6 +160,30 @@ private slots:
         QCOMPARE(tail, expected);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList{"in.html"});
+    }
+
+    void neverWritesOverItsInput_data() {
+        QTest::addColumn<QString>("output");
+        QTest::newRow("the same path") << "in.html";
+        QTest::newRow("the same path written another way") << "./sub/../in.html";
+        QTest::newRow("a hard link to it") << "hard.txt";
+        QTest::newRow("a symbolic link to it") << "soft.txt";
+    }
+
+    // The document would be lost: the command says so and leaves the window ready.
+    void neverWritesOverItsInput() {
+        QFETCH(QString, output);
+        const QByteArray document = "<dl><dt>Title</dt></dl>";
+        Write(m_window.fileIn, document);
+        QVERIFY(QDir(m_dir->path()).mkdir("sub"));
+        QCOMPARE(::link(qPrintable(m_window.fileIn), qPrintable(m_dir->filePath("hard.txt"))), 0);
+        QVERIFY(QFile::link(m_window.fileIn, m_dir->filePath("soft.txt")));
+        m_window.fileOut = m_dir->filePath(output);
+        ConvertCommand(m_window);
+        const QStringList expected = Inputs("on") + QStringList{"SetProgressVisible off",
+            "ShowMessage mVELMORA Error: Cannot write \"" + m_window.fileOut + "\": it is the input file."};
+        QCOMPARE(m_window.calls.mid(m_window.calls.size() - 7), expected);
+        QCOMPARE(Read(m_window.fileIn), document);
     }
 
     void progressBindingKeepsTheLastMaximum() {

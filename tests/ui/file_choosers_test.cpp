@@ -13,6 +13,8 @@
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
 #include <QSortFilterProxyModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -54,6 +56,11 @@ void WhenTheDialogOpens(std::function<void(QFileDialog*)> user) {
         }
         poll->stop();
         poll->deleteLater();
+        // Nobody types into a dialog before it has the focus; keys sent earlier reach a
+        // name box that the dialog still fills in itself.
+        if (!QTest::qWaitFor([dialog] { return dialog->isAncestorOf(QApplication::focusWidget()); })) {
+            qWarning("the dialog never took the focus");
+        }
         user(dialog);
         if (dialog->isVisible()) {
             qWarning("the dialog stayed open; cancelling it");
@@ -253,6 +260,53 @@ private slots:
         QCOMPARE(offered, (QStringList{"Text (*.txt)", "All Files (*.*)"}));
         QCOMPARE(window.GetPathText(PathBox::FileOut), dir.filePath("new.txt"));
         QCOMPARE(window.GetPathText(PathBox::FileIn), dir.filePath("report.html"));
+        // The name box's list of completions closed with the dialog.
+        for (QWidget* shown : QApplication::topLevelWidgets()) {
+            QVERIFY(!shown->isVisible() || shown == &window);
+        }
+    }
+
+    void realDialogFitsTheScreen() {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QRect shown;
+        QRect room;
+        WhenTheDialogOpens([&](QFileDialog* dialog) {
+            shown = dialog->frameGeometry();
+            room = dialog->screen()->availableGeometry();
+            dialog->reject();
+        });
+        QTest::mouseClick(window.findChild<QPushButton*>("Command2"), Qt::LeftButton);
+        QVERIFY2(room.contains(shown), qPrintable(QString("%1x%2+%3+%4").arg(shown.width()).arg(shown.height()).arg(shown.x()).arg(shown.y())));
+    }
+
+    // Qt keeps its dialogs' folder and history in the user's settings; the program
+    // neither reads them nor leaves them there.
+    void realDialogKeepsNoSettings() {
+        QTemporaryDir remembered;
+        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        QVERIFY(config.endsWith("-config") && QDir().mkpath(config));
+        const QByteArray settings = "[FileDialog]\nlastVisited=file://" + remembered.path().toUtf8() +
+                                    "\nhistory=file://" + remembered.path().toUtf8() + "\n";
+        QFile file(config + "/QtProject.conf");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
+        file.close();
+        QString openedIn;
+        {
+            QWidget owner;
+            FileOpenDialog dialog(&owner);
+            WhenTheDialogOpens([&](QFileDialog* shown) {
+                openedIn = shown->directory().path();
+                shown->reject();
+            });
+                dialog.SetCancelError(true);
+            QVERIFY_THROWS_EXCEPTION(DialogError, dialog.ShowOpen());
+        }
+        QVERIFY(openedIn != remembered.path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), settings);
+        QCOMPARE(QDir(config).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"QtProject.conf"});
     }
 };
 

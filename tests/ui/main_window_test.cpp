@@ -7,15 +7,22 @@
 #include "ui/progress_bar.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <cmath>
 #include <functional>
@@ -44,6 +51,7 @@ public:
             seen = true;
             title = box->windowTitle();
             text = box->text();
+            format = box->textFormat();
             icon = box->icon();
             buttons = box->buttons().size();
             modal = box->isModal();
@@ -58,6 +66,7 @@ public:
     bool seen = false;
     QString title;
     QString text;
+    Qt::TextFormat format = Qt::AutoText;
     QMessageBox::Icon icon = QMessageBox::Critical;
     qsizetype buttons = 0;
     bool modal = false;
@@ -71,9 +80,14 @@ private:
 class ProbeWindow : public MainWindow {
 public:
     // Browse clicks meet a dialog that the user cancels.
-    ProbeWindow() : MainWindow(nullptr, std::make_unique<test::ScriptedDialog>()) {}
+    ProbeWindow() : ProbeWindow(new test::ScriptedDialog) {}
+    explicit ProbeWindow(test::ScriptedDialog* scripted)
+        : MainWindow(nullptr, std::unique_ptr<CommonDialog>(scripted)), dialog(scripted) {}
+
+    test::ScriptedDialog* dialog;
 
     QStringList seen;
+    std::function<void()> whileConverting;
 
     void SetProgressVisible(bool visible) override {
         if (visible) {
@@ -93,6 +107,9 @@ public:
             state += ", bar hidden";
         }
         seen.append(state);
+        if (whileConverting) {
+            whileConverting();
+        }
         MainWindow::SetProgressValue(value);
     }
 };
@@ -280,6 +297,177 @@ private slots:
                  (QStringList{"shown at 28 of 28", during, during, during, during, during}));
     }
 
+    // Clicks and keys made while a conversion holds the window reach nothing, then or
+    // after; the window still paints where it was uncovered, shows the busy cursor, and
+    // gives the focus back to Convert.
+    void aConversionTakesNoInputButRepaints() {
+        int paints = 0;
+        Counter counter(QEvent::Paint, paints);
+        Child("Label1")->installEventFilter(&counter);
+        int calls = 0;
+        Qt::CursorShape cursor = Qt::ArrowCursor;
+        m_window->whileConverting = [&] {
+            if (calls++ > 0) {
+                return;
+            }
+            cursor = QApplication::overrideCursor()->shape();
+            for (const char* name : {"Command2", "Command1"}) {
+                for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                    QCoreApplication::postEvent(Child(name), new QMouseEvent(type, QPointF(5, 5),
+                        QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, {}));
+                }
+            }
+            QCoreApplication::postEvent(Box("FileIn"), new QKeyEvent(QEvent::KeyPress, Qt::Key_X, {}, "x"));
+            Child("Label1")->update(); // as if uncovered
+            QTest::qSleep(60);
+            paints = 0;
+        };
+        Child("Command1")->setFocus();
+        ConvertOnce();
+        QCOMPARE(cursor, Qt::WaitCursor);
+        QVERIFY(paints > 0);
+        QCOMPARE(calls, 5); // one conversion
+        QTest::qWait(20);
+        QCOMPARE(calls, 5);
+        QVERIFY(m_window->dialog->calls.isEmpty());
+        QCOMPARE(Box("FileIn")->text(), m_dir->filePath("in.html"));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QCOMPARE(m_window->focusWidget(), Child("Command1"));
+    }
+
+    void closingDuringAConversionWaitsForItsEnd() {
+        bool visibleAfterClose = false;
+        m_window->whileConverting = [&] {
+            m_window->close();
+            visibleAfterClose = m_window->isVisible();
+        };
+        ConvertOnce();
+        QVERIFY(visibleAfterClose);
+        QVERIFY(!m_window->isVisible());
+    }
+
+    void fileNamesInMessagesAreShownAsTyped() {
+        Box("FileIn")->setText(m_dir->filePath("<b>x</b>&lt;y.html"));
+        MessageBoxCloser closer;
+        QTest::mouseClick(Child("Command1"), Qt::LeftButton);
+        QCOMPARE(closer.format, Qt::PlainText);
+        QVERIFY(closer.text.contains("<b>x</b>&lt;y.html"));
+    }
+
+    void assistiveTechnologyTellsTheControlsApart() {
+        QCOMPARE(QAccessible::queryAccessibleInterface(Child("Command2"))->text(QAccessible::Name),
+                 QString("Browse for the input file"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(Child("Command3"))->text(QAccessible::Name),
+                 QString("Browse for the output file"));
+        auto* bar = m_window->findChild<ProgressBar*>("ProgressBar1");
+        bar->SetMax(28.0f);
+        bar->SetValue(14.0f);
+        QAccessibleInterface* announced = QAccessible::queryAccessibleInterface(bar);
+        QCOMPARE(announced->role(), QAccessible::ProgressBar);
+        QCOMPARE(announced->valueInterface()->currentValue().toInt(), 50);
+        QCOMPARE(announced->text(QAccessible::Value), QString("50%"));
+    }
+
+    void droppedFiles_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("fileIn");
+        QTest::addColumn<QString>("fileOut");
+        const QStringList one{"file:///data/report.html"};
+        QTest::newRow("on the window: input and proposal") << "velmora" << one << true << "/data/report.html" << "/data/report.txt";
+        QTest::newRow("on a button: as on the window") << "Command1" << one << true << "/data/report.html" << "/data/report.txt";
+        QTest::newRow("on FileIn: input and proposal") << "FileIn" << one << true << "/data/report.html" << "/data/report.txt";
+        QTest::newRow("on FileOut: the output") << "FileOut" << one << true << "typed.html" << "/data/report.html";
+        QTest::newRow("a remote file") << "FileIn" << QStringList{"https://example.org/a.html"} << false << "typed.html" << "";
+        QTest::newRow("two files") << "velmora" << QStringList{"file:///a.html", "file:///b.html"} << false << "typed.html" << "";
+        QTest::newRow("a folder") << "FileOut" << QStringList{"file:///tmp"} << false << "typed.html" << "";
+    }
+
+    void droppedFiles() {
+        QFETCH(QString, target);
+        QFETCH(QStringList, urls);
+        QFETCH(bool, accepted);
+        Box("FileIn")->setText("typed.html");
+        QMimeData data;
+        data.setUrls(QList<QUrl>(urls.begin(), urls.end()));
+        data.setText(urls.join('\n'));
+        QWidget* on = target == "velmora" ? m_window.get() : Child(qPrintable(target));
+        const QPoint at = on->mapTo(m_window.get(), QPoint(3, 3));
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(m_window->windowHandle(), &enter);
+        QCOMPARE(enter.isAccepted(), accepted);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(m_window->windowHandle(), &drop);
+        QTEST(Box("FileIn")->text(), "fileIn");
+        QTEST(Box("FileOut")->text(), "fileOut");
+    }
+
+    // The text of every control shows whole, and the window keeps its shape.
+    void textFitsAtEveryDpiAndFontSize_data() {
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<int>("points");
+        for (const int dpi : {96, 144, 192}) {
+            for (const int points : {8, 12, 16}) {
+                QTest::addRow("%d dpi, %d pt", dpi, points) << dpi << points;
+            }
+        }
+    }
+
+    void textFitsAtEveryDpiAndFontSize() {
+        QFETCH(int, dpi);
+        QFETCH(int, points);
+        QFont font = m_window->font();
+        font.setPixelSize(points * dpi / 72); // the desktop font as that screen draws it
+        m_window->setFont(font);
+        m_window->LayOut(dpi, dpi);
+        const QSize size = m_window->size();
+        QVERIFY(size.width() >= 6405 * dpi / 1440 && size.height() >= 2535 * dpi / 1440);
+        QVERIFY(std::abs(size.width() * 2535.0 / (size.height() * 6405.0) - 1.0) < 0.01);
+        QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+        const QFontMetrics metrics(font);
+        for (auto* label : m_window->findChildren<QLabel*>()) {
+            const QStringList texts = label->objectName() == "Label3"
+                ? QStringList{"Select File to Convert", "File Successfully Processed"} : QStringList{label->text()};
+            for (const QString& text : texts) {
+                QVERIFY2(metrics.horizontalAdvance(text) <= label->width(), qPrintable(text));
+                QVERIFY2(metrics.height() <= label->height(), qPrintable(text));
+            }
+        }
+        for (auto* button : m_window->findChildren<QPushButton*>()) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            const QRect inside = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+            QVERIFY(metrics.horizontalAdvance(button->text()) <= inside.width());
+            QVERIFY(metrics.height() <= inside.height());
+        }
+        for (auto* box : m_window->findChildren<QLineEdit*>()) {
+            QVERIFY(box->height() >= box->sizeHint().height());
+        }
+    }
+
+    // A display that does not answer: one line naming it, and exit status 1.
+    void startUpWithoutADisplay_data() {
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QString>("display");
+        QTest::newRow("X server that does not answer") << QStringList{"QT_QPA_PLATFORM=xcb", "DISPLAY=:65000"} << ":65000";
+        QTest::newRow("Wayland without Qt's plugin") << QStringList{"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=velmora-none"} << "velmora-none";
+    }
+
+    void startUpWithoutADisplay() {
+        QFETCH(QStringList, environment);
+        QFETCH(QString, display);
+        QProcess program;
+        program.setEnvironment(QStringList{"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"} + environment);
+        program.start(VELMORA_APP, {});
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        const QString said = program.readAllStandardError();
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY2(said.contains('"' + display + '"'), qPrintable(said));
+    }
+
     void startUpShowsTheOneWindow() {
         QVERIFY(!app::TryInitCommonControls()); // no such library here; harmless
         app::Main();
@@ -293,6 +481,16 @@ private slots:
     }
 
 private:
+    struct Counter : QObject {
+        Counter(QEvent::Type type, int& count) : m_type(type), m_count(count) {}
+        bool eventFilter(QObject*, QEvent* event) override {
+            m_count += event->type() == m_type;
+            return false;
+        }
+        QEvent::Type m_type;
+        int& m_count;
+    };
+
     QWidget* Child(const char* name) { return m_window->findChild<QWidget*>(name); }
     QLineEdit* Box(const char* name) { return m_window->findChild<QLineEdit*>(name); }
     QString Status() { return m_window->findChild<QLabel*>("Label3")->text(); }
