@@ -1,10 +1,8 @@
 #include "convert_command.h"
 
 #include "convert_window.h"
-#include "engine/assemble.h"
+#include "engine/convert.h"
 #include "engine/output_path.h"
-#include "engine/rewrite.h"
-#include "engine/source.h"
 
 #include <QFile>
 
@@ -31,10 +29,7 @@ QString FailureMessage(const Failure& failure) {
 
 } // namespace
 
-void ProgressBinding::SetMax(float max) {
-    m_lastMax = max;
-    m_window.SetProgressMax(max);
-}
+void ProgressBinding::SetMax(float max) { m_window.SetProgressMax(max); }
 
 void ProgressBinding::SetValue(float value) { m_window.SetProgressValue(value); }
 
@@ -44,12 +39,13 @@ void ConvertCommand(ConvertWindow& window) {
         return;
     }
     const std::string inputPath = EngineText(input);
-    Result<PreparedSource> source = PrepareSource(inputPath);
-    if (!source.Ok()) {
-        window.ShowMessage(FailureMessage(source.GetFailure()), kErrorTitle);
+    // The first pass reads the document through and tells whether it is to be converted.
+    Result<Conversion> conversion = Conversion::Prepare(Source::File(inputPath));
+    if (!conversion.Ok()) {
+        window.ShowMessage(FailureMessage(conversion.GetFailure()), kErrorTitle);
         return;
     }
-    switch (source.Value().outcome) {
+    switch (conversion.Value().Outcome()) {
     case SourceOutcome::Empty:
         return;
     case SourceOutcome::Refused:
@@ -68,31 +64,17 @@ void ConvertCommand(ConvertWindow& window) {
         window.SetProgressVisible(false);
         window.ShowMessage(FailureMessage(failure), kErrorTitle);
     };
-    // Rewriting and assembling fail only for want of memory, which names no file.
-    auto failConverting = [&](Failure failure) {
-        failure.path = inputPath;
-        fail(failure);
-    };
 
-    ProgressBinding progress(window);
-    Result<std::string> rewritten = RewriteDefinitionLists(source.Value().text, progress);
-    if (!rewritten.Ok()) {
-        return failConverting(rewritten.GetFailure());
-    }
-    // The normalised text is done with; its memory takes the output.
-    Result<std::string> output = AssembleIndentedText(rewritten.Value(), progress,
-                                                      progress.LastMax(),
-                                                      std::move(source.Value().text));
-    std::string().swap(rewritten.Value());
-    if (!output.Ok()) {
-        return failConverting(output.GetFailure());
-    }
+    // The second pass streams the text into a new file that takes the output's place
+    // only once it is whole, so the output path is read before it starts; its box is
+    // disabled meanwhile.
     const std::string outputPath = EngineText(window.GetPathText(PathBox::FileOut));
     // Writing over the input would lose the document it was made from.
     if (SameFile(inputPath, outputPath)) {
         return fail(Failure{"cannot write", outputPath, "it is the input file"});
     }
-    const Result<void> written = WriteOutputFile(outputPath, output.Value());
+    ProgressBinding progress(window);
+    const Result<void> written = conversion.Value().Write(Destination::File(outputPath), progress);
     if (!written.Ok()) {
         return fail(written.GetFailure());
     }
