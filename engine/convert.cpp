@@ -5,17 +5,28 @@
 #include "system.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <variant>
+#include <vector>
 
 namespace velmora {
 
 namespace {
 
 constexpr std::size_t kReadSize = std::size_t{256} << 10;
+// From this size of scope on, the second pass takes two threads.
+constexpr std::size_t kTwoThreadsFrom = std::size_t{4} << 20;
 // In front of each piece read: a held-back CR and the scanner's look behind.
 constexpr std::size_t kHeadroom = 64;
 static_assert(kHeadroom >= detail::kScanHeadroom + 1);
@@ -50,23 +61,123 @@ private:
     std::size_t m_at = 0;
 };
 
-// Hands each piece of output to the file or stream, keeping the first failure.
+// Hands each piece of output to the file or stream, keeping the first failure; any
+// thread may ask whether there has been one.
 class OutputSink final : public detail::PieceSink {
 public:
     explicit OutputSink(sys::OutputFile& file) : m_file(file) {}
     void Take(std::string_view piece) override {
-        if (!m_failure) {
+        if (!m_failed) {
             Result<void> written = m_file.Write(piece);
             if (!written.Ok()) {
                 m_failure = written.GetFailure();
+                m_failed = true;
             }
         }
     }
-    const std::optional<Failure>& Failed() const { return m_failure; }
+    const std::atomic<bool>& Failed() const { return m_failed; }
+    // Once the writing has ended.
+    const std::optional<velmora::Failure>& FirstFailure() const { return m_failure; }
 
 private:
     sys::OutputFile& m_file;
-    std::optional<Failure> m_failure;
+    std::optional<velmora::Failure> m_failure;
+    std::atomic<bool> m_failed{false};
+};
+
+// Carries the rewritten text to the assembly on a thread of its own, a few pieces at a
+// time, so that the two halves of the second pass use both cores. What goes wrong on the
+// assembling thread (memory) stops both and is raised again on the calling one.
+class Handover final : public detail::PieceSink {
+public:
+    explicit Handover(detail::Assembler& assembler) : m_assembler(assembler) {}
+    Handover(const Handover&) = delete;
+    Handover& operator=(const Handover&) = delete;
+    ~Handover() { Close(); }
+
+    // Starts the assembling thread; false where no thread can be had.
+    bool Start() {
+        try {
+            m_thread = std::thread([this] { Run(); });
+            return true;
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    void Take(std::string_view piece) override {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_queue.size() < kPieces || m_stopped; });
+        if (m_stopped) {
+            return;
+        }
+        std::string copy;
+        if (!m_spare.empty()) {
+            copy = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        copy.assign(piece);
+        m_queue.push_back(std::move(copy));
+        m_changed.notify_all();
+    }
+    bool Stopped() {
+        std::lock_guard lock(m_mutex);
+        return m_stopped;
+    }
+    // No more pieces: the assembly finishes, and what it threw comes back here.
+    void Close() {
+        if (!m_thread.joinable()) {
+            return;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_closed = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+        if (m_error) {
+            std::rethrow_exception(std::exchange(m_error, nullptr));
+        }
+    }
+
+private:
+    static constexpr std::size_t kPieces = 4;
+
+    void Run() {
+        try {
+            for (;;) {
+                std::string piece;
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [&] { return !m_queue.empty() || m_closed; });
+                    if (m_queue.empty()) {
+                        break;
+                    }
+                    piece = std::move(m_queue.front());
+                    m_queue.pop_front();
+                    m_changed.notify_all();
+                }
+                m_assembler.Take(piece);
+                std::lock_guard lock(m_mutex);
+                m_spare.push_back(std::move(piece));
+            }
+            m_assembler.Finish();
+        } catch (...) {
+            std::lock_guard lock(m_mutex);
+            m_error = std::current_exception();
+            m_stopped = true;
+            m_changed.notify_all();
+        }
+    }
+
+    detail::Assembler& m_assembler;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::string> m_queue;
+    std::vector<std::string> m_spare;
+    bool m_closed = false;
+    bool m_stopped = false;
+    std::exception_ptr m_error;
 };
 
 // What running out of memory anywhere in a conversion of `name` comes to.
@@ -79,6 +190,7 @@ struct Passes {
     Passes(Reader input, std::string inputName) : reader(std::move(input)), name(std::move(inputName)) {}
 
     Reader reader;
+    std::size_t twoThreadsFrom = kTwoThreadsFrom;
     std::string name;
     std::string buffer = std::string(kHeadroom + kReadSize, '\0');
     SourceOutcome outcome = SourceOutcome::Empty;
@@ -179,11 +291,17 @@ struct Passes {
     // The second pass: the scope of the normalised text through the rewriting and the
     // assembly into `out`.
     Result<void> Stream(ProgressSink& progress, detail::PieceSink& out,
-                        const std::optional<Failure>* outFailed) {
+                        const std::atomic<bool>* outFailed) {
         const auto max = static_cast<float>(end - begin);
         progress.SetMax(max);
         detail::Assembler assembler(out);
-        detail::Rewriter rewriter(progress, assembler);
+        // A large scope is rewritten on this thread and assembled on another.
+        std::optional<Handover> handover;
+        if (end - begin >= twoThreadsFrom && !handover.emplace(assembler).Start()) {
+            handover.reset();
+        }
+        detail::Rewriter rewriter(progress, handover ? static_cast<detail::PieceSink&>(*handover)
+                                                     : assembler);
         detail::Normaliser normaliser(lineBreak);
         Result<void> passed = Pass(normaliser, [&](char* data, std::size_t size, std::size_t at) {
             const std::size_t from = std::max(at, begin);
@@ -192,13 +310,18 @@ struct Passes {
                 rewriter.Feed(std::string_view(data + (from - at), to - from));
             }
             // Nothing after the scope matters, and a failed write ends the pass.
-            return at + size < end && (outFailed == nullptr || !*outFailed);
+            return at + size < end && (outFailed == nullptr || !*outFailed) &&
+                   (!handover || !handover->Stopped());
         });
         if (!passed.Ok()) {
             return passed;
         }
         rewriter.Finish();
-        assembler.Finish();
+        if (handover) {
+            handover->Close();
+        } else {
+            assembler.Finish();
+        }
         progress.SetValue(max);
         return {};
     }
@@ -250,8 +373,8 @@ Result<void> Conversion::Write(const Destination& destination, ProgressSink& pro
             !streamed.Ok()) {
             return streamed;
         }
-        if (sink.Failed()) {
-            return *sink.Failed();
+        if (sink.FirstFailure()) {
+            return *sink.FirstFailure();
         }
         return file.Value().Commit();
     } catch (const std::bad_alloc&) {
@@ -284,9 +407,11 @@ Result<SourceOutcome> ConvertFile(const std::string& inputPath, const std::strin
 namespace detail {
 
 Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& output,
-                                          ProgressSink& sink, std::size_t pieceSize) {
+                                          ProgressSink& sink, std::size_t pieceSize,
+                                          std::size_t twoThreadsFrom) {
     try {
         Passes state(Reader(input, std::max<std::size_t>(pieceSize, 1)), {});
+        state.twoThreadsFrom = twoThreadsFrom;
         if (Result<void> scanned = state.Scan(); !scanned.Ok()) {
             return scanned.GetFailure();
         }
@@ -317,7 +442,7 @@ Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& o
 } // namespace detail
 
 Result<SourceOutcome> ConvertText(std::string_view input, std::string& output, ProgressSink& sink) {
-    return detail::ConvertTextInPieces(input, output, sink, kReadSize);
+    return detail::ConvertTextInPieces(input, output, sink, kReadSize, kTwoThreadsFrom);
 }
 
 } // namespace velmora

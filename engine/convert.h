@@ -66,10 +66,11 @@ Result<SourceOutcome> ConvertFile(const std::string& inputPath, const std::strin
 Result<SourceOutcome> ConvertText(std::string_view input, std::string& output, ProgressSink& sink);
 
 namespace detail {
-// ConvertText reading its input `pieceSize` bytes at a time, for the tests of pieces cut
-// anywhere.
+// ConvertText reading its input `pieceSize` bytes at a time, and assembling on a second
+// thread from a scope of `twoThreadsFrom` bytes on, for the tests of pieces cut anywhere.
 Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& output,
-                                          ProgressSink& sink, std::size_t pieceSize);
+                                          ProgressSink& sink, std::size_t pieceSize,
+                                          std::size_t twoThreadsFrom);
 } // namespace detail
 
 } // namespace velmora
