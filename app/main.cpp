@@ -2,7 +2,7 @@
 
 #include "module1.h"
 
-#include "engine/assemble.h"
+#include "velmora/assemble.h"
 
 #include <QApplication>
 #include <QByteArray>

@@ -1,11 +1,11 @@
 // Each phase and the whole conversion in memory, without disk I/O, in bytes per second
 // of input.
 
-#include "engine/assemble.h"
-#include "engine/convert.h"
-#include "engine/rewrite.h"
-#include "engine/source.h"
-#include "engine/steps.h"
+#include "velmora/assemble.h"
+#include "velmora/convert.h"
+#include "velmora/rewrite.h"
+#include "velmora/source.h"
+#include "steps.h"
 #include "report_generator.h"
 
 #include <benchmark/benchmark.h>
@@ -71,7 +71,7 @@ void Assemble(benchmark::State& state) {
     NoProgress none;
     const std::string normalised =
         velmora::PrepareSourceText(Report(static_cast<std::size_t>(state.range(0)))).text;
-    const std::string rewritten = velmora::RewriteDefinitionLists(normalised, none).Value();
+    const std::string rewritten = velmora::RewriteDefinitionLists(normalised, none).value();
     for (auto _ : state) {
         auto output = velmora::AssembleIndentedText(rewritten, none, 0.0f);
         benchmark::DoNotOptimize(output);
@@ -86,7 +86,7 @@ void WholeConversion(benchmark::State& state) {
                                            static_cast<std::size_t>(state.range(0)));
     NoProgress none;
     std::string output;
-    if (!velmora::ConvertText(document, output, none).Ok()) {
+    if (!velmora::ConvertText(document, output, none).has_value()) {
         state.SkipWithError("the document did not convert");
         return;
     }

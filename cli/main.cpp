@@ -2,11 +2,11 @@
 // called, one line per problem on standard error, an exit status that tells a script
 // what happened.
 
-#include "engine/assemble.h"
-#include "engine/convert.h"
-#include "engine/memory.h"
-#include "engine/output_path.h"
-#include "engine/source.h"
+#include "velmora/assemble.h"
+#include "velmora/convert.h"
+#include "velmora/memory.h"
+#include "velmora/output_path.h"
+#include "velmora/source.h"
 
 #include <algorithm>
 #include <atomic>
@@ -363,7 +363,7 @@ std::string ShownName(const std::string& path) {
 }
 
 int NoMemory(const std::string& name, Reporter& reporter) {
-    reporter.Problem(velmora::Describe({"cannot convert", name, "not enough memory"}));
+    reporter.Problem(velmora::Describe({velmora::Action::Convert, name, "not enough memory"}));
     return kFailed;
 }
 
@@ -377,11 +377,11 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
     }
     velmora::Result<velmora::Conversion> conversion = velmora::Conversion::Prepare(
         input == kStdio ? velmora::Source::Stream(STDIN_FILENO, name) : velmora::Source::File(input));
-    if (!conversion.Ok()) {
-        reporter.Problem(velmora::Describe(conversion.GetFailure()));
+    if (!conversion.has_value()) {
+        reporter.Problem(velmora::Describe(conversion.error()));
         return kFailed;
     }
-    switch (conversion.Value().Outcome()) {
+    switch (conversion.value().Outcome()) {
     case velmora::SourceOutcome::Empty:
         reporter.Problem(name + ": the input is empty; nothing was written");
         return kEmpty;
@@ -392,12 +392,12 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
         break;
     }
     velmora::NoProgress quiet;
-    const velmora::Result<void> written = conversion.Value().Write(
+    const velmora::Result<void> written = conversion.value().Write(
         target == kStdio ? velmora::Destination::Stream(STDOUT_FILENO, "standard output")
                          : velmora::Destination::File(target),
         quiet);
-    if (!written.Ok()) {
-        reporter.Problem(velmora::Describe(written.GetFailure()));
+    if (!written.has_value()) {
+        reporter.Problem(velmora::Describe(written.error()));
         return kFailed;
     }
     return kConverted;

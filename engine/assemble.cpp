@@ -1,4 +1,4 @@
-#include "assemble.h"
+#include "velmora/assemble.h"
 
 #include "bytes.h"
 #include "io.h"
@@ -74,7 +74,7 @@ bool IsContentLine(std::string_view trimmed) {
 } // namespace detail
 
 Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSink& sink,
-                                         float progressMax, std::string) {
+                                         float progressMax) {
     try {
         std::string output;
         detail::StringSink into(output);
@@ -84,9 +84,9 @@ Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSin
         sink.SetValue(progressMax);
         return output;
     } catch (const std::bad_alloc&) {
-        return Failure{"cannot convert", {}, detail::kOutOfMemory};
+        return Failure{Action::Convert, {}, detail::kOutOfMemory};
     } catch (const std::length_error&) {
-        return Failure{"cannot convert", {}, detail::kOutOfMemory};
+        return Failure{Action::Convert, {}, detail::kOutOfMemory};
     }
 }
 

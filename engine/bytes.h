@@ -109,12 +109,23 @@ inline const char* FindByte(const char* p, const char* end, char c) {
     return p;
 }
 
-// A text of `size` bytes, to be overwritten, with room for `capacity` (at least `size`).
-// Large ones ask the system for huge pages: filling a hundred megabytes page by 4 KiB
-// page costs the kernel more than the conversion itself spends on the text. Throws
-// std::bad_alloc for a large text that AvailableMemory says will not fit.
-std::string NewText(std::size_t size, std::size_t capacity);
-inline std::string NewText(std::size_t size) { return NewText(size, size); }
+// The offset from `begin` of the last `c` in [begin, end), or end - begin when there is
+// none: FindByte read from the other end.
+inline std::size_t FindLastByte(const char* begin, const char* end, char c) {
+    const char* p = end;
+    while (static_cast<std::size_t>(p - begin) >= Block::kSize) {
+        p -= Block::kSize;
+        if (const std::uint32_t hits = Block(p).Matches(c)) {
+            return static_cast<std::size_t>(p - begin) + 31 - static_cast<std::size_t>(std::countl_zero(hits));
+        }
+    }
+    while (p > begin) {
+        if (*--p == c) {
+            return static_cast<std::size_t>(p - begin);
+        }
+    }
+    return static_cast<std::size_t>(end - begin);
+}
 
 // First position at which `lower` occurs in `text` ignoring ASCII case, or npos.
 std::size_t FindFolded(std::string_view text, std::string_view lower);

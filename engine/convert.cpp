@@ -1,7 +1,8 @@
-#include "convert.h"
+#include "velmora/convert.h"
 
 #include "io.h"
 #include "stages.h"
+#include "steps.h"
 #include "system.h"
 
 #include <algorithm>
@@ -69,8 +70,8 @@ public:
     void Take(std::string_view piece) override {
         if (!m_failed) {
             Result<void> written = m_file.Write(piece);
-            if (!written.Ok()) {
-                m_failure = written.GetFailure();
+            if (!written.has_value()) {
+                m_failure = written.error();
                 m_failed = true;
             }
         }
@@ -182,7 +183,7 @@ private:
 
 // What running out of memory anywhere in a conversion of `name` comes to.
 Failure OutOfMemory(const std::string& name) {
-    return Failure{"cannot convert", name, detail::kOutOfMemory};
+    return Failure{Action::Convert, name, detail::kOutOfMemory};
 }
 
 // The two passes over one input, and what the first leaves for the second.
@@ -207,14 +208,14 @@ struct Passes {
         bool empty = true;
         for (;;) {
             Result<std::size_t> got = reader.Read(Piece(), kReadSize);
-            if (!got.Ok()) {
-                return got.GetFailure();
+            if (!got.has_value()) {
+                return got.error();
             }
-            if (got.Value() == 0) {
+            if (got.value() == 0) {
                 break;
             }
             empty = false;
-            breaks.Feed(std::string_view(Piece(), got.Value()));
+            breaks.Feed(std::string_view(Piece(), got.value()));
             if (breaks.Settled()) {
                 break;
             }
@@ -230,7 +231,7 @@ struct Passes {
             scanner.Feed(data, size);
             return true;
         });
-        if (!passed.Ok()) {
+        if (!passed.has_value()) {
             return passed;
         }
         outcome = scanner.Refused() ? SourceOutcome::Refused : SourceOutcome::Accepted;
@@ -243,17 +244,17 @@ struct Passes {
     // normalised piece and its position to `take` until that says enough.
     template <typename Take>
     Result<void> Pass(detail::Normaliser& normaliser, Take take) {
-        if (Result<void> rewound = reader.Rewind(); !rewound.Ok()) {
+        if (Result<void> rewound = reader.Rewind(); !rewound.has_value()) {
             return rewound;
         }
         std::size_t position = 0;
         for (;;) {
             Result<std::size_t> got = reader.Read(Piece(), kReadSize);
-            if (!got.Ok()) {
-                return got.GetFailure();
+            if (!got.has_value()) {
+                return got.error();
             }
-            const bool last = got.Value() == 0;
-            const std::string_view piece = normaliser.Feed(Piece(), got.Value(), last);
+            const bool last = got.value() == 0;
+            const std::string_view piece = normaliser.Feed(Piece(), got.value(), last);
             // The piece lies in the buffer, which the stages may write in front of.
             if (!take(const_cast<char*>(piece.data()), piece.size(), position)) {
                 return {};
@@ -281,8 +282,8 @@ struct Passes {
             }
             return at + size < end;
         });
-        if (!passed.Ok()) {
-            return passed.GetFailure();
+        if (!passed.has_value()) {
+            return passed.error();
         }
         counter.Finish();
         return counter.Written();
@@ -313,7 +314,7 @@ struct Passes {
             return at + size < end && (outFailed == nullptr || !*outFailed) &&
                    (!handover || !handover->Stopped());
         });
-        if (!passed.Ok()) {
+        if (!passed.has_value()) {
             return passed;
         }
         rewriter.Finish();
@@ -344,12 +345,12 @@ Result<Conversion> Conversion::Prepare(const Source& source) {
     try {
         Result<sys::InputFile> file = source.fd >= 0 ? sys::InputFile::CopyOf(source.fd, source.name)
                                                      : sys::InputFile::Open(source.name);
-        if (!file.Ok()) {
-            return file.GetFailure();
+        if (!file.has_value()) {
+            return file.error();
         }
-        auto state = std::make_unique<State>(State{Passes(Reader(std::move(file.Value())), source.name)});
-        if (Result<void> scanned = state->passes.Scan(); !scanned.Ok()) {
-            return scanned.GetFailure();
+        auto state = std::make_unique<State>(State{Passes(Reader(std::move(file.value())), source.name)});
+        if (Result<void> scanned = state->passes.Scan(); !scanned.has_value()) {
+            return scanned.error();
         }
         return Conversion(std::move(state));
     } catch (const std::bad_alloc&) {
@@ -365,18 +366,18 @@ Result<void> Conversion::Write(const Destination& destination, ProgressSink& pro
                                            ? Result<sys::OutputFile>(sys::OutputFile::Stream(
                                                  destination.fd, destination.name))
                                            : sys::OutputFile::Create(destination.name);
-        if (!file.Ok()) {
-            return file.GetFailure();
+        if (!file.has_value()) {
+            return file.error();
         }
-        OutputSink sink(file.Value());
+        OutputSink sink(file.value());
         if (Result<void> streamed = m_state->passes.Stream(progress, sink, &sink.Failed());
-            !streamed.Ok()) {
+            !streamed.has_value()) {
             return streamed;
         }
         if (sink.FirstFailure()) {
             return *sink.FirstFailure();
         }
-        return file.Value().Commit();
+        return file.value().Commit();
     } catch (const std::bad_alloc&) {
         return OutOfMemory(m_state->passes.name);
     } catch (const std::length_error&) {
@@ -387,13 +388,13 @@ Result<void> Conversion::Write(const Destination& destination, ProgressSink& pro
 Result<SourceOutcome> Convert(const Source& source, const Destination& destination,
                               ProgressSink& progress) {
     Result<Conversion> conversion = Conversion::Prepare(source);
-    if (!conversion.Ok()) {
-        return conversion.GetFailure();
+    if (!conversion.has_value()) {
+        return conversion.error();
     }
-    const SourceOutcome outcome = conversion.Value().Outcome();
+    const SourceOutcome outcome = conversion.value().Outcome();
     if (outcome == SourceOutcome::Accepted) {
-        if (Result<void> written = conversion.Value().Write(destination, progress); !written.Ok()) {
-            return written.GetFailure();
+        if (Result<void> written = conversion.value().Write(destination, progress); !written.has_value()) {
+            return written.error();
         }
     }
     return outcome;
@@ -412,23 +413,23 @@ Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& o
     try {
         Passes state(Reader(input, std::max<std::size_t>(pieceSize, 1)), {});
         state.twoThreadsFrom = twoThreadsFrom;
-        if (Result<void> scanned = state.Scan(); !scanned.Ok()) {
-            return scanned.GetFailure();
+        if (Result<void> scanned = state.Scan(); !scanned.has_value()) {
+            return scanned.error();
         }
         if (state.outcome == SourceOutcome::Accepted) {
             // Deeply nested lists can ask for more output than there is memory: that is
             // known, and said, before any of it is made.
             Result<std::size_t> rewritten = state.Measure();
-            if (!rewritten.Ok()) {
-                return rewritten.GetFailure();
+            if (!rewritten.has_value()) {
+                return rewritten.error();
             }
-            if (rewritten.Value() > sys::AvailableMemory()) {
+            if (rewritten.value() > sys::AvailableMemory()) {
                 return OutOfMemory({});
             }
             output.clear();
             StringSink into(output);
-            if (Result<void> streamed = state.Stream(sink, into, nullptr); !streamed.Ok()) {
-                return streamed.GetFailure();
+            if (Result<void> streamed = state.Stream(sink, into, nullptr); !streamed.has_value()) {
+                return streamed.error();
             }
         }
         return state.outcome;

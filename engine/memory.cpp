@@ -1,4 +1,4 @@
-#include "memory.h"
+#include "velmora/memory.h"
 
 #include "system.h"
 

@@ -1,4 +1,4 @@
-#include "output_path.h"
+#include "velmora/output_path.h"
 
 #include "system.h"
 

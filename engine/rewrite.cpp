@@ -1,4 +1,4 @@
-#include "rewrite.h"
+#include "velmora/rewrite.h"
 
 #include "bytes.h"
 #include "io.h"
@@ -40,9 +40,9 @@ Result<std::string> RewriteDefinitionLists(std::string_view text, ProgressSink& 
         sink.SetMax(static_cast<float>(scoped.size()));
         return detail::RewriteTags(scoped, sink);
     } catch (const std::bad_alloc&) {
-        return Failure{"cannot convert", {}, detail::kOutOfMemory};
+        return Failure{Action::Convert, {}, detail::kOutOfMemory};
     } catch (const std::length_error&) {
-        return Failure{"cannot convert", {}, detail::kOutOfMemory};
+        return Failure{Action::Convert, {}, detail::kOutOfMemory};
     }
 }
 

@@ -1,8 +1,8 @@
-#include "source.h"
+#include "velmora/source.h"
 
 #include "bytes.h"
 #include "io.h"
-#include "memory.h"
+#include "velmora/memory.h"
 #include "system.h"
 #include "stages.h"
 #include "steps.h"
@@ -20,7 +20,7 @@ constexpr std::string_view kRefusalPhrase = "zoak metadata report generated";
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 
 Failure ReadFailure(const std::string& path, std::string reason) {
-    return Failure{"cannot read", path, std::move(reason)};
+    return Failure{Action::Read, path, std::move(reason)};
 }
 
 } // namespace
@@ -30,10 +30,10 @@ namespace {
 // The whole of an input, read a block at a time into a string that grows as it fills,
 // no further than the memory the system can give.
 Result<std::string> ReadWhole(Result<sys::InputFile> opened) {
-    if (!opened.Ok()) {
-        return opened.GetFailure();
+    if (!opened.has_value()) {
+        return opened.error();
     }
-    sys::InputFile& file = opened.Value();
+    sys::InputFile& file = opened.value();
     try {
         std::string text;
         std::size_t size = 0;
@@ -46,14 +46,14 @@ Result<std::string> ReadWhole(Result<sys::InputFile> opened) {
                 text.resize(grown);
             }
             Result<std::size_t> got = file.Read(text.data() + size, text.size() - size);
-            if (!got.Ok()) {
-                return got.GetFailure();
+            if (!got.has_value()) {
+                return got.error();
             }
-            if (got.Value() == 0) {
+            if (got.value() == 0) {
                 text.resize(size);
                 return text;
             }
-            size += got.Value();
+            size += got.value();
         }
     } catch (const std::bad_alloc&) {
         return ReadFailure(file.Name(), detail::kOutOfMemory);
@@ -104,10 +104,10 @@ PreparedSource PrepareSourceText(std::string text) {
 
 Result<PreparedSource> PrepareSource(const std::string& path) {
     Result<std::string> read = ReadSourceFile(path);
-    if (!read.Ok()) {
-        return read.GetFailure();
+    if (!read.has_value()) {
+        return read.error();
     }
-    return PrepareSourceText(std::move(read.Value()));
+    return PrepareSourceText(std::move(read.value()));
 }
 
 } // namespace velmora

@@ -1,7 +1,7 @@
 #include "stages.h"
 
 #include "bytes.h"
-#include "memory.h"
+#include "velmora/memory.h"
 #include "steps.h"
 
 #include <algorithm>

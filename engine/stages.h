@@ -7,7 +7,7 @@
 // text in one piece. The phase functions and the file-to-file conversion are both built
 // from these.
 
-#include "progress.h"
+#include "velmora/progress.h"
 
 #include <cstddef>
 #include <string>

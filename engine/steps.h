@@ -4,12 +4,19 @@
 // on bytes, one character per byte, and may throw std::bad_alloc; the front ends call
 // only the phase functions of source.h, rewrite.h and assemble.h, which never throw.
 
-#include "progress.h"
+#include "velmora/progress.h"
+#include "velmora/source.h"
 
 #include <string>
 #include <string_view>
 
 namespace velmora::detail {
+
+// ConvertText reading its input `pieceSize` bytes at a time, and assembling on a second
+// thread from a scope of `twoThreadsFrom` bytes on, for the tests of pieces cut anywhere.
+Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& output,
+                                          ProgressSink& sink, std::size_t pieceSize,
+                                          std::size_t twoThreadsFrom);
 
 // CR LF when the text holds that pair anywhere, else LF, else CR, else "".
 std::string_view DetectLineBreak(std::string_view text);

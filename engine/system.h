@@ -4,7 +4,7 @@
 // and signals. Everything that differs between systems is behind it; the conversion
 // itself calls nothing else.
 
-#include "failure.h"
+#include "velmora/failure.h"
 
 #include <cstddef>
 #include <optional>

@@ -29,11 +29,11 @@ namespace velmora::sys {
 namespace {
 
 Failure ReadFailure(const std::string& path, std::string reason) {
-    return Failure{"cannot read", path, std::move(reason)};
+    return Failure{Action::Read, path, std::move(reason)};
 }
 
 Failure WriteFailure(const std::string& path, std::string reason) {
-    return Failure{"cannot write", path, std::move(reason)};
+    return Failure{Action::Write, path, std::move(reason)};
 }
 
 Failure SystemFailure(Failure (*kind)(const std::string&, std::string), const std::string& path,
@@ -458,8 +458,8 @@ Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
         }
     }
     Result<void> rewound = file.Rewind();
-    if (!rewound.Ok()) {
-        return rewound.GetFailure();
+    if (!rewound.has_value()) {
+        return rewound.error();
     }
     return file;
 }
@@ -561,10 +561,10 @@ Result<OutputFile> OutputFile::Create(const std::string& path) {
         return SystemFailure(WriteFailure, path, errno);
     }
     Result<std::string> target = FollowLinks(path);
-    if (!target.Ok()) {
-        return target.GetFailure();
+    if (!target.has_value()) {
+        return target.error();
     }
-    state->target = target.Value();
+    state->target = target.value();
     state->folder = FolderOf(state->target);
     state->exists = stat(state->target.c_str(), &state->old) == 0;
     if (state->exists) {

@@ -1,4 +1,4 @@
-#include "assemble.h"
+#include "velmora/assemble.h"
 
 #include "io.h"
 #include "system.h"
@@ -17,13 +17,13 @@ Result<void> WriteOutputStream(int fd, std::string_view text, const std::string&
 Result<void> WriteOutputFile(const std::string& path, std::string_view text) {
     try {
         Result<sys::OutputFile> file = sys::OutputFile::Create(path);
-        if (!file.Ok()) {
-            return file.GetFailure();
+        if (!file.has_value()) {
+            return file.error();
         }
-        Result<void> written = file.Value().Write(text);
-        return written.Ok() ? file.Value().Commit() : written;
+        Result<void> written = file.value().Write(text);
+        return written.has_value() ? file.value().Commit() : written;
     } catch (const std::bad_alloc&) {
-        return Failure{"cannot write", path, detail::kOutOfMemory};
+        return Failure{Action::Write, path, detail::kOutOfMemory};
     }
 }
 

@@ -1,8 +1,8 @@
 #include "convert_command.h"
 
 #include "convert_window.h"
-#include "engine/convert.h"
-#include "engine/output_path.h"
+#include "velmora/convert.h"
+#include "velmora/output_path.h"
 
 #include <QFile>
 
@@ -41,11 +41,11 @@ void ConvertCommand(ConvertWindow& window) {
     const std::string inputPath = EngineText(input);
     // The first pass reads the document through and tells whether it is to be converted.
     Result<Conversion> conversion = Conversion::Prepare(Source::File(inputPath));
-    if (!conversion.Ok()) {
-        window.ShowMessage(FailureMessage(conversion.GetFailure()), kErrorTitle);
+    if (!conversion.has_value()) {
+        window.ShowMessage(FailureMessage(conversion.error()), kErrorTitle);
         return;
     }
-    switch (conversion.Value().Outcome()) {
+    switch (conversion.value().Outcome()) {
     case SourceOutcome::Empty:
         return;
     case SourceOutcome::Refused:
@@ -71,12 +71,12 @@ void ConvertCommand(ConvertWindow& window) {
     const std::string outputPath = EngineText(window.GetPathText(PathBox::FileOut));
     // Writing over the input would lose the document it was made from.
     if (SameFile(inputPath, outputPath)) {
-        return fail(Failure{"cannot write", outputPath, "it is the input file"});
+        return fail(Failure{Action::Write, outputPath, "it is the input file"});
     }
     ProgressBinding progress(window);
-    const Result<void> written = conversion.Value().Write(Destination::File(outputPath), progress);
-    if (!written.Ok()) {
-        return fail(written.GetFailure());
+    const Result<void> written = conversion.value().Write(Destination::File(outputPath), progress);
+    if (!written.has_value()) {
+        return fail(written.error());
     }
 
     SetInputsEnabled(window, true);

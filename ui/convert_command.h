@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/progress.h"
+#include "velmora/progress.h"
 
 namespace velmora::ui {
 

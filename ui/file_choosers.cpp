@@ -2,7 +2,7 @@
 
 #include "common_dialog.h"
 #include "convert_command.h"
-#include "engine/output_path.h"
+#include "velmora/output_path.h"
 
 namespace velmora::ui {
 

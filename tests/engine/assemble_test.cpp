@@ -1,5 +1,5 @@
-#include "engine/assemble.h"
-#include "engine/steps.h"
+#include "velmora/assemble.h"
+#include "steps.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +19,8 @@ class Assemble : public testing::TestWithParam<AssembleCase> {};
 TEST_P(Assemble, GivesTheOutputText) {
     test::ProgressLog log;
     Result<std::string> output = AssembleIndentedText(GetParam().rewritten, log, 7.0f);
-    ASSERT_TRUE(output.Ok());
-    EXPECT_EQ(output.Value(), GetParam().expected);
+    ASSERT_TRUE(output.has_value());
+    EXPECT_EQ(output.value(), GetParam().expected);
     // One last value, the maximum, also when no line results.
     const std::vector<std::pair<char, float>> expected{{'V', 7.0f}};
     EXPECT_EQ(log.calls, expected);
@@ -56,8 +56,8 @@ TEST(Assemble, HasNoLimitOnTheNumberOfLines) {
     }
     NoProgress none;
     Result<std::string> output = AssembleIndentedText(rewritten, none, 0.0f);
-    ASSERT_TRUE(output.Ok());
-    EXPECT_EQ(output.Value().size(), 40000u * std::string("\r\n  line").size());
+    ASSERT_TRUE(output.has_value());
+    EXPECT_EQ(output.value().size(), 40000u * std::string("\r\n  line").size());
 }
 
 } // namespace

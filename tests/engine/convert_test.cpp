@@ -1,7 +1,7 @@
-#include "engine/assemble.h"
-#include "engine/convert.h"
-#include "engine/memory.h"
-#include "engine/output_path.h"
+#include "velmora/assemble.h"
+#include "velmora/convert.h"
+#include "velmora/memory.h"
+#include "velmora/output_path.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -30,8 +30,8 @@ TEST(ConvertFile, SmallestDocumentByteForByteWithItsProgress) {
     test::WriteBytes(dir.File("in.html"), "<dl><dt>Title</dt><dd>Value</dd></dl>");
     test::ProgressLog log;
     Result<SourceOutcome> outcome = ConvertFile(dir.File("in.html"), dir.File("out.txt"), log);
-    ASSERT_TRUE(outcome.Ok());
-    EXPECT_EQ(outcome.Value(), SourceOutcome::Accepted);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome.value(), SourceOutcome::Accepted);
     EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "\r\n  Title\r\n    Value");
     const Calls expected{{'M', 28}, {'V', 4}, {'V', 13}, {'V', 12}, {'V', 23}, {'V', 28}};
     EXPECT_EQ(log.calls, expected);
@@ -43,7 +43,7 @@ TEST(ConvertFile, RealisticReportMatchesItsGoldenText) {
     NoProgress none;
     Result<SourceOutcome> outcome =
         ConvertFile(data + "/roads_report.html", dir.File("out.txt"), none);
-    ASSERT_TRUE(outcome.Ok());
+    ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), test::ReadBytes(data + "/roads_report.txt"));
 }
 
@@ -55,10 +55,10 @@ TEST(ConvertFile, EmptyAndRefusedInputsLeaveTheOutputAlone) {
     NoProgress none;
     Result<SourceOutcome> empty = ConvertFile(dir.File("empty.html"), dir.File("out.txt"), none);
     Result<SourceOutcome> refused = ConvertFile(dir.File("zoak.html"), dir.File("out.txt"), none);
-    ASSERT_TRUE(empty.Ok());
-    ASSERT_TRUE(refused.Ok());
-    EXPECT_EQ(empty.Value(), SourceOutcome::Empty);
-    EXPECT_EQ(refused.Value(), SourceOutcome::Refused);
+    ASSERT_TRUE(empty.has_value());
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(empty.value(), SourceOutcome::Empty);
+    EXPECT_EQ(refused.value(), SourceOutcome::Refused);
     EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "earlier");
 }
 
@@ -66,7 +66,7 @@ TEST(ConvertFile, OutputOverTheInputReplacesIt) {
     test::TempDir dir;
     test::WriteBytes(dir.File("doc"), "<dl><dt>Title</dt></dl>");
     NoProgress none;
-    ASSERT_TRUE(ConvertFile(dir.File("doc"), dir.File("doc"), none).Ok());
+    ASSERT_TRUE(ConvertFile(dir.File("doc"), dir.File("doc"), none).has_value());
     EXPECT_EQ(test::ReadBytes(dir.File("doc")), "\r\n  Title");
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"doc"});
 }
@@ -74,9 +74,9 @@ TEST(ConvertFile, OutputOverTheInputReplacesIt) {
 TEST(WriteOutputFile, ReplacesALongerFileWhole) {
     test::TempDir dir;
     test::WriteBytes(dir.File("out.txt"), std::string(1000, 'x'));
-    ASSERT_TRUE(WriteOutputFile(dir.File("out.txt"), "short").Ok());
+    ASSERT_TRUE(WriteOutputFile(dir.File("out.txt"), "short").has_value());
     EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "short");
-    ASSERT_TRUE(WriteOutputFile(dir.File("out.txt"), "").Ok());
+    ASSERT_TRUE(WriteOutputFile(dir.File("out.txt"), "").has_value());
     EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "");
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.txt"});
 }
@@ -86,7 +86,7 @@ TEST(WriteOutputFile, NewFileGetsTheUsualPermissions) {
     const mode_t old = umask(027);
     Result<void> written = WriteOutputFile(dir.File("out.txt"), "text");
     umask(old);
-    ASSERT_TRUE(written.Ok());
+    ASSERT_TRUE(written.has_value());
     struct stat info {};
     ASSERT_EQ(stat(dir.File("out.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
@@ -107,10 +107,10 @@ TEST_P(WriteOutputFileFails, NamesThePathAndTheReason) {
     const std::string relative = GetParam().relative;
     const std::string path = relative.empty() ? "" : dir.File(relative);
     Result<void> written = WriteOutputFile(path, "text");
-    ASSERT_FALSE(written.Ok());
-    EXPECT_EQ(written.GetFailure().action, "cannot write");
-    EXPECT_EQ(written.GetFailure().path, path);
-    EXPECT_EQ(written.GetFailure().reason, GetParam().reason);
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(written.error().action, Action::Write);
+    EXPECT_EQ(written.error().path, path);
+    EXPECT_EQ(written.error().reason, GetParam().reason);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"file"});
     EXPECT_EQ(test::ReadBytes(dir.File("file")), "kept");
 }
@@ -173,7 +173,7 @@ std::string WriteAsNobody(const std::string& path) {
             _exit(1);
         }
         Result<void> written = WriteOutputFile(path, kText);
-        const std::string reason = written.Ok() ? "" : written.GetFailure().reason;
+        const std::string reason = written.has_value() ? "" : written.error().reason;
         _exit(write(channel[1], reason.data(), reason.size()) < 0 ? 1 : 0);
     }
     close(channel[1]);
@@ -203,7 +203,7 @@ TEST_P(WriteOutputFileTarget, WritesWhatIsThereAsItShould) {
         reason = WriteAsNobody(path);
     } else {
         Result<void> written = WriteOutputFile(path, kText);
-        reason = written.Ok() ? "" : written.GetFailure().reason;
+        reason = written.has_value() ? "" : written.error().reason;
     }
     umask(old);
     EXPECT_EQ(reason.substr(0, std::string(row.reason).size()), row.reason) << reason;
@@ -356,8 +356,8 @@ TEST(WriteOutputFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
         const rlimit limit{4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
         Result<void> written = WriteOutputFile(dir.File("out.txt"), std::string(100000, 'n'));
-        const bool reported = !written.Ok() && written.GetFailure().reason == "File too large" &&
-                              written.GetFailure().path == dir.File("out.txt");
+        const bool reported = !written.has_value() && written.error().reason == "File too large" &&
+                              written.error().path == dir.File("out.txt");
         _exit(reported ? 0 : 1);
     }
     int status = 0;
@@ -372,13 +372,13 @@ TEST(ConvertFile, FailuresNameTheFile) {
     test::TempDir dir;
     NoProgress none;
     Result<SourceOutcome> missing = ConvertFile(dir.File("none.html"), dir.File("o.txt"), none);
-    ASSERT_FALSE(missing.Ok());
-    EXPECT_EQ(missing.GetFailure().path, dir.File("none.html"));
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_EQ(missing.error().path, dir.File("none.html"));
 
     test::WriteBytes(dir.File("in.html"), "<dl><dt>Title</dt></dl>");
     Result<SourceOutcome> folder = ConvertFile(dir.File("in.html"), dir.Path(), none);
-    ASSERT_FALSE(folder.Ok());
-    EXPECT_EQ(Describe(folder.GetFailure()),
+    ASSERT_FALSE(folder.has_value());
+    EXPECT_EQ(Describe(folder.error()),
               "cannot write \"" + dir.Path() + "\": Is a directory");
 }
 

@@ -1,9 +1,9 @@
 // Inputs that are quadratic for a converter that restarts its searches from the front
 // of the text after every replacement. Each must finish well inside the ctest timeout.
 
-#include "engine/convert.h"
-#include "engine/rewrite.h"
-#include "engine/source.h"
+#include "velmora/convert.h"
+#include "velmora/rewrite.h"
+#include "velmora/source.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +37,7 @@ TEST(Hostile, HundredsOfThousandsOfTags) {
     std::string output;
     test::ProgressLog log;
     Result<SourceOutcome> outcome = ConvertText(input, output, log);
-    ASSERT_TRUE(outcome.Ok());
+    ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(Lines(output), 200000u);
     EXPECT_EQ(log.calls.size(), 1u + 600000u + 1u);
 }
@@ -46,14 +46,14 @@ TEST(Hostile, MillionClosingBracketsBeforeOneTag) {
     const std::string input = "<dl>" + std::string(1000000, '>') + "<dt>x y</dt></dl>";
     std::string output;
     NoProgress none;
-    ASSERT_TRUE(ConvertText(input, output, none).Ok());
+    ASSERT_TRUE(ConvertText(input, output, none).has_value());
     EXPECT_EQ(output, "\r\n" + std::string(1000000, '>') + "\r\n  x y");
 }
 
 TEST(Hostile, MillionOpeningBracketsWithNoClosing) {
     std::string output;
     NoProgress none;
-    ASSERT_TRUE(ConvertText("<dl>ab" + Repeat("a<", 1000000), output, none).Ok());
+    ASSERT_TRUE(ConvertText("<dl>ab" + Repeat("a<", 1000000), output, none).has_value());
     EXPECT_EQ(output, "\r\naba");
 }
 
@@ -63,7 +63,7 @@ TEST(Hostile, DeepNesting) {
         Repeat("<dl><dt>term</dt><dd>", depth) + Repeat("</dd></dl>", depth);
     std::string output;
     NoProgress none;
-    ASSERT_TRUE(ConvertText(input, output, none).Ok());
+    ASSERT_TRUE(ConvertText(input, output, none).has_value());
     // Every definition holds only the next list, so only the terms make lines, each
     // two spaces deeper than the last.
     EXPECT_EQ(Lines(output), depth);
@@ -74,7 +74,7 @@ TEST(Hostile, LongRunsOfSpacesAndBreaks) {
     const std::string input = "<dl><dt>a" + Repeat(" \r\n", 2000000) + "b</dl>";
     std::string output;
     NoProgress none;
-    ASSERT_TRUE(ConvertText(input, output, none).Ok());
+    ASSERT_TRUE(ConvertText(input, output, none).has_value());
     // 4,000,000 spaces in a row after the breaks are replaced, halved once.
     EXPECT_EQ(output, "\r\n  a" + std::string(2000000, ' ') + "b");
 }
@@ -85,7 +85,7 @@ TEST(Hostile, NearMissesOfTheRefusalPhraseAndListTags) {
     EXPECT_EQ(PrepareSourceText(input).outcome, SourceOutcome::Accepted);
     std::string output;
     NoProgress none;
-    ASSERT_TRUE(ConvertText(input, output, none).Ok());
+    ASSERT_TRUE(ConvertText(input, output, none).has_value());
     EXPECT_EQ(output, "");
 }
 
@@ -101,8 +101,8 @@ TEST(Hostile, OutputLargerThanMemoryIsAFailure) {
     std::string output;
     test::ProgressLog log;
     Result<SourceOutcome> outcome = ConvertText(input, output, log);
-    ASSERT_FALSE(outcome.Ok());
-    EXPECT_EQ(outcome.GetFailure().reason, "not enough memory");
+    ASSERT_FALSE(outcome.has_value());
+    EXPECT_EQ(outcome.error().reason, "not enough memory");
     EXPECT_EQ(output, "");
 }
 
@@ -120,7 +120,7 @@ TEST(Hostile, RunningOutOfMemoryIsAFailure) {
         std::string output;
         NoProgress none;
         Result<SourceOutcome> outcome = ConvertText(input, output, none);
-        _exit(!outcome.Ok() && outcome.GetFailure().reason == "not enough memory" ? 0 : 1);
+        _exit(!outcome.has_value() && outcome.error().reason == "not enough memory" ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

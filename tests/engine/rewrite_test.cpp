@@ -1,6 +1,6 @@
-#include "engine/rewrite.h"
-#include "engine/source.h"
-#include "engine/steps.h"
+#include "velmora/rewrite.h"
+#include "velmora/source.h"
+#include "steps.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -28,9 +28,9 @@ TEST_P(Rewrite, GivesTheIndentedTextAndProgress) {
     const RewriteCase& c = GetParam();
     test::ProgressLog log;
     Result<std::string> rewritten = RewriteDefinitionLists(c.input, log);
-    ASSERT_TRUE(rewritten.Ok());
-    EXPECT_EQ(rewritten.Value(), c.expected);
-    EXPECT_EQ(rewritten.Value().find('<'), std::string::npos);
+    ASSERT_TRUE(rewritten.has_value());
+    EXPECT_EQ(rewritten.value(), c.expected);
+    EXPECT_EQ(rewritten.value().find('<'), std::string::npos);
     if (c.max) {
         std::vector<std::pair<char, float>> expected{{'M', *c.max}};
         for (const float value : c.values) {
@@ -83,8 +83,8 @@ TEST(Rewrite, FileWithLineBreaksReachesTheListAsOneLine) {
     EXPECT_EQ(detail::ScopeToFirstList(source.text).size(), 43u);
     test::ProgressLog log;
     Result<std::string> rewritten = RewriteDefinitionLists(source.text, log);
-    ASSERT_TRUE(rewritten.Ok());
-    EXPECT_EQ(rewritten.Value(), " \n++Title \n++++Roads and  trails ");
+    ASSERT_TRUE(rewritten.has_value());
+    EXPECT_EQ(rewritten.value(), " \n++Title \n++++Roads and  trails ");
     const std::vector<std::pair<char, float>> expected{
         {'M', 43}, {'V', 5}, {'V', 14}, {'V', 14}, {'V', 37}};
     EXPECT_EQ(log.calls, expected);

@@ -1,5 +1,5 @@
-#include "engine/source.h"
-#include "engine/steps.h"
+#include "velmora/source.h"
+#include "steps.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -85,14 +85,14 @@ TEST(PrepareSource, ReadsTheFileAndNormalisesIt) {
     test::TempDir dir;
     test::WriteBytes(dir.File("spaces.html"), "   ");
     Result<PreparedSource> spaces = PrepareSource(dir.File("spaces.html"));
-    ASSERT_TRUE(spaces.Ok());
-    EXPECT_EQ(spaces.Value().outcome, SourceOutcome::Accepted);
-    EXPECT_EQ(spaces.Value().text, "  ");
+    ASSERT_TRUE(spaces.has_value());
+    EXPECT_EQ(spaces.value().outcome, SourceOutcome::Accepted);
+    EXPECT_EQ(spaces.value().text, "  ");
 
     test::WriteBytes(dir.File("empty.html"), "");
     Result<PreparedSource> empty = PrepareSource(dir.File("empty.html"));
-    ASSERT_TRUE(empty.Ok());
-    EXPECT_EQ(empty.Value().outcome, SourceOutcome::Empty);
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_EQ(empty.value().outcome, SourceOutcome::Empty);
 }
 
 TEST(ReadSourceFile, KeepsEveryByteValue) {
@@ -103,21 +103,21 @@ TEST(ReadSourceFile, KeepsEveryByteValue) {
     test::TempDir dir;
     test::WriteBytes(dir.File("bytes"), all);
     Result<std::string> read = ReadSourceFile(dir.File("bytes"));
-    ASSERT_TRUE(read.Ok());
-    EXPECT_EQ(read.Value(), all);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read.value(), all);
 }
 
 TEST(ReadSourceFile, NamesThePathAndTheReasonWhenItCannotRead) {
     test::TempDir dir;
     Result<std::string> missing = ReadSourceFile(dir.File("missing.html"));
-    ASSERT_FALSE(missing.Ok());
-    EXPECT_EQ(Describe(missing.GetFailure()),
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_EQ(Describe(missing.error()),
               "cannot read \"" + dir.File("missing.html") + "\": No such file or directory");
 
     Result<std::string> folder = ReadSourceFile(dir.Path());
-    ASSERT_FALSE(folder.Ok());
-    EXPECT_EQ(folder.GetFailure().path, dir.Path());
-    EXPECT_EQ(folder.GetFailure().reason, "Is a directory");
+    ASSERT_FALSE(folder.has_value());
+    EXPECT_EQ(folder.error().path, dir.Path());
+    EXPECT_EQ(folder.error().reason, "Is a directory");
 }
 
 TEST(ReadSourceStream, ReadsAPipeToItsEnd) {
@@ -142,8 +142,8 @@ TEST(ReadSourceStream, ReadsAPipeToItsEnd) {
     Result<std::string> read = ReadSourceStream(ends[0], "pipe");
     writer.join();
     close(ends[0]);
-    ASSERT_TRUE(read.Ok());
-    EXPECT_EQ(read.Value(), sent);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read.value(), sent);
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #include "compare.h"
 
-#include "engine/assemble.h"
-#include "engine/convert.h"
-#include "engine/rewrite.h"
+#include "velmora/assemble.h"
+#include "velmora/convert.h"
+#include "steps.h"
+#include "velmora/rewrite.h"
 
 #include <cstdio>
 
@@ -47,13 +48,13 @@ Conversion RunPhases(const std::string& file) {
     record.normalised = source.text;
     Recorder recorder(record);
     Result<std::string> rewritten = RewriteDefinitionLists(record.normalised, recorder);
-    if (!rewritten.Ok()) {
-        record.rewritten = "<failed: " + Describe(rewritten.GetFailure()) + ">";
+    if (!rewritten.has_value()) {
+        record.rewritten = "<failed: " + Describe(rewritten.error()) + ">";
         return record;
     }
-    record.rewritten = rewritten.Value();
+    record.rewritten = rewritten.value();
     Result<std::string> output = AssembleIndentedText(record.rewritten, recorder, recorder.Max());
-    record.output = output.Ok() ? output.Value() : "<failed: " + Describe(output.GetFailure()) + ">";
+    record.output = output.has_value() ? output.value() : "<failed: " + Describe(output.error()) + ">";
     return record;
 }
 
@@ -68,15 +69,15 @@ Conversion RunEngine(const std::string& file) {
     Recorder recorder(streamed);
     std::string output;
     Result<SourceOutcome> outcome = detail::ConvertTextInPieces(file, output, recorder, pieceSize, twoThreadsFrom);
-    const bool same = outcome.Ok() && outcome.Value() == record.outcome &&
+    const bool same = outcome.has_value() && outcome.value() == record.outcome &&
                       (record.outcome != SourceOutcome::Accepted ||
                        (output == record.output && streamed.progress == record.progress));
     if (!same) {
         record.output = "<streamed in pieces of " + std::to_string(pieceSize) + ": " +
-                        (outcome.Ok() ? "outcome " + std::to_string(static_cast<int>(outcome.Value())) +
+                        (outcome.has_value() ? "outcome " + std::to_string(static_cast<int>(outcome.value())) +
                                             ", output \"" + Escape(output) + "\", progress " +
                                             Progress(streamed)
-                                      : Describe(outcome.GetFailure())) +
+                                      : Describe(outcome.error())) +
                         ">";
     }
     return record;

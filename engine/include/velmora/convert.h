@@ -1,8 +1,8 @@
 #pragma once
 
-#include "failure.h"
-#include "progress.h"
-#include "source.h"
+#include "velmora/failure.h"
+#include "velmora/progress.h"
+#include "velmora/source.h"
 
 #include <memory>
 #include <string>
@@ -65,12 +65,5 @@ Result<SourceOutcome> ConvertFile(const std::string& inputPath, const std::strin
 // `output`. Fails only when memory runs out.
 Result<SourceOutcome> ConvertText(std::string_view input, std::string& output, ProgressSink& sink);
 
-namespace detail {
-// ConvertText reading its input `pieceSize` bytes at a time, and assembling on a second
-// thread from a scope of `twoThreadsFrom` bytes on, for the tests of pieces cut anywhere.
-Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& output,
-                                          ProgressSink& sink, std::size_t pieceSize,
-                                          std::size_t twoThreadsFrom);
-} // namespace detail
 
 } // namespace velmora

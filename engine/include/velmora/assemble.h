@@ -1,7 +1,7 @@
 #pragma once
 
-#include "failure.h"
-#include "progress.h"
+#include "velmora/failure.h"
+#include "velmora/progress.h"
 
 #include <string>
 #include <string_view>
@@ -10,11 +10,10 @@ namespace velmora {
 
 // Turns the rewritten text into the output text: one line per LF-separated piece that
 // holds text, indent markers as spaces, "&gt;" and "&lt;" removed, each line preceded
-// by CR LF. Calls sink.SetValue(progressMax) once at the end. `spare`, a text the caller
-// no longer needs, lends its memory to the output when it is large enough.
+// by CR LF. Calls sink.SetValue(progressMax) once at the end.
 // Fails only when memory runs out (the failure names no path).
 Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSink& sink,
-                                         float progressMax, std::string spare = {});
+                                         float progressMax);
 
 // Replaces the file at `path` with exactly `text`. The text goes to a new file in the
 // output's folder first (unnamed where the system allows) and takes the output's place

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "failure.h"
-#include "progress.h"
+#include "velmora/failure.h"
+#include "velmora/progress.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "failure.h"
+#include "velmora/failure.h"
 
 #include <string>
 

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cassert>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace velmora {
+
+// What the program was doing when a conversion failed.
+enum class Action {
+    Read,    // "cannot read"
+    Convert, // "cannot convert"
+    Write,   // "cannot write"
+};
+
+// What went wrong in a conversion, in words a user can act on: what the program was
+// doing, the file it was doing it to, and the system's own reason.
+struct Failure {
+    Action action = Action::Convert;
+    std::string path;   // may be empty when no file is involved
+    std::string reason; // e.g. "No such file or directory"
+};
+
+// One line naming the path and the reason, e.g.
+//   cannot read "in.html": No such file or directory
+std::string Describe(const Failure& failure);
+
+// Either a value or the Failure that prevented it, in the words of std::expected: the
+// engine's entry points return one of these instead of throwing. Asking a failure for
+// its value, or a value for its failure, is a programming error.
+template <typename T>
+class [[nodiscard]] Result {
+public:
+    Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}
+    Result(Failure failure) : m_state(std::in_place_index<1>, std::move(failure)) {}
+
+    bool has_value() const { return m_state.index() == 0; }
+    explicit operator bool() const { return has_value(); }
+    T& value() {
+        assert(has_value());
+        return *std::get_if<0>(&m_state);
+    }
+    const T& value() const {
+        assert(has_value());
+        return *std::get_if<0>(&m_state);
+    }
+    T& operator*() { return value(); }
+    const T& operator*() const { return value(); }
+    T* operator->() { return &value(); }
+    const T* operator->() const { return &value(); }
+    Failure& error() {
+        assert(!has_value());
+        return *std::get_if<1>(&m_state);
+    }
+    const Failure& error() const {
+        assert(!has_value());
+        return *std::get_if<1>(&m_state);
+    }
+
+private:
+    std::variant<T, Failure> m_state;
+};
+
+template <>
+class [[nodiscard]] Result<void> {
+public:
+    Result() = default;
+    Result(Failure failure) : m_failure(std::move(failure)) {}
+
+    bool has_value() const { return !m_failure.has_value(); }
+    explicit operator bool() const { return has_value(); }
+    void value() const { assert(has_value()); }
+    Failure& error() {
+        assert(!has_value());
+        return *m_failure;
+    }
+    const Failure& error() const {
+        assert(!has_value());
+        return *m_failure;
+    }
+
+private:
+    std::optional<Failure> m_failure;
+};
+
+} // namespace velmora
