@@ -1,16 +1,37 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine for Velmora and builds it.
-#   ./setup.sh run       install what is missing, build, start the program
-#   ./setup.sh test      install what is missing, build, run every test
-#   ./setup.sh sanitize  every test again, built with AddressSanitizer and UBSan
-#   ./setup.sh fuzz      the differential fuzzer for FUZZ_SECONDS (default 60)
+#   ./setup.sh run           install what is missing, build, start the program
+#   ./setup.sh test          install what is missing, build, run every test
+#   ./setup.sh package       build velmora_1.0-1_amd64.deb in build/ and check it
+#   ./setup.sh nogui         the engine and velmora-convert without Qt, with their tests
+#   ./setup.sh sanitize      every test again, built with AddressSanitizer and UBSan
+#   ./setup.sh fuzz          the differential fuzzer for FUZZ_SECONDS (default 60)
+#   ./setup.sh format        reformat the C++ sources with clang-format 14
+#   ./setup.sh format-check  list the C++ sources clang-format 14 would change; fail if any
+# VELMORA_WERROR=ON turns warnings in our own code into errors, as CI builds it.
 set -euo pipefail
 cd "$(dirname "$0")"
 mode=${1:-run}
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
-          fonts-dejavu-core)
-[ "$mode" = fuzz ] && packages+=(clang libclang-rt-14-dev)
+# The format check is pinned to one clang-format: another version lays code out differently.
+clang_format=clang-format-14
+
+base=(cmake ninja-build g++ libgtest-dev libgmock-dev)
+gui=(qt6-base-dev fonts-dejavu-core libbenchmark-dev)
+case "$mode" in
+run | test | sanitize) packages=("${base[@]}" "${gui[@]}") ;;
+package)
+    packages=("${base[@]}" "${gui[@]}" dpkg-dev lintian appstream desktop-file-utils man-db
+              bash-completion)
+    ;;
+nogui) packages=("${base[@]}") ;;
+fuzz) packages=("${base[@]}" clang libclang-rt-14-dev) ;;
+format | format-check) packages=("$clang_format") ;;
+*)
+    echo "Usage: $0 run|test|package|nogui|sanitize|fuzz|format|format-check" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -25,23 +46,51 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-case "$mode" in
-run | test)
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}"
-    cmake --build build
-    if [ "$mode" = run ]; then
-        exec build/bin/velmora
+werror=-DVELMORA_WERROR="${VELMORA_WERROR:-OFF}"
+
+# The C++ sources under version control, or every one outside the build folders.
+sources() {
+    if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git ls-files -- '*.cpp' '*.h'
+    else
+        find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | sed 's|^\./||'
     fi
-    ctest --test-dir build --output-on-failure -j "$(nproc)"
+}
+
+case "$mode" in
+run | test | package)
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" "$werror"
+    cmake --build build
+    case "$mode" in
+    run) exec build/bin/velmora ;;
+    test) ctest --test-dir build --output-on-failure -j "$(nproc)" ;;
+    package)
+        cmake --build build --target package
+        packaging/check-package.sh build/velmora_1.0-1_amd64.deb
+        ;;
+    esac
+    ;;
+nogui)
+    # Finding Qt is switched off outright, so a stray find_package(Qt6) fails here
+    # even on a machine that has Qt.
+    cmake -S . -B build-nogui -G Ninja -DCMAKE_BUILD_TYPE=Release "$werror" --no-warn-unused-cli \
+        -DVELMORA_GUI=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON
+    cmake --build build-nogui
+    if grep -q -i 'qt6' build-nogui/build.ninja; then
+        echo "The build without the window still refers to Qt:" >&2
+        grep -i -m 5 'qt6' build-nogui/build.ninja >&2
+        exit 1
+    fi
+    ctest --test-dir build-nogui --output-on-failure -j "$(nproc)"
     ;;
 sanitize)
-    cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$werror" \
         -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF
     cmake --build build-sanitize
     ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
     ;;
 fuzz)
-    cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$werror" \
         -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON
     cmake --build build-fuzz
     corpus=$(mktemp -d)
@@ -49,8 +98,23 @@ fuzz)
     build-fuzz/bin/velmora-fuzz "$corpus" tests/data -dict=tests/fuzz/html.dict \
         -max_len=4096 -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1
     ;;
-*)
-    echo "Usage: $0 run|test|sanitize|fuzz" >&2
-    exit 2
+format)
+    sources | xargs "$clang_format" -i
+    ;;
+format-check)
+    "$clang_format" --version
+    differ=0
+    while read -r file; do
+        lines=$("$clang_format" "$file" | diff "$file" - | grep -c '^<' || true)
+        if [ "$lines" -gt 0 ]; then
+            echo "$file: $lines lines to reformat"
+            differ=$((differ + 1))
+        fi
+    done < <(sources)
+    if [ "$differ" -gt 0 ]; then
+        echo "$differ files are not formatted; ./setup.sh format formats them" >&2
+        exit 1
+    fi
+    echo "Every C++ source is formatted"
     ;;
 esac
