@@ -22,7 +22,6 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
@@ -425,12 +424,9 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
     };
     const std::size_t workers = std::min<std::size_t>(options.jobs, options.inputs.size());
     {
-        std::vector<std::jthread> helpers;
-        helpers.reserve(workers);
-        for (std::size_t i = 1; i < workers; ++i) {
-            try {
-                helpers.emplace_back(work);
-            } catch (const std::system_error&) {
+        std::vector<std::jthread> helpers(workers > 0 ? workers - 1 : 0);
+        for (std::jthread& helper : helpers) {
+            if (!velmora::StartThread(helper, work)) {
                 break; // no more threads to be had: those there are take all the inputs
             }
         }

@@ -15,7 +15,6 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <variant>
@@ -94,17 +93,20 @@ public:
     explicit Handover(detail::Assembler& assembler) : m_assembler(assembler) {}
     Handover(const Handover&) = delete;
     Handover& operator=(const Handover&) = delete;
-    ~Handover() { Close(); }
-
-    // Starts the assembling thread; false where no thread can be had.
-    bool Start() {
-        try {
-            m_thread = std::thread([this] { Run(); });
-            return true;
-        } catch (const std::system_error&) {
-            return false;
+    ~Handover() {
+        if (m_thread.joinable()) { // left early: the assembly is stopped, not finished
+            {
+                std::lock_guard lock(m_mutex);
+                m_stopped = true;
+                m_closed = true;
+            }
+            m_changed.notify_all();
+            m_thread.join();
         }
     }
+
+    // Starts the assembling thread; false where no thread can be had.
+    bool Start() { return sys::StartThread(m_thread, [this] { Run(); }); }
     void Take(std::string_view piece) override {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] { return m_queue.size() < kPieces || m_stopped; });
@@ -150,6 +152,9 @@ private:
                 {
                     std::unique_lock lock(m_mutex);
                     m_changed.wait(lock, [&] { return !m_queue.empty() || m_closed; });
+                    if (m_stopped) {
+                        return;
+                    }
                     if (m_queue.empty()) {
                         break;
                     }
@@ -171,7 +176,7 @@ private:
     }
 
     detail::Assembler& m_assembler;
-    std::thread m_thread;
+    std::jthread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::string> m_queue;

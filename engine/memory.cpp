@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 namespace velmora {
 
@@ -17,6 +18,10 @@ std::size_t g_claimed = 0;
 } // namespace
 
 std::size_t AvailableMemory() { return sys::AvailableMemory(); }
+
+bool StartThread(std::jthread& thread, std::function<void()> body) {
+    return sys::StartThread(thread, std::move(body));
+}
 
 std::size_t ConversionMemory() { return std::size_t{4} << 20; }
 

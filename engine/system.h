@@ -7,9 +7,11 @@
 #include "velmora/failure.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace velmora::sys {
 
@@ -63,6 +65,9 @@ private:
     explicit OutputFile(State* state) : m_state(state) {}
     State* m_state;
 };
+
+// Starts `body` on a thread of its own; false where the system gives no more threads.
+bool StartThread(std::jthread& thread, std::function<void()> body);
 
 // What the machine, and the process's control group, can still give, in bytes.
 std::size_t AvailableMemory();

@@ -1,5 +1,6 @@
 #include "system.h"
 
+#include "faults.h"
 #include "io.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -22,11 +24,72 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace velmora::sys {
 
 namespace {
+
+// Every call the engine makes to the system, each under the name of its kind, so that a
+// test build can make any of them fail (faults.h).
+template <typename Call_>
+auto Checked(Call kind, Call_ call) -> decltype(call()) {
+    if (const int error = Inject(kind)) {
+        errno = error;
+        return static_cast<decltype(call())>(-1);
+    }
+    return call();
+}
+int SysOpen(const char* path, int flags, mode_t mode = 0) {
+    return Checked(Call::Open, [&] { return open(path, flags, mode); });
+}
+int SysCreate(const char* path, int flags, mode_t mode) {
+    return Checked(Call::CreateTemporary, [&] { return open(path, flags, mode); });
+}
+ssize_t SysRead(int fd, char* buffer, std::size_t size) {
+    if (const int error = Inject(Call::Read, &size)) {
+        errno = error;
+        return -1;
+    }
+    return read(fd, buffer, size);
+}
+ssize_t SysWrite(int fd, const char* bytes, std::size_t size) {
+    if (const int error = Inject(Call::Write, &size)) {
+        errno = error;
+        return -1;
+    }
+    return write(fd, bytes, size);
+}
+int SysFlush(int fd) { return Checked(Call::Flush, [&] { return fsync(fd); }); }
+int SysClose(int fd) {
+    if (const int error = Inject(Call::Close)) {
+        close(fd); // the descriptor goes all the same, as after a real failure
+        errno = error;
+        return -1;
+    }
+    return close(fd);
+}
+int SysStat(const char* path, struct stat* info) {
+    return Checked(Call::Stat, [&] { return stat(path, info); });
+}
+int SysLstat(const char* path, struct stat* info) {
+    return Checked(Call::Stat, [&] { return lstat(path, info); });
+}
+int SysFstat(int fd, struct stat* info) { return Checked(Call::Stat, [&] { return fstat(fd, info); }); }
+ssize_t SysReadlink(const char* path, char* buffer, std::size_t size) {
+    return Checked(Call::Stat, [&] { return readlink(path, buffer, size); });
+}
+int SysAccess(const char* path, int mode) {
+    return Checked(Call::Stat, [&] { return faccessat(AT_FDCWD, path, mode, AT_EACCESS); });
+}
+int SysLink(const char* from, const char* to) {
+    return Checked(Call::Place, [&] { return linkat(AT_FDCWD, from, AT_FDCWD, to, AT_SYMLINK_FOLLOW); });
+}
+int SysRename(const char* from, const char* to) {
+    return Checked(Call::Place, [&] { return rename(from, to); });
+}
+int SysRemove(const char* path) { return Checked(Call::Remove, [&] { return unlink(path); }); }
 
 Failure ReadFailure(const std::string& path, std::string reason) {
     return Failure{Action::Read, path, std::move(reason)};
@@ -52,7 +115,7 @@ std::string FolderOf(const std::string& path) {
 // write() until all is written, through interruptions and short writes.
 int WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t put = write(fd, bytes.data(), bytes.size());
+        const ssize_t put = SysWrite(fd, bytes.data(), bytes.size());
         if (put < 0) {
             if (errno == EINTR) {
                 continue;
@@ -70,7 +133,7 @@ Result<std::string> FollowLinks(const std::string& path) {
     std::string target = path;
     for (int hops = 0;; ++hops) {
         struct stat info {};
-        if (lstat(target.c_str(), &info) != 0) {
+        if (SysLstat(target.c_str(), &info) != 0) {
             if (errno == ENOENT) {
                 return target;
             }
@@ -83,7 +146,7 @@ Result<std::string> FollowLinks(const std::string& path) {
             return WriteFailure(path, std::strerror(ELOOP));
         }
         std::array<char, PATH_MAX> link{};
-        const ssize_t length = readlink(target.c_str(), link.data(), link.size());
+        const ssize_t length = SysReadlink(target.c_str(), link.data(), link.size());
         if (length < 0 || static_cast<std::size_t>(length) >= link.size()) {
             return WriteFailure(path, std::strerror(length < 0 ? errno : ENAMETOOLONG));
         }
@@ -172,17 +235,17 @@ public:
     Temporary& operator=(const Temporary&) = delete;
     ~Temporary() {
         if (m_fd >= 0) {
-            close(m_fd);
+            SysClose(m_fd);
         }
         if (!m_name.empty()) {
-            unlink(m_name.c_str());
+            SysRemove(m_name.c_str());
         }
     }
 
     // 0 or the error of making it.
     int Create(mode_t mode) {
 #ifdef O_TMPFILE
-        m_fd = open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        m_fd = SysCreate(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
         if (m_fd >= 0) {
             return 0;
         }
@@ -194,7 +257,7 @@ public:
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = TemporaryName(m_folder);
             m_pending.emplace(name);
-            m_fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            m_fd = SysCreate(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (m_fd >= 0) {
                 m_name = std::move(name);
                 return 0;
@@ -216,13 +279,14 @@ public:
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = TemporaryName(m_folder);
             m_pending.emplace(name);
-            if (LinkTo(name) == 0) {
+            const int error = LinkTo(name);
+            if (error == 0) {
                 m_name = std::move(name);
                 return 0;
             }
             m_pending.reset();
-            if (errno != EEXIST) {
-                return errno;
+            if (error != EEXIST) {
+                return error;
             }
         }
         return EEXIST;
@@ -230,7 +294,7 @@ public:
     // Puts an unnamed file at `path` where nothing is yet; EEXIST when something is.
     int LinkTo(const std::string& path) {
         const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (SysLink(self.c_str(), path.c_str()) == 0) {
             return 0;
         }
         return errno;
@@ -245,7 +309,7 @@ public:
     int Close() {
         const int fd = m_fd;
         m_fd = -1;
-        return close(fd) == 0 ? 0 : errno;
+        return SysClose(fd) == 0 ? 0 : errno;
     }
 
 private:
@@ -256,10 +320,10 @@ private:
 };
 
 void SyncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = SysOpen(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        fsync(fd); // some file systems cannot, and the file itself is safe by now
-        close(fd);
+        SysFlush(fd); // some file systems cannot, and the file itself is safe by now
+        SysClose(fd);
     }
 }
 
@@ -270,16 +334,16 @@ int UnnamedTemporary() {
     const char* base = std::getenv("TMPDIR");
     const std::string folder = base != nullptr && *base != '\0' ? base : "/tmp";
 #ifdef O_TMPFILE
-    const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    const int fd = SysCreate(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
         return fd;
     }
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = TemporaryName(folder);
-        const int named = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int named = SysCreate(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (named >= 0) {
-            unlink(name.c_str());
+            SysRemove(name.c_str());
             return named;
         }
         if (errno != EEXIST) {
@@ -416,13 +480,13 @@ std::size_t GroupMemory() {
 // ---- Reading ------------------------------------------------------------------------
 
 Result<InputFile> InputFile::Open(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = SysOpen(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return SystemFailure(ReadFailure, path, errno);
     }
     InputFile file(fd, path);
     struct stat info {};
-    if (fstat(fd, &info) != 0) {
+    if (SysFstat(fd, &info) != 0) {
         return SystemFailure(ReadFailure, path, errno);
     }
     if (S_ISDIR(info.st_mode)) {
@@ -443,7 +507,7 @@ Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
     InputFile file(copy, name);
     std::array<char, 1 << 16> buffer;
     for (;;) {
-        const ssize_t got = read(fd, buffer.data(), buffer.size());
+        const ssize_t got = SysRead(fd, buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -476,13 +540,13 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 
 InputFile::~InputFile() {
     if (m_fd >= 0) {
-        close(m_fd);
+        SysClose(m_fd);
     }
 }
 
 Result<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
     for (;;) {
-        const ssize_t got = read(m_fd, buffer, size);
+        const ssize_t got = SysRead(m_fd, buffer, size);
         if (got >= 0) {
             return static_cast<std::size_t>(got);
         }
@@ -517,7 +581,7 @@ namespace {
 // Opens what stands at `path` and cannot be replaced by a file: a device, a FIFO, a
 // socket, a descriptor's /dev/fd name.
 int OpenInPlace(const std::string& path, bool socket) {
-    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    int fd = SysOpen(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0 && errno == ENXIO && socket) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -529,7 +593,7 @@ int OpenInPlace(const std::string& path, bool socket) {
         fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             const int error = errno;
-            close(fd);
+            SysClose(fd);
             fd = -1;
             errno = error;
         }
@@ -546,7 +610,7 @@ Result<OutputFile> OutputFile::Create(const std::string& path) {
     auto state = std::make_unique<State>();
     state->path = path;
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0) {
+    if (SysStat(path.c_str(), &info) == 0) {
         if (S_ISDIR(info.st_mode)) {
             return SystemFailure(WriteFailure, path, EISDIR);
         }
@@ -566,13 +630,13 @@ Result<OutputFile> OutputFile::Create(const std::string& path) {
     }
     state->target = target.value();
     state->folder = FolderOf(state->target);
-    state->exists = stat(state->target.c_str(), &state->old) == 0;
+    state->exists = SysStat(state->target.c_str(), &state->old) == 0;
     if (state->exists) {
         if (S_ISDIR(state->old.st_mode)) {
             return SystemFailure(WriteFailure, path, EISDIR);
         }
         // As cp does: a file its owner made read-only is not written over.
-        if (faccessat(AT_FDCWD, state->target.c_str(), W_OK, AT_EACCESS) != 0) {
+        if (SysAccess(state->target.c_str(), W_OK) != 0) {
             return SystemFailure(WriteFailure, path, errno);
         }
     }
@@ -599,7 +663,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept : m_state(other.m_state) {
 
 OutputFile::~OutputFile() {
     if (m_state != nullptr && m_state->fd >= 0 && m_state->ownsFd) {
-        close(m_state->fd);
+        SysClose(m_state->fd);
     }
     delete m_state; // an uncommitted temporary goes with it
 }
@@ -619,7 +683,7 @@ Result<void> OutputFile::Commit() {
         const int fd = state.fd;
         state.fd = -1;
         if (state.ownsFd) {
-            if (close(fd) != 0) {
+            if (SysClose(fd) != 0) {
                 return SystemFailure(WriteFailure, path, errno);
             }
         }
@@ -637,7 +701,7 @@ Result<void> OutputFile::Commit() {
             return SystemFailure(WriteFailure, path, errno);
         }
     }
-    if (fsync(temporary.Fd()) != 0) {
+    if (SysFlush(temporary.Fd()) != 0) {
         return SystemFailure(WriteFailure, path, errno);
     }
     int error = EEXIST;
@@ -651,7 +715,7 @@ Result<void> OutputFile::Commit() {
         if ((error = temporary.Name()) != 0) {
             return FolderFailure(path, state.folder, "no new file can be made in", error);
         }
-        if (rename(temporary.NameInFolder().c_str(), state.target.c_str()) != 0) {
+        if (SysRename(temporary.NameInFolder().c_str(), state.target.c_str()) != 0) {
             return FolderFailure(path, state.folder, "the file cannot be replaced in", errno);
         }
         temporary.Placed();
@@ -665,9 +729,26 @@ Result<void> OutputFile::Commit() {
     return {};
 }
 
-// ---- Memory, signals, identity --------------------------------------------------------
+// ---- Threads, memory, signals, identity --------------------------------------------------------
 
-std::size_t AvailableMemory() { return std::min(MachineMemory(), GroupMemory()); }
+bool StartThread(std::jthread& thread, std::function<void()> body) {
+    if (Inject(Call::ThreadStart) != 0) {
+        return false;
+    }
+    try {
+        thread = std::jthread(std::move(body));
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+std::size_t AvailableMemory() {
+    if (Inject(Call::MemoryQuery) != 0) {
+        return 0; // nothing known to be free: only what needs no more memory goes on
+    }
+    return std::min(MachineMemory(), GroupMemory());
+}
 
 void InstallInterruptCleanup() {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -689,7 +770,7 @@ std::string FileKey(const std::string& path) {
         return {};
     }
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0) {
+    if (SysStat(path.c_str(), &info) == 0) {
         return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
     }
     std::error_code error;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <thread>
 
 namespace velmora {
 
@@ -43,6 +45,10 @@ public:
 private:
     std::size_t m_bytes = 0;
 };
+
+// Starts `body` on a thread of its own; false where the system gives no more threads,
+// or no memory for one.
+bool StartThread(std::jthread& thread, std::function<void()> body);
 
 // What a conversion claims for its working buffers, whatever the size of its input; a
 // line longer than those is checked against AvailableMemory as it grows.

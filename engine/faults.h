@@ -1,0 +1,46 @@
+#pragma once
+
+// Test builds can make any call the engine makes to the system fail, or come short, at
+// its Nth time: the seam through which the fault sweeps drive every error path. Other
+// builds compile it away.
+
+#include <cstddef>
+
+namespace velmora::sys {
+
+enum class Call {
+    Open,            // opening an input, a device or a folder
+    CreateTemporary, // making the file the output is written to first
+    Read,
+    Write,
+    Flush,           // fsync
+    Place,           // linking or renaming the new file into place
+    Close,
+    Stat,            // looking at a file: stat, lstat, readlink, access
+    Remove,
+    MemoryQuery,
+    ThreadStart,
+};
+inline constexpr int kCallKinds = 11;
+
+// Fail the `nth` call of a kind (counted from 1 since arming) with `error`, once or from
+// then on; an `error` of 0 makes a read or write come short instead.
+struct Fault {
+    Call call = Call::Open;
+    unsigned long nth = 1;
+    int error = 0;
+    bool persistent = false;
+};
+
+#ifdef VELMORA_FAULTS
+void ArmFault(const Fault& fault);
+void DisarmFaults();
+// Calls of that kind made since the last arming.
+unsigned long CallsMade(Call call);
+// 0, or the error the call is to fail with; for a read or write, may lower `*size`.
+int Inject(Call call, std::size_t* size = nullptr);
+#else
+inline int Inject(Call, std::size_t* = nullptr) { return 0; }
+#endif
+
+} // namespace velmora::sys
