@@ -4,6 +4,8 @@
 #   ./setup.sh test      install what is missing, build, run every test
 #   ./setup.sh sanitize  every test again, built with AddressSanitizer and UBSan
 #   ./setup.sh fuzz      the differential fuzzer for FUZZ_SECONDS (default 60)
+#   ./setup.sh bench     the whole-process race against cat and general HTML converters
+#                        (bench/compare.sh), written to bench/RESULTS.md
 set -euo pipefail
 cd "$(dirname "$0")"
 mode=${1:-run}
@@ -11,6 +13,7 @@ mode=${1:-run}
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
           fonts-dejavu-core)
 [ "$mode" = fuzz ] && packages+=(clang libclang-rt-14-dev)
+[ "$mode" = bench ] && packages+=(hyperfine time gnuplot-nox lynx w3m html2text pandoc)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -49,8 +52,11 @@ fuzz)
     build-fuzz/bin/velmora-fuzz "$corpus" tests/data -dict=tests/fuzz/html.dict \
         -max_len=4096 -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1
     ;;
+bench)
+    exec bench/compare.sh
+    ;;
 *)
-    echo "Usage: $0 run|test|sanitize|fuzz" >&2
+    echo "Usage: $0 run|test|sanitize|fuzz|bench" >&2
     exit 2
     ;;
 esac
