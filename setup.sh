@@ -8,6 +8,8 @@
 #   ./setup.sh fuzz          the differential fuzzer for FUZZ_SECONDS (default 60)
 #   ./setup.sh format        reformat the C++ sources with clang-format 14
 #   ./setup.sh format-check  list the C++ sources clang-format 14 would change; fail if any
+#   ./setup.sh bench         the whole-process race against cat and general HTML converters
+#                            (bench/compare.sh), written to bench/RESULTS.md
 # VELMORA_WERROR=ON turns warnings in our own code into errors, as CI builds it.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -27,8 +29,11 @@ package)
 nogui) packages=("${base[@]}") ;;
 fuzz) packages=("${base[@]}" clang libclang-rt-14-dev) ;;
 format | format-check) packages=("$clang_format") ;;
+bench)
+    packages=("${base[@]}" "${gui[@]}" hyperfine time gnuplot-nox lynx w3m html2text pandoc)
+    ;;
 *)
-    echo "Usage: $0 run|test|package|nogui|sanitize|fuzz|format|format-check" >&2
+    echo "Usage: $0 run|test|package|nogui|sanitize|fuzz|format|format-check|bench" >&2
     exit 2
     ;;
 esac
@@ -116,5 +121,8 @@ format-check)
         exit 1
     fi
     echo "Every C++ source is formatted"
+    ;;
+bench)
+    exec bench/compare.sh
     ;;
 esac

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace velmora {
 namespace {
 
@@ -14,16 +16,42 @@ struct AssembleCase {
     friend void PrintTo(const AssembleCase& row, std::ostream* os) { *os << row.name; }
 };
 
+// `text` with `filler` after the leading run of `lead` in each piece between separators
+// that begins with one.
+std::string AfterLeadingRun(std::string_view text, std::string_view separator, char lead,
+                            std::string_view filler) {
+    std::string out;
+    for (std::size_t pos = 0;; pos += separator.size()) {
+        const std::size_t end = std::min(text.find(separator, pos), text.size());
+        const std::size_t run = std::min(text.find_first_not_of(lead, pos), end);
+        out.append(text.substr(pos, run - pos)).append(run > pos ? filler : "");
+        out.append(text.substr(run, end - run));
+        if (end == text.size()) {
+            return out;
+        }
+        out.append(separator);
+        pos = end;
+    }
+}
+
 class Assemble : public testing::TestWithParam<AssembleCase> {};
 
 TEST_P(Assemble, GivesTheOutputText) {
-    test::ProgressLog log;
-    Result<std::string> output = AssembleIndentedText(GetParam().rewritten, log, 7.0f);
-    ASSERT_TRUE(output.has_value());
-    EXPECT_EQ(output.value(), GetParam().expected);
-    // One last value, the maximum, also when no line results.
-    const std::vector<std::pair<char, float>> expected{{'V', 7.0f}};
-    EXPECT_EQ(log.calls, expected);
+    // Spaces after a segment's markers put its text, entities and "+" included, at every
+    // offset; a line keeps them after its indentation, and a segment of markers alone
+    // still trims to no line.
+    for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
+        const std::string spaces(shift, ' ');
+        test::ProgressLog log;
+        Result<std::string> output = AssembleIndentedText(
+            AfterLeadingRun(GetParam().rewritten, "\n", '+', spaces), log, 7.0f);
+        ASSERT_TRUE(output.has_value());
+        EXPECT_EQ(output.value(), AfterLeadingRun(GetParam().expected, "\r\n", ' ', spaces))
+            << "shifted by " << shift;
+        // One last value, the maximum, also when no line results.
+        const std::vector<std::pair<char, float>> expected{{'V', 7.0f}};
+        EXPECT_EQ(log.calls, expected);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -70,23 +70,29 @@ TEST(Hostile, DeepNesting) {
     EXPECT_EQ(output.substr(output.size() - 4 - 2 * depth), std::string(2 * depth, ' ') + "term");
 }
 
+// Filler outside the list is dropped, so these run shifted as well.
 TEST(Hostile, LongRunsOfSpacesAndBreaks) {
     const std::string input = "<dl><dt>a" + Repeat(" \r\n", 2000000) + "b</dl>";
-    std::string output;
-    NoProgress none;
-    ASSERT_TRUE(ConvertText(input, output, none).has_value());
-    // 4,000,000 spaces in a row after the breaks are replaced, halved once.
-    EXPECT_EQ(output, "\r\n  a" + std::string(2000000, ' ') + "b");
+    for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
+        std::string output;
+        NoProgress none;
+        ASSERT_TRUE(ConvertText(test::InFiller(input, shift), output, none).has_value());
+        // 4,000,000 spaces in a row after the breaks are replaced, halved once.
+        EXPECT_EQ(output, "\r\n  a" + std::string(2000000, ' ') + "b") << "shifted by " << shift;
+    }
 }
 
 TEST(Hostile, NearMissesOfTheRefusalPhraseAndListTags) {
     const std::string input =
         Repeat("zoak metadata report generatex", 200000) + "<dl>" + Repeat("</dlx", 200000);
-    EXPECT_EQ(PrepareSourceText(input).outcome, SourceOutcome::Accepted);
-    std::string output;
-    NoProgress none;
-    ASSERT_TRUE(ConvertText(input, output, none).has_value());
-    EXPECT_EQ(output, "");
+    for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
+        const std::string shifted = test::InFiller(input, shift);
+        EXPECT_EQ(PrepareSourceText(shifted).outcome, SourceOutcome::Accepted);
+        std::string output;
+        NoProgress none;
+        ASSERT_TRUE(ConvertText(shifted, output, none).has_value());
+        EXPECT_EQ(output, "") << "shifted by " << shift;
+    }
 }
 
 // Lists nested deeper than the text is long repeat their markers on every line: a few

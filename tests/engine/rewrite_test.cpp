@@ -38,6 +38,15 @@ TEST_P(Rewrite, GivesTheIndentedTextAndProgress) {
         }
         EXPECT_EQ(log.calls, expected);
     }
+    // Filler ahead of the scoped text is text the rewriting keeps as it stands; behind it,
+    // an unclosed last tag would swallow it.
+    const std::string scoped(detail::ScopeToFirstList(c.input));
+    for (std::size_t shift = 1; shift <= test::kMaxShift; ++shift) {
+        const std::string filler(shift, '.');
+        NoProgress none;
+        EXPECT_EQ(detail::RewriteTags(filler + scoped, none), filler + c.expected)
+            << "shifted by " << shift;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -23,7 +23,11 @@ struct TextCase {
 class Normalise : public testing::TestWithParam<TextCase> {};
 
 TEST_P(Normalise, GivesTheFlattenedText) {
-    EXPECT_EQ(detail::NormaliseSource(GetParam().input), GetParam().expected);
+    for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
+        EXPECT_EQ(detail::NormaliseSource(test::InFiller(GetParam().input, shift)),
+                  test::InFiller(GetParam().expected, shift))
+            << "shifted by " << shift;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -54,7 +58,13 @@ struct OutcomeCase {
 class Refusal : public testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(Refusal, ClassifiesTheFile) {
-    EXPECT_EQ(PrepareSourceText(GetParam().file).outcome, GetParam().expected);
+    // Filler around no text at all would make it text: the empty row runs only as written.
+    const std::size_t shifts = GetParam().file.empty() ? 0 : test::kMaxShift;
+    for (std::size_t shift = 0; shift <= shifts; ++shift) {
+        EXPECT_EQ(PrepareSourceText(test::InFiller(GetParam().file, shift)).outcome,
+                  GetParam().expected)
+            << "shifted by " << shift;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -48,4 +48,11 @@ std::string ReadBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string InFiller(std::string_view text, std::size_t shift, char filler) {
+    if (shift == 0) {
+        return std::string(text);
+    }
+    return std::string(shift, filler).append(text).append(kMaxShift, filler);
+}
+
 } // namespace velmora::test

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +30,16 @@ private:
 
 void WriteBytes(const std::string& path, std::string_view bytes);
 std::string ReadBytes(const std::string& path);
+
+// Table rows run again at each shift from 1 to kMaxShift: that many filler bytes ahead
+// of a row's text put it at every offset within the engine's blocks (8 or 16 bytes), and
+// as many behind keep it inside whole blocks, so that the block-at-a-time paths see the
+// row and not only the byte-at-a-time tails.
+inline constexpr std::size_t kMaxShift = 32;
+
+// `text` with `shift` copies of `filler` ahead and kMaxShift behind; `text` itself for
+// shift 0. The filler must be a byte that the rule under test passes over as it is.
+std::string InFiller(std::string_view text, std::size_t shift, char filler = '.');
 
 // Keeps every progress call in order: {'M', max} or {'V', value}.
 class ProgressLog final : public ProgressSink {
