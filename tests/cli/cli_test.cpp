@@ -424,9 +424,9 @@ TEST_F(Cli, GroupMemoryLimitIsAFailureNotAKill) {
     rmdir(group.c_str());
     EXPECT_EQ(large.status, 0) << large.err;
     EXPECT_EQ(file.status, 1) << file.err;
-    EXPECT_EQ(file.err, "velmora-convert: cannot convert \"long.html\": not enough memory\n");
+    EXPECT_EQ(file.err, "velmora-convert: not enough memory to convert \"long.html\"\n");
     EXPECT_EQ(piped.status, 1) << piped.err;
-    EXPECT_EQ(piped.err, "velmora-convert: cannot convert \"standard input\": not enough memory\n");
+    EXPECT_EQ(piped.err, "velmora-convert: not enough memory to convert \"standard input\"\n");
     EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html", "big.txt", "long.html"}));
 }
 
