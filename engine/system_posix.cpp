@@ -299,7 +299,6 @@ public:
         }
         return errno;
     }
-    bool Unnamed() const { return m_name.empty(); }
     const std::string& NameInFolder() const { return m_name; }
     // Once renamed into place, the name belongs to the output.
     void Placed() {
@@ -704,27 +703,18 @@ Result<void> OutputFile::Commit() {
     if (SysFlush(temporary.Fd()) != 0) {
         return SystemFailure(WriteFailure, path, errno);
     }
-    int error = EEXIST;
-    if (!state.exists && temporary.Unnamed()) {
-        error = temporary.LinkTo(state.target); // EEXIST when someone made it meanwhile
-        if (error == 0) {
-            temporary.Placed();
-        }
-    }
-    if (error == EEXIST) {
-        if ((error = temporary.Name()) != 0) {
-            return FolderFailure(path, state.folder, "no new file can be made in", error);
-        }
-        if (SysRename(temporary.NameInFolder().c_str(), state.target.c_str()) != 0) {
-            return FolderFailure(path, state.folder, "the file cannot be replaced in", errno);
-        }
-        temporary.Placed();
-    } else if (error != 0) {
+    // Named beside the output and closed before it takes the output's place, so that
+    // nothing can fail once it has.
+    if (const int error = temporary.Name()) {
         return FolderFailure(path, state.folder, "no new file can be made in", error);
     }
-    if ((error = temporary.Close()) != 0) {
+    if (const int error = temporary.Close()) {
         return SystemFailure(WriteFailure, path, error);
     }
+    if (SysRename(temporary.NameInFolder().c_str(), state.target.c_str()) != 0) {
+        return FolderFailure(path, state.folder, "the file cannot be replaced in", errno);
+    }
+    temporary.Placed();
     SyncFolder(state.folder);
     return {};
 }
@@ -739,6 +729,8 @@ bool StartThread(std::jthread& thread, std::function<void()> body) {
         thread = std::jthread(std::move(body));
         return true;
     } catch (const std::system_error&) {
+        return false;
+    } catch (const std::bad_alloc&) { // no memory for the thread's stack or its state
         return false;
     }
 }
