@@ -393,12 +393,8 @@ std::size_t ReadKey(const std::string& path, const char* key, bool* found = null
     return static_cast<std::size_t>(value);
 }
 
-std::size_t MachineMemory() {
-    bool found = false;
-    const std::size_t kilobytes = ReadKey("/proc/meminfo", "MemAvailable:", &found);
-    if (found) {
-        return kilobytes * 1024;
-    }
+// All the machine has: the best that is known when it does not say what is free.
+std::size_t PhysicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || pageSize <= 0) {
@@ -406,6 +402,16 @@ std::size_t MachineMemory() {
     }
     return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
 }
+
+std::size_t MachineMemory() {
+    bool found = false;
+    const std::size_t kilobytes = ReadKey("/proc/meminfo", "MemAvailable:", &found);
+    if (found) {
+        return kilobytes * 1024;
+    }
+    return PhysicalMemory();
+}
+
 
 // Room left under one cgroup folder's limit, its droppable page cache counted as room.
 std::size_t GroupRoom(const std::string& folder, bool v2) {
@@ -737,7 +743,7 @@ bool StartThread(std::jthread& thread, std::function<void()> body) {
 
 std::size_t AvailableMemory() {
     if (Inject(Call::MemoryQuery) != 0) {
-        return 0; // nothing known to be free: only what needs no more memory goes on
+        return PhysicalMemory(); // as when the system does not say what is free
     }
     return std::min(MachineMemory(), GroupMemory());
 }
