@@ -1,7 +1,7 @@
 #include "velmora/assemble.h"
 
 #include "bytes.h"
-#include "io.h"
+#include "out_of_memory.h"
 #include "stages.h"
 #include "steps.h"
 

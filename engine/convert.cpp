@@ -1,6 +1,6 @@
 #include "velmora/convert.h"
 
-#include "io.h"
+#include "out_of_memory.h"
 #include "stages.h"
 #include "steps.h"
 #include "system.h"

@@ -1,7 +1,7 @@
 #include "velmora/rewrite.h"
 
 #include "bytes.h"
-#include "io.h"
+#include "out_of_memory.h"
 #include "stages.h"
 #include "steps.h"
 
@@ -10,7 +10,6 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
 #include "velmora/source.h"
 
 #include "bytes.h"
-#include "io.h"
+#include "out_of_memory.h"
 #include "velmora/memory.h"
 #include "system.h"
 #include "stages.h"

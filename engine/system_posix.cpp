@@ -1,7 +1,7 @@
 #include "system.h"
 
 #include "faults.h"
-#include "io.h"
+#include "out_of_memory.h"
 
 #include <algorithm>
 #include <array>

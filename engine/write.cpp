@@ -1,6 +1,6 @@
 #include "velmora/assemble.h"
 
-#include "io.h"
+#include "out_of_memory.h"
 #include "system.h"
 
 #include <new>
