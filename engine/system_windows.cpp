@@ -123,6 +123,21 @@ int ErrnoOf(DWORD error) {
 
 int LastError() { return ErrnoOf(GetLastError()); }
 
+// Windows says a path is not found where a folder in it is a file; Linux says which.
+int NotFoundOrNotAFolder(int error, const std::wstring& path) {
+    if (error != ENOENT) {
+        return error;
+    }
+    for (std::wstring folder = path.substr(0, path.rfind(L'\\')); folder.size() > 7;
+         folder = folder.substr(0, folder.rfind(L'\\'))) {
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            return attributes & FILE_ATTRIBUTE_DIRECTORY ? ENOENT : ENOTDIR;
+        }
+    }
+    return ENOENT;
+}
+
 Failure ReadFailure(const std::string& path, std::string reason) {
     return Failure{Action::Read, path, std::move(reason)};
 }
@@ -481,7 +496,7 @@ public:
 
     // Takes the deletion mark back and moves the file over `target`, replacing what is
     // there; on failure the mark is put back.
-    int PlaceAt(const std::wstring& target) {
+    int PlaceAt(const std::wstring& target, bool replacing) {
         if (!m_slot.Begin()) {
             m_slot.End();
             return EINTR;
@@ -489,7 +504,10 @@ public:
         int error = 0;
         if (!MarkForDeletion(m_handle, false)) {
             error = LastError();
-        } else if ((error = SysMove(m_name, target)) != 0) {
+        } else if ((error = SysMove(m_name, target)) == EACCES && replacing) {
+            error = MoveAsideAndPlace(target);
+        }
+        if (error != 0) {
             MarkForDeletion(m_handle, true);
         } else {
             m_placed = true;
@@ -504,6 +522,22 @@ public:
     }
 
 private:
+    // Windows replaces no file that is open, not even one opened to share its deletion,
+    // as the input is when a document is converted onto itself. Such a file can still be
+    // renamed: it is moved aside, and removed once its last handle closes.
+    int MoveAsideAndPlace(const std::wstring& target) {
+        const std::wstring aside = TemporaryName(m_folder);
+        if (SysMove(target, aside) != 0) {
+            return EACCES;
+        }
+        if (const int error = SysMove(m_name, target)) {
+            SysMove(aside, target);
+            return error;
+        }
+        SysRemove(aside);
+        return 0;
+    }
+
     std::wstring m_folder;
     std::wstring m_name;
     HANDLE m_handle = INVALID_HANDLE_VALUE;
@@ -601,7 +635,8 @@ Result<InputFile> InputFile::Open(const std::string& path) {
             (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             error = EISDIR;
         }
-        return ReadFailure(path, Reason(error));
+        // A name Windows cannot hold (a control byte, a '?') names no file.
+        return ReadFailure(path, Reason(NotFoundOrNotAFolder(error == EINVAL ? ENOENT : error, name)));
     }
     InputFile file(Stored(handle), path);
     if (Inject(Call::Stat) != 0 || GetFileType(handle) != FILE_TYPE_DISK) {
@@ -740,7 +775,8 @@ Result<OutputFile> OutputFile::Create(const std::string& path) {
     state->shownFolder = ShownFolderOf(followed ? Shown(state->target) : path);
     state->temporary.emplace(FolderOf(state->target));
     if (const int error = state->temporary->Create()) {
-        return FolderFailure(path, state->shownFolder, "no new file can be made in", error);
+        return FolderFailure(path, state->shownFolder, "no new file can be made in",
+                             NotFoundOrNotAFolder(error, state->target));
     }
     return OutputFile(state.release());
 }
@@ -801,7 +837,7 @@ Result<void> OutputFile::Commit() {
     if (const int error = SysFlush(temporary.Handle())) {
         return WriteFailure(path, Reason(error));
     }
-    if (const int error = temporary.PlaceAt(state.target)) {
+    if (const int error = temporary.PlaceAt(state.target, state.exists)) {
         return FolderFailure(path, state.shownFolder, "the file cannot be replaced in", error);
     }
     if (const int error = temporary.Close()) {

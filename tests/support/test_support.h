@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +28,10 @@ public:
 private:
     std::string m_path;
 };
+
+// Paths are UTF-8 here as in the engine; the file system's own form differs on Windows.
+std::filesystem::path NativePath(const std::string& utf8);
+std::string Utf8(const std::filesystem::path& path);
 
 void WriteBytes(const std::string& path, std::string_view bytes);
 std::string ReadBytes(const std::string& path);
