@@ -17,7 +17,9 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -39,6 +41,8 @@ namespace {
 
 constexpr const char* kProgram = "velmora-convert";
 constexpr const char* kStdio = "-";
+// The engine's reason when memory runs out.
+constexpr std::string_view kNoMemory = "not enough memory";
 
 enum ExitStatus { kConverted = 0, kFailed = 1, kUsage = 2, kRefused = 3, kEmpty = 4 };
 
@@ -70,6 +74,23 @@ struct Options {
     unsigned jobs = 0;
 };
 
+// The C escape of a control byte or backslash that has a letter of its own, or "".
+std::string_view EscapeOf(char c) {
+    switch (c) {
+#ifndef _WIN32 // there, the folder separator
+    case '\\': return "\\\\";
+#endif
+    case '\a': return "\\a";
+    case '\b': return "\\b";
+    case '\t': return "\\t";
+    case '\n': return "\\n";
+    case '\v': return "\\v";
+    case '\f': return "\\f";
+    case '\r': return "\\r";
+    default: return {};
+    }
+}
+
 // A file name as it may be shown on a terminal: control bytes, and the backslash that
 // starts an escape, written as C escapes, as `ls -b` does.
 std::string Escaped(std::string_view text) {
@@ -77,21 +98,7 @@ std::string Escaped(std::string_view text) {
     shown.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        const char* named = nullptr;
-        switch (c) {
-#ifndef _WIN32 // there, the folder separator
-        case '\\': named = "\\\\"; break;
-#endif
-        case '\a': named = "\\a"; break;
-        case '\b': named = "\\b"; break;
-        case '\t': named = "\\t"; break;
-        case '\n': named = "\\n"; break;
-        case '\v': named = "\\v"; break;
-        case '\f': named = "\\f"; break;
-        case '\r': named = "\\r"; break;
-        default: break;
-        }
-        if (named != nullptr) {
+        if (const std::string_view named = EscapeOf(c); !named.empty()) {
             shown += named;
         } else if (byte < 0x20 || byte == 0x7f) {
             const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)),
@@ -345,17 +352,91 @@ bool TerminalCanCount() {
     return isatty(STDERR_FILENO);
 #endif
 }
+// One line for standard error, made in a fixed buffer and written with one call: a
+// failure must be reportable when no memory can be had at all. A line too long for the
+// buffer is cut short.
+class Line {
+public:
+    Line& Text(std::string_view text) {
+        for (const char c : text) {
+            Put(c);
+        }
+        return *this;
+    }
+    // A file name with control bytes escaped as Escaped does.
+    Line& Escape(std::string_view name) {
+        for (const char c : name) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (const std::string_view named = EscapeOf(c); !named.empty()) {
+                Text(named);
+            } else if (byte < 0x20 || byte == 0x7f) {
+                Put('\\');
+                Put(static_cast<char>('0' + (byte >> 6)));
+                Put(static_cast<char>('0' + ((byte >> 3) & 7)));
+                Put(static_cast<char>('0' + (byte & 7)));
+            } else {
+                Put(c);
+            }
+        }
+        return *this;
+    }
+    // The same in double quotes.
+    Line& Name(std::string_view name) {
+        Put('"');
+        Escape(name);
+        Put('"');
+        return *this;
+    }
+    void WriteTo(int fd) {
+        Put('\n');
+        for (std::size_t done = 0; done < m_size;) {
+            const ssize_t put = write(fd, m_buffer + done, m_size - done);
+            if (put <= 0 && errno != EINTR) {
+                return; // nowhere left to say it
+            }
+            done += put > 0 ? static_cast<std::size_t>(put) : 0;
+        }
+    }
+
+private:
+    void Put(char c) {
+        if (m_size < sizeof m_buffer - 1) {
+            m_buffer[m_size++] = c;
+        }
+    }
+    char m_buffer[4096];
+    std::size_t m_size = 0;
+};
 
 // Messages and the progress count share standard error; one lock keeps lines whole.
 class Reporter {
 public:
     Reporter(std::size_t total) : m_total(total), m_counting(total > 1 && TerminalCanCount()) {}
 
-    void Problem(const std::string& line) {
-        std::lock_guard lock(m_mutex);
-        ClearCount();
-        std::fprintf(stderr, "%s: %s\n", kProgram, Escaped(line).c_str());
-        ShowCount();
+    // "cannot read "in.html": No such file or directory", or, when memory ran out,
+    // "not enough memory to convert "in.html"".
+    void Problem(const velmora::Failure& failure, std::string_view input) {
+        Line line;
+        line.Text(kProgram).Text(": ");
+        if (failure.reason == kNoMemory) {
+            line.Text("not enough memory to convert ").Name(input);
+        } else {
+            line.Text(ActionText(failure.action));
+            if (!failure.path.empty()) {
+                line.Text(" ").Name(failure.path);
+            }
+            line.Text(": ").Text(failure.reason);
+        }
+        Say(line);
+    }
+    void NoMemory(std::string_view input) {
+        Line line;
+        Say(line.Text(kProgram).Text(": not enough memory to convert ").Name(input));
+    }
+    // "in.html: the input is empty; nothing was written"
+    void Note(std::string_view input, std::string_view note) {
+        Line line;
+        Say(line.Text(kProgram).Text(": ").Escape(input).Text(": ").Text(note));
     }
     void Finished() {
         std::lock_guard lock(m_mutex);
@@ -368,6 +449,23 @@ public:
     }
 
 private:
+    static std::string_view ActionText(velmora::Action action) {
+        switch (action) {
+        case velmora::Action::Read:
+            return "cannot read";
+        case velmora::Action::Write:
+            return "cannot write";
+        case velmora::Action::Convert:
+            break;
+        }
+        return "cannot convert";
+    }
+    void Say(Line& line) {
+        std::lock_guard lock(m_mutex);
+        ClearCount();
+        line.WriteTo(STDERR_FILENO);
+        ShowCount();
+    }
     void ShowCount() {
         if (m_counting && m_done > 0) {
             std::fprintf(stderr, "\r%zu of %zu inputs done", m_done, m_total);
@@ -386,35 +484,32 @@ private:
     bool m_counting;
 };
 
-std::string ShownName(const std::string& path) {
-    return path == kStdio ? "standard input" : path;
-}
-
-int NoMemory(const std::string& name, Reporter& reporter) {
-    reporter.Problem(velmora::Describe({velmora::Action::Convert, name, "not enough memory"}));
-    return kFailed;
+std::string_view ShownName(const std::string& path) {
+    return path == kStdio ? std::string_view("standard input") : std::string_view(path);
 }
 
 int ConvertOne(const std::string& input, const std::string& target, Reporter& reporter) {
-    const std::string name = ShownName(input);
+    const std::string_view name = ShownName(input);
     // What a conversion works in is claimed from the budget all jobs share before it
     // starts; a line longer than that is checked as it grows.
     velmora::MemoryClaim claim;
     if (!claim.Take(velmora::ConversionMemory())) {
-        return NoMemory(name, reporter);
+        reporter.NoMemory(name);
+        return kFailed;
     }
     velmora::Result<velmora::Conversion> conversion = velmora::Conversion::Prepare(
-        input == kStdio ? velmora::Source::Stream(STDIN_FILENO, name) : velmora::Source::File(input));
+        input == kStdio ? velmora::Source::Stream(STDIN_FILENO, std::string(name))
+                        : velmora::Source::File(input));
     if (!conversion.has_value()) {
-        reporter.Problem(velmora::Describe(conversion.error()));
+        reporter.Problem(conversion.error(), name);
         return kFailed;
     }
     switch (conversion.value().Outcome()) {
     case velmora::SourceOutcome::Empty:
-        reporter.Problem(name + ": the input is empty; nothing was written");
+        reporter.Note(name, "the input is empty; nothing was written");
         return kEmpty;
     case velmora::SourceOutcome::Refused:
-        reporter.Problem(name + ": " + velmora::kRefusedMessage);
+        reporter.Note(name, velmora::kRefusedMessage);
         return kRefused;
     case velmora::SourceOutcome::Accepted:
         break;
@@ -425,7 +520,7 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
                          : velmora::Destination::File(target),
         quiet);
     if (!written.has_value()) {
-        reporter.Problem(velmora::Describe(written.error()));
+        reporter.Problem(written.error(), name);
         return kFailed;
     }
     return kConverted;
@@ -447,7 +542,17 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i = next++; i < options.inputs.size(); i = next++) {
-            statuses[i] = ConvertOne(options.inputs[i], outputs[i], reporter);
+            // Whatever runs out of memory in one input's conversion ends that input
+            // alone; nothing is thrown out of a worker.
+            try {
+                statuses[i] = ConvertOne(options.inputs[i], outputs[i], reporter);
+            } catch (const std::bad_alloc&) {
+                statuses[i] = kFailed;
+                reporter.NoMemory(ShownName(options.inputs[i]));
+            } catch (const std::length_error&) {
+                statuses[i] = kFailed;
+                reporter.NoMemory(ShownName(options.inputs[i]));
+            }
             reporter.Finished();
         }
     };
@@ -467,11 +572,8 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
 
 #ifdef _WIN32
 // The arguments as the user typed them, whatever the code page: from the UTF-16 command
-// line, in UTF-8. The standard streams in binary mode, so that nothing adds a CR.
+// line, in UTF-8.
 std::vector<std::string> WindowsArguments() {
-    for (const int fd : {0, 1, 2}) {
-        _setmode(fd, _O_BINARY);
-    }
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::string> arguments;
@@ -503,14 +605,10 @@ bool OpenStandardDescriptors() {
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
-    std::vector<std::string> arguments = WindowsArguments();
-    std::vector<char*> pointers;
-    for (std::string& argument : arguments) {
-        pointers.push_back(argument.data());
+    // The standard streams in binary mode, so that nothing adds a CR to a line.
+    for (const int fd : {0, 1, 2}) {
+        _setmode(fd, _O_BINARY);
     }
-    pointers.push_back(nullptr);
-    argc = static_cast<int>(arguments.size());
-    argv = pointers.data();
 #else
     if (!OpenStandardDescriptors()) {
         return kFailed;
@@ -522,6 +620,16 @@ int main(int argc, char** argv) {
 #endif
     velmora::InstallInterruptCleanup();
     try {
+#ifdef _WIN32
+        std::vector<std::string> arguments = WindowsArguments();
+        std::vector<char*> pointers;
+        for (std::string& argument : arguments) {
+            pointers.push_back(argument.data());
+        }
+        pointers.push_back(nullptr);
+        argc = static_cast<int>(arguments.size());
+        argv = pointers.data();
+#endif
         Options options;
         if (const std::optional<int> status = ParseArguments(argc, argv, options)) {
             return *status;
@@ -531,8 +639,14 @@ int main(int argc, char** argv) {
             return *status;
         }
         return Run(options, outputs);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
+    } catch (const std::bad_alloc&) {
+        // Before any input is under way: the command line itself did not fit.
+        Line line;
+        line.Text(kProgram).Text(": not enough memory").WriteTo(STDERR_FILENO);
+        return kFailed;
+    } catch (const std::length_error&) {
+        Line line;
+        line.Text(kProgram).Text(": not enough memory").WriteTo(STDERR_FILENO);
         return kFailed;
     }
 }

@@ -75,7 +75,7 @@ bool IsContentLine(std::string_view trimmed) {
 
 Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSink& sink,
                                          float progressMax) {
-    try {
+    return detail::OrOutOfMemory(Action::Convert, {}, [&]() -> Result<std::string> {
         std::string output;
         detail::StringSink into(output);
         detail::Assembler assembler(into);
@@ -83,11 +83,7 @@ Result<std::string> AssembleIndentedText(std::string_view rewritten, ProgressSin
         assembler.Finish();
         sink.SetValue(progressMax);
         return output;
-    } catch (const std::bad_alloc&) {
-        return Failure{Action::Convert, {}, detail::kOutOfMemory};
-    } catch (const std::length_error&) {
-        return Failure{Action::Convert, {}, detail::kOutOfMemory};
-    }
+    });
 }
 
 } // namespace velmora

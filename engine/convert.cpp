@@ -186,10 +186,6 @@ private:
     std::exception_ptr m_error;
 };
 
-// What running out of memory anywhere in a conversion of `name` comes to.
-Failure OutOfMemory(const std::string& name) {
-    return Failure{Action::Convert, name, detail::kOutOfMemory};
-}
 
 // The two passes over one input, and what the first leaves for the second.
 struct Passes {
@@ -347,7 +343,7 @@ Conversion::~Conversion() = default;
 SourceOutcome Conversion::Outcome() const { return m_state->passes.outcome; }
 
 Result<Conversion> Conversion::Prepare(const Source& source) {
-    try {
+    return detail::OrOutOfMemory(Action::Convert, source.name, [&]() -> Result<Conversion> {
         Result<sys::InputFile> file = source.fd >= 0 ? sys::InputFile::CopyOf(source.fd, source.name)
                                                      : sys::InputFile::Open(source.name);
         if (!file.has_value()) {
@@ -358,15 +354,11 @@ Result<Conversion> Conversion::Prepare(const Source& source) {
             return scanned.error();
         }
         return Conversion(std::move(state));
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory(source.name);
-    } catch (const std::length_error&) {
-        return OutOfMemory(source.name);
-    }
+    });
 }
 
 Result<void> Conversion::Write(const Destination& destination, ProgressSink& progress) {
-    try {
+    return detail::OrOutOfMemory(Action::Convert, m_state->passes.name, [&]() -> Result<void> {
         Result<sys::OutputFile> file = destination.fd >= 0
                                            ? Result<sys::OutputFile>(sys::OutputFile::Stream(
                                                  destination.fd, destination.name))
@@ -383,11 +375,7 @@ Result<void> Conversion::Write(const Destination& destination, ProgressSink& pro
             return *sink.FirstFailure();
         }
         return file.value().Commit();
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory(m_state->passes.name);
-    } catch (const std::length_error&) {
-        return OutOfMemory(m_state->passes.name);
-    }
+    });
 }
 
 Result<SourceOutcome> Convert(const Source& source, const Destination& destination,
@@ -415,7 +403,7 @@ namespace detail {
 Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& output,
                                           ProgressSink& sink, std::size_t pieceSize,
                                           std::size_t twoThreadsFrom) {
-    try {
+    return OrOutOfMemory(Action::Convert, {}, [&]() -> Result<SourceOutcome> {
         Passes state(Reader(input, std::max<std::size_t>(pieceSize, 1)), {});
         state.twoThreadsFrom = twoThreadsFrom;
         if (Result<void> scanned = state.Scan(); !scanned.has_value()) {
@@ -429,7 +417,7 @@ Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& o
                 return rewritten.error();
             }
             if (rewritten.value() > sys::AvailableMemory()) {
-                return OutOfMemory({});
+                return Failure{Action::Convert, {}, kOutOfMemory};
             }
             output.clear();
             StringSink into(output);
@@ -438,11 +426,7 @@ Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& o
             }
         }
         return state.outcome;
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory({});
-    } catch (const std::length_error&) {
-        return OutOfMemory({});
-    }
+    });
 }
 
 } // namespace detail

@@ -21,9 +21,22 @@ constexpr const char* kNames[kCallKinds] = {"open",  "create", "read", "write", 
 
 // A run of the program is armed from VELMORA_FAULT: "KIND:N:ERRNO[:persistent]", e.g.
 // "write:3:28" fails the third write with ENOSPC.
+// With VELMORA_FAULT_COUNTS naming a file, the calls made of each kind are appended to it
+// at exit, a line each ("write 12"): what a sweep counts before it fails them in turn.
+void WriteCounts() {
+    const char* path = std::getenv("VELMORA_FAULT_COUNTS");
+    if (std::FILE* file = path != nullptr ? std::fopen(path, "a") : nullptr) {
+        for (int i = 0; i < kCallKinds; ++i) {
+            std::fprintf(file, "%s %lu\n", kNames[i], g_calls[i].load());
+        }
+        std::fclose(file);
+    }
+}
+
 void ArmFromEnvironment() {
     static std::once_flag once;
     std::call_once(once, [] {
+        std::atexit(WriteCounts);
         const char* spec = std::getenv("VELMORA_FAULT");
         if (spec == nullptr) {
             return;

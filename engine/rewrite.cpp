@@ -34,15 +34,11 @@ std::string RewriteTags(std::string_view scoped, ProgressSink& sink) {
 } // namespace detail
 
 Result<std::string> RewriteDefinitionLists(std::string_view text, ProgressSink& sink) {
-    try {
+    return detail::OrOutOfMemory(Action::Convert, {}, [&]() -> Result<std::string> {
         const std::string_view scoped = detail::ScopeToFirstList(text);
         sink.SetMax(static_cast<float>(scoped.size()));
         return detail::RewriteTags(scoped, sink);
-    } catch (const std::bad_alloc&) {
-        return Failure{Action::Convert, {}, detail::kOutOfMemory};
-    } catch (const std::length_error&) {
-        return Failure{Action::Convert, {}, detail::kOutOfMemory};
-    }
+    });
 }
 
 } // namespace velmora

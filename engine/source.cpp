@@ -34,7 +34,7 @@ Result<std::string> ReadWhole(Result<sys::InputFile> opened) {
         return opened.error();
     }
     sys::InputFile& file = opened.value();
-    try {
+    return detail::OrOutOfMemory(Action::Read, file.Name(), [&]() -> Result<std::string> {
         std::string text;
         std::size_t size = 0;
         for (;;) {
@@ -55,11 +55,7 @@ Result<std::string> ReadWhole(Result<sys::InputFile> opened) {
             }
             size += got.value();
         }
-    } catch (const std::bad_alloc&) {
-        return ReadFailure(file.Name(), detail::kOutOfMemory);
-    } catch (const std::length_error&) {
-        return ReadFailure(file.Name(), detail::kOutOfMemory);
-    }
+    });
 }
 
 } // namespace

@@ -299,7 +299,6 @@ public:
         }
         return errno;
     }
-    bool Unnamed() const { return m_name.empty(); }
     const std::string& NameInFolder() const { return m_name; }
     // Once renamed into place, the name belongs to the output.
     void Placed() {
@@ -394,12 +393,8 @@ std::size_t ReadKey(const std::string& path, const char* key, bool* found = null
     return static_cast<std::size_t>(value);
 }
 
-std::size_t MachineMemory() {
-    bool found = false;
-    const std::size_t kilobytes = ReadKey("/proc/meminfo", "MemAvailable:", &found);
-    if (found) {
-        return kilobytes * 1024;
-    }
+// All the machine has: the best that is known when it does not say what is free.
+std::size_t PhysicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || pageSize <= 0) {
@@ -407,6 +402,16 @@ std::size_t MachineMemory() {
     }
     return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
 }
+
+std::size_t MachineMemory() {
+    bool found = false;
+    const std::size_t kilobytes = ReadKey("/proc/meminfo", "MemAvailable:", &found);
+    if (found) {
+        return kilobytes * 1024;
+    }
+    return PhysicalMemory();
+}
+
 
 // Room left under one cgroup folder's limit, its droppable page cache counted as room.
 std::size_t GroupRoom(const std::string& folder, bool v2) {
@@ -704,27 +709,18 @@ Result<void> OutputFile::Commit() {
     if (SysFlush(temporary.Fd()) != 0) {
         return SystemFailure(WriteFailure, path, errno);
     }
-    int error = EEXIST;
-    if (!state.exists && temporary.Unnamed()) {
-        error = temporary.LinkTo(state.target); // EEXIST when someone made it meanwhile
-        if (error == 0) {
-            temporary.Placed();
-        }
-    }
-    if (error == EEXIST) {
-        if ((error = temporary.Name()) != 0) {
-            return FolderFailure(path, state.folder, "no new file can be made in", error);
-        }
-        if (SysRename(temporary.NameInFolder().c_str(), state.target.c_str()) != 0) {
-            return FolderFailure(path, state.folder, "the file cannot be replaced in", errno);
-        }
-        temporary.Placed();
-    } else if (error != 0) {
+    // Named beside the output and closed before it takes the output's place, so that
+    // nothing can fail once it has.
+    if (const int error = temporary.Name()) {
         return FolderFailure(path, state.folder, "no new file can be made in", error);
     }
-    if ((error = temporary.Close()) != 0) {
+    if (const int error = temporary.Close()) {
         return SystemFailure(WriteFailure, path, error);
     }
+    if (SysRename(temporary.NameInFolder().c_str(), state.target.c_str()) != 0) {
+        return FolderFailure(path, state.folder, "the file cannot be replaced in", errno);
+    }
+    temporary.Placed();
     SyncFolder(state.folder);
     return {};
 }
@@ -740,12 +736,14 @@ bool StartThread(std::jthread& thread, std::function<void()> body) {
         return true;
     } catch (const std::system_error&) {
         return false;
+    } catch (const std::bad_alloc&) { // no memory for the thread's stack or its state
+        return false;
     }
 }
 
 std::size_t AvailableMemory() {
     if (Inject(Call::MemoryQuery) != 0) {
-        return 0; // nothing known to be free: only what needs no more memory goes on
+        return PhysicalMemory(); // as when the system does not say what is free
     }
     return std::min(MachineMemory(), GroupMemory());
 }

@@ -245,14 +245,18 @@ int SysOpen(Call kind, const std::wstring& path, DWORD access, DWORD share, DWOR
 
 int SysRead(HANDLE handle, char* buffer, std::size_t size, std::size_t& got) {
     got = 0;
-    if (const int error = Inject(Call::Read, &size)) {
+    int error = 0;
+    while ((error = Inject(Call::Read, &size)) == EINTR) {
+        // tried again, as an interrupted read is on Linux
+    }
+    if (error != 0) {
         return error;
     }
     DWORD count = 0;
     if (!ReadFile(handle, buffer, static_cast<DWORD>(std::min(size, kMostPerCall)), &count, nullptr)) {
-        const DWORD error = GetLastError();
+        const DWORD failure = GetLastError();
         // A pipe whose writer has gone has reached its end.
-        return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? 0 : ErrnoOf(error);
+        return failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF ? 0 : ErrnoOf(failure);
     }
     got = count;
     return 0;
@@ -260,7 +264,11 @@ int SysRead(HANDLE handle, char* buffer, std::size_t size, std::size_t& got) {
 
 int SysWrite(HANDLE handle, const char* bytes, std::size_t size, std::size_t& put) {
     put = 0;
-    if (const int error = Inject(Call::Write, &size)) {
+    int error = 0;
+    while ((error = Inject(Call::Write, &size)) == EINTR) {
+        // tried again, as an interrupted write is on Linux
+    }
+    if (error != 0) {
         return error;
     }
     DWORD count = 0;
@@ -547,11 +555,18 @@ private:
 
 // ---- Memory -----------------------------------------------------------------------------
 
+// All the machine has: the best that is known when it does not say what is free.
+std::size_t PhysicalMemory() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? static_cast<std::size_t>(status.ullTotalPhys) : kUnlimited;
+}
+
 std::size_t MachineMemory() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
     if (!GlobalMemoryStatusEx(&status)) {
-        return kUnlimited;
+        return PhysicalMemory();
     }
     // Memory is committed against the page file as well as found in RAM: the smaller
     // of the two is what an allocation can still get.
@@ -840,9 +855,9 @@ Result<void> OutputFile::Commit() {
     if (const int error = temporary.PlaceAt(state.target, state.exists)) {
         return FolderFailure(path, state.shownFolder, "the file cannot be replaced in", error);
     }
-    if (const int error = temporary.Close()) {
-        return WriteFailure(path, Reason(error));
-    }
+    // The text is flushed and in its place: whatever closing the handle says changes
+    // nothing about that, and the output is not to be reported as failed when it stands.
+    temporary.Close();
     return {};
 }
 
@@ -857,12 +872,14 @@ bool StartThread(std::jthread& thread, std::function<void()> body) {
         return true;
     } catch (const std::system_error&) {
         return false;
+    } catch (const std::bad_alloc&) { // no memory for the thread's stack or its state
+        return false;
     }
 }
 
 std::size_t AvailableMemory() {
     if (Inject(Call::MemoryQuery) != 0) {
-        return 0; // nothing known to be free: only what needs no more memory goes on
+        return PhysicalMemory(); // as when the system does not say what is free
     }
     return std::min(MachineMemory(), JobMemory());
 }

@@ -15,16 +15,14 @@ Result<void> WriteOutputStream(int fd, std::string_view text, const std::string&
 }
 
 Result<void> WriteOutputFile(const std::string& path, std::string_view text) {
-    try {
+    return detail::OrOutOfMemory(Action::Write, path, [&]() -> Result<void> {
         Result<sys::OutputFile> file = sys::OutputFile::Create(path);
         if (!file.has_value()) {
             return file.error();
         }
         Result<void> written = file.value().Write(text);
         return written.has_value() ? file.value().Commit() : written;
-    } catch (const std::bad_alloc&) {
-        return Failure{Action::Write, path, detail::kOutOfMemory};
-    }
+    });
 }
 
 } // namespace velmora

@@ -189,7 +189,7 @@ TEST(InputFile, ReadsPastFourGigabytes) {
 
     Result<sys::InputFile> file = sys::InputFile::Open(path);
     ASSERT_TRUE(file.has_value());
-    const std::size_t size = std::size_t{64} << 20;
+    const std::size_t size = std::size_t{1} << 20;
     std::unique_ptr<char[]> buffer(new char[size]);
     std::uint64_t total = 0;
     std::string last;
