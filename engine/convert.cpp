@@ -267,22 +267,31 @@ struct Passes {
         }
     }
 
-    // How long the rewritten text will be: the second pass counting only, for an output
-    // that is to be held in memory.
-    Result<std::size_t> Measure() {
-        NoProgress none;
-        detail::StringSink nowhere(buffer); // never written to while counting
-        detail::Rewriter counter(none, nowhere);
-        counter.CountOnly();
+    // Reads the input again and hands the scope of its normalised text to `rewriter`,
+    // stopping at the scope's end, since nothing after it matters, or once `stop()` says so.
+    template <typename Stop>
+    Result<void> RewriteScope(detail::Rewriter& rewriter, Stop stop) {
         detail::Normaliser normaliser(lineBreak);
-        Result<void> passed = Pass(normaliser, [&](char* data, std::size_t size, std::size_t at) {
+        return Pass(normaliser, [&](char* data, std::size_t size, std::size_t at) {
             const std::size_t from = std::max(at, begin);
             const std::size_t to = std::min(at + size, end);
             if (from < to) {
-                counter.Feed(std::string_view(data + (from - at), to - from));
+                rewriter.Feed(std::string_view(data + (from - at), to - from));
             }
-            return at + size < end;
+            return at + size < end && !stop();
         });
+    }
+
+    // How long the rewritten text will be: the second pass counting only, for an output
+    // that is to be held in memory.
+    Result<std::size_t> Measure() {
+        struct Nowhere final : detail::PieceSink {
+            void Take(std::string_view) override {}
+        } nowhere;
+        NoProgress none;
+        detail::Rewriter counter(none, nowhere);
+        counter.CountOnly();
+        Result<void> passed = RewriteScope(counter, [] { return false; });
         if (!passed.has_value()) {
             return passed.error();
         }
@@ -304,16 +313,9 @@ struct Passes {
         }
         detail::Rewriter rewriter(progress, handover ? static_cast<detail::PieceSink&>(*handover)
                                                      : assembler);
-        detail::Normaliser normaliser(lineBreak);
-        Result<void> passed = Pass(normaliser, [&](char* data, std::size_t size, std::size_t at) {
-            const std::size_t from = std::max(at, begin);
-            const std::size_t to = std::min(at + size, end);
-            if (from < to) {
-                rewriter.Feed(std::string_view(data + (from - at), to - from));
-            }
-            // Nothing after the scope matters, and a failed write ends the pass.
-            return at + size < end && (outFailed == nullptr || !*outFailed) &&
-                   (!handover || !handover->Stopped());
+        // A failed write ends the pass.
+        Result<void> passed = RewriteScope(rewriter, [&] {
+            return (outFailed != nullptr && *outFailed) || (handover && handover->Stopped());
         });
         if (!passed.has_value()) {
             return passed;

@@ -254,50 +254,17 @@ public:
             return errno;
         }
 #endif
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = TemporaryName(m_folder);
-            m_pending.emplace(name);
+        return WithFreshName([&](const std::string& name) {
             m_fd = SysCreate(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-            if (m_fd >= 0) {
-                m_name = std::move(name);
-                return 0;
-            }
-            m_pending.reset();
-            if (errno != EEXIST) {
-                return errno;
-            }
-        }
-        return EEXIST;
+            return m_fd >= 0 ? 0 : errno;
+        });
     }
     int Fd() const { return m_fd; }
 
     // Gives an unnamed file a name in the folder, for rename to take it from.
     int Name() {
-        if (!m_name.empty()) {
-            return 0;
-        }
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = TemporaryName(m_folder);
-            m_pending.emplace(name);
-            const int error = LinkTo(name);
-            if (error == 0) {
-                m_name = std::move(name);
-                return 0;
-            }
-            m_pending.reset();
-            if (error != EEXIST) {
-                return error;
-            }
-        }
-        return EEXIST;
-    }
-    // Puts an unnamed file at `path` where nothing is yet; EEXIST when something is.
-    int LinkTo(const std::string& path) {
-        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-        if (SysLink(self.c_str(), path.c_str()) == 0) {
-            return 0;
-        }
-        return errno;
+        return m_name.empty() ? WithFreshName([&](const std::string& name) { return LinkTo(name); })
+                              : 0;
     }
     const std::string& NameInFolder() const { return m_name; }
     // Once renamed into place, the name belongs to the output.
@@ -312,6 +279,34 @@ public:
     }
 
 private:
+    // Gives the unnamed file the name `path`; EEXIST when something has it.
+    int LinkTo(const std::string& path) {
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        if (SysLink(self.c_str(), path.c_str()) == 0) {
+            return 0;
+        }
+        return errno;
+    }
+    // Tries fresh names beside the output until `make` takes one (0) or fails otherwise
+    // than by finding the name taken; the name is known to the signal handler throughout.
+    template <typename Make>
+    int WithFreshName(Make make) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = TemporaryName(m_folder);
+            m_pending.emplace(name);
+            const int error = make(name);
+            if (error == 0) {
+                m_name = std::move(name);
+                return 0;
+            }
+            m_pending.reset();
+            if (error != EEXIST) {
+                return error;
+            }
+        }
+        return EEXIST;
+    }
+
     std::string m_folder;
     std::string m_name;
     std::optional<PendingName> m_pending;

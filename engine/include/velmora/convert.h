@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace velmora {
 
@@ -64,6 +65,5 @@ Result<SourceOutcome> ConvertFile(const std::string& inputPath, const std::strin
 // The same on text in memory: returns the outcome and, for Accepted, the output text in
 // `output`. Fails only when memory runs out.
 Result<SourceOutcome> ConvertText(std::string_view input, std::string& output, ProgressSink& sink);
-
 
 } // namespace velmora
