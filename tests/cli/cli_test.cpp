@@ -303,6 +303,9 @@ INSTANTIATE_TEST_SUITE_P(
                         fs::copy_file(dir / "a.html", dir / "data.old" / "report");
                     },
                     {"data.old/report"}, {}, 0, "", {{"data.old/report.txt", kConverted}}, {"data.txt"}},
+        CommandCase{"NameInAnyScriptIsTakenAsWritten",
+                    [](const fs::path& dir) { fs::copy_file(dir / "a.html", dir / u8"道路 Ärger.html"); },
+                    {"道路 Ärger.html"}, {}, 0, "", {{"道路 Ärger.txt", kConverted}}, {}},
         CommandCase{"NameWithoutDotGetsTxtAppended", nullptr, {"./README"}, {}, 0, "",
                     {{"README.txt", kConverted}}, {".txt"}},
         CommandCase{"LeadingDotIsPartOfTheName", nullptr, {".config"}, {}, 0, "",

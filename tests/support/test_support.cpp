@@ -130,7 +130,11 @@ int Launch(const std::vector<std::string>& words, const std::string& folder, con
     }
     DWORD status = static_cast<DWORD>(-1);
     if (started) {
-        WaitForSingleObject(process.hProcess, INFINITE);
+        // A run that hangs is ended, and shows as one that did not exit by itself.
+        if (WaitForSingleObject(process.hProcess, 120000) == WAIT_TIMEOUT) {
+            TerminateProcess(process.hProcess, static_cast<UINT>(-1));
+            WaitForSingleObject(process.hProcess, INFINITE);
+        }
         GetExitCodeProcess(process.hProcess, &status);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
