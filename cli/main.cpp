@@ -16,18 +16,26 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <unordered_map>
 #include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <shellapi.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -69,7 +77,9 @@ struct Options {
 // The C escape of a control byte or backslash that has a letter of its own, or "".
 std::string_view EscapeOf(char c) {
     switch (c) {
+#ifndef _WIN32 // there, the folder separator
     case '\\': return "\\\\";
+#endif
     case '\a': return "\\a";
     case '\b': return "\\b";
     case '\t': return "\\t";
@@ -271,7 +281,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
 // name replaced by "txt". The extension starts at the last "." of the last path
 // component, unless that dot starts the name (".config" is a name, not an extension).
 std::string DefaultOutputPath(const std::string& input) {
-    const std::size_t nameStart = input.rfind('/') == std::string::npos ? 0 : input.rfind('/') + 1;
+#ifdef _WIN32
+    const std::size_t slash = input.find_last_of(":/\\"); // "C:report" too
+#else
+    const std::size_t slash = input.rfind('/');
+#endif
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::size_t dot = input.rfind('.');
     if (dot == std::string::npos || dot <= nameStart) {
         return input + ".txt";
@@ -324,6 +339,19 @@ std::optional<int> CheckOutputs(const Options& options, const std::vector<std::s
     return std::nullopt;
 }
 
+// Whether standard error is a terminal that can show the count, which rewrites its line
+// with an escape sequence: a Windows console only once it is asked to take them.
+bool TerminalCanCount() {
+#ifdef _WIN32
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode) &&
+           ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+            SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+#else
+    return isatty(STDERR_FILENO);
+#endif
+}
 // One line for standard error, made in a fixed buffer and written with one call: a
 // failure must be reportable when no memory can be had at all. A line too long for the
 // buffer is cut short.
@@ -383,7 +411,7 @@ private:
 // Messages and the progress count share standard error; one lock keeps lines whole.
 class Reporter {
 public:
-    Reporter(std::size_t total) : m_total(total), m_counting(total > 1 && isatty(STDERR_FILENO)) {}
+    Reporter(std::size_t total) : m_total(total), m_counting(total > 1 && TerminalCanCount()) {}
 
     // "cannot read "in.html": No such file or directory", or, when memory ran out,
     // "not enough memory to convert "in.html"".
@@ -542,6 +570,24 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
     return Combine(statuses);
 }
 
+#ifdef _WIN32
+// The arguments as the user typed them, whatever the code page: from the UTF-16 command
+// line, in UTF-8.
+std::vector<std::string> WindowsArguments() {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 0; wide != nullptr && i < count; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(static_cast<std::size_t>(std::max(size, 1)), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), size, nullptr, nullptr);
+        argument.pop_back();
+        arguments.push_back(std::move(argument));
+    }
+    LocalFree(wide);
+    return arguments;
+}
+#else
 // Opens /dev/null on any of descriptors 0 to 2 that the program was started without, so
 // that no file the program opens takes their place and receives its messages.
 bool OpenStandardDescriptors() {
@@ -553,10 +599,17 @@ bool OpenStandardDescriptors() {
     }
     return true;
 }
+#endif
 
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The standard streams in binary mode, so that nothing adds a CR to a line.
+    for (const int fd : {0, 1, 2}) {
+        _setmode(fd, _O_BINARY);
+    }
+#else
     if (!OpenStandardDescriptors()) {
         return kFailed;
     }
@@ -564,8 +617,19 @@ int main(int argc, char** argv) {
     // with an error we can report, not end the process halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     velmora::InstallInterruptCleanup();
     try {
+#ifdef _WIN32
+        std::vector<std::string> arguments = WindowsArguments();
+        std::vector<char*> pointers;
+        for (std::string& argument : arguments) {
+            pointers.push_back(argument.data());
+        }
+        pointers.push_back(nullptr);
+        argc = static_cast<int>(arguments.size());
+        argv = pointers.data();
+#endif
         Options options;
         if (const std::optional<int> status = ParseArguments(argc, argv, options)) {
             return *status;

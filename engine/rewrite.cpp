@@ -10,7 +10,6 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace velmora {
 

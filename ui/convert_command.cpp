@@ -10,7 +10,23 @@ namespace velmora::ui {
 
 namespace {
 
-std::string EngineText(const QString& path) { return QFile::encodeName(path).toStdString(); }
+// Paths as the engine takes them: the file system's own bytes, and UTF-8 on Windows,
+// where the engine turns them into UTF-16 (encodeName would give the ANSI code page).
+std::string EngineText(const QString& path) {
+#ifdef _WIN32
+    return path.toUtf8().toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
+
+QString FromEngineText(const std::string& text) {
+#ifdef _WIN32
+    return QString::fromStdString(text);
+#else
+    return QFile::decodeName(QByteArray::fromStdString(text));
+#endif
+}
 
 void SetInputsEnabled(ConvertWindow& window, bool enabled) {
     for (const Input input : kInputs) {
@@ -20,7 +36,7 @@ void SetInputsEnabled(ConvertWindow& window, bool enabled) {
 
 // "Cannot read "/home/me/in.html": No such file or directory."
 QString FailureMessage(const Failure& failure) {
-    QString message = QFile::decodeName(QByteArray::fromStdString(Describe(failure)));
+    QString message = FromEngineText(Describe(failure));
     if (!message.isEmpty()) {
         message[0] = message[0].toUpper();
     }

@@ -12,6 +12,9 @@
 #include <functional>
 #include <future>
 #include <thread>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,6 +22,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace velmora {
 namespace {
@@ -81,6 +85,32 @@ TEST(WriteOutputFile, ReplacesALongerFileWhole) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.txt"});
 }
 
+#ifdef _WIN32
+DWORD AttributesOf(const std::string& path) {
+    return GetFileAttributesW(test::NativePath(path).c_str()) &
+           (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY);
+}
+
+// The temporary is hidden until it is in place; what it replaces keeps its attributes,
+// and a read-only file is refused, as on Linux.
+TEST(WriteOutputFile, NewFileGetsTheUsualPermissions) {
+    test::TempDir dir;
+    ASSERT_TRUE(WriteOutputFile(dir.File("new.txt"), "text").has_value());
+    EXPECT_EQ(AttributesOf(dir.File("new.txt")), 0u);
+    test::WriteBytes(dir.File("hidden.txt"), "old");
+    SetFileAttributesW(test::NativePath(dir.File("hidden.txt")).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(WriteOutputFile(dir.File("hidden.txt"), "text").has_value());
+    EXPECT_EQ(AttributesOf(dir.File("hidden.txt")), DWORD{FILE_ATTRIBUTE_HIDDEN});
+    test::WriteBytes(dir.File("locked.txt"), "old");
+    SetFileAttributesW(test::NativePath(dir.File("locked.txt")).c_str(), FILE_ATTRIBUTE_READONLY);
+    Result<void> refused = WriteOutputFile(dir.File("locked.txt"), "text");
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().reason, "Permission denied");
+    SetFileAttributesW(test::NativePath(dir.File("locked.txt")).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(test::ReadBytes(dir.File("locked.txt")), "old");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"hidden.txt", "locked.txt", "new.txt"}));
+}
+#else
 TEST(WriteOutputFile, NewFileGetsTheUsualPermissions) {
     test::TempDir dir;
     const mode_t old = umask(027);
@@ -91,6 +121,7 @@ TEST(WriteOutputFile, NewFileGetsTheUsualPermissions) {
     ASSERT_EQ(stat(dir.File("out.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
+#endif
 
 struct UnusablePath {
     const char* name;
@@ -123,6 +154,16 @@ INSTANTIATE_TEST_SUITE_P(
                     UnusablePath{"UnderAFile", "file/out.txt", "Not a directory"}),
     test::RowName());
 
+#ifdef _WIN32
+TEST(WriteOutputFileTarget, WritesWhatIsThereAsItShould) {
+    GTEST_SKIP() << "devices, FIFOs, sockets, symbolic links, modes and owners made with POSIX calls";
+}
+
+TEST(WriteOutputFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
+    GTEST_SKIP() << "needs a file-size limit (setrlimit) in a forked child; failed writes are "
+                    "reached on Windows through the fault seam";
+}
+#else
 constexpr const char* kText = "\r\n  Title";
 
 mode_t ModeOf(const std::string& path) {
@@ -367,6 +408,7 @@ TEST(WriteOutputFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
     EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), old);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.txt"});
 }
+#endif
 
 TEST(ConvertFile, FailuresNameTheFile) {
     test::TempDir dir;

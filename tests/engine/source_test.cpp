@@ -4,9 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include "system.h"
+
 #include <fcntl.h>
+#include <fstream>
+#include <memory>
 #include <thread>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#define pipe(ends) _pipe(ends, 1 << 16, _O_BINARY)
+#else
 #include <unistd.h>
+#endif
 
 namespace velmora {
 namespace {
@@ -141,7 +151,7 @@ TEST(ReadSourceStream, ReadsAPipeToItsEnd) {
     std::thread writer([&] {
         std::size_t done = 0;
         while (done < sent.size()) {
-            const ssize_t put = write(ends[1], sent.data() + done, sent.size() - done);
+            const auto put = write(ends[1], sent.data() + done, static_cast<unsigned>(sent.size() - done));
             if (put <= 0) {
                 break;
             }
@@ -154,6 +164,47 @@ TEST(ReadSourceStream, ReadsAPipeToItsEnd) {
     close(ends[0]);
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read.value(), sent);
+}
+
+// Positions and sizes past 4 GiB: a sparse file of 4 GiB and 100 bytes is read to its
+// last byte, not taken for its first 100.
+TEST(InputFile, ReadsPastFourGigabytes) {
+    test::TempDir dir;
+    const std::string path = dir.File("sparse");
+    const std::uint64_t hole = std::uint64_t{4} << 30;
+    const std::string tail(100, 'e');
+    {
+        std::ofstream file(test::NativePath(path), std::ios::binary);
+    }
+#ifdef _WIN32
+    const HANDLE handle = CreateFileW(test::NativePath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    DWORD ignored = 0;
+    DeviceIoControl(handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    CloseHandle(handle);
+#endif
+    std::filesystem::resize_file(test::NativePath(path), hole);
+    std::ofstream(test::NativePath(path), std::ios::binary | std::ios::app) << tail;
+    ASSERT_EQ(std::filesystem::file_size(test::NativePath(path)), hole + tail.size());
+
+    Result<sys::InputFile> file = sys::InputFile::Open(path);
+    ASSERT_TRUE(file.has_value());
+    const std::size_t size = std::size_t{1} << 20;
+    std::unique_ptr<char[]> buffer(new char[size]);
+    std::uint64_t total = 0;
+    std::string last;
+    for (;;) {
+        Result<std::size_t> got = file.value().Read(buffer.get(), size);
+        ASSERT_TRUE(got.has_value());
+        if (got.value() == 0) {
+            break;
+        }
+        total += got.value();
+        last.assign(buffer.get() + got.value() - std::min(got.value(), tail.size()),
+                    std::min(got.value(), tail.size()));
+    }
+    EXPECT_EQ(total, hole + tail.size());
+    EXPECT_EQ(last, tail);
 }
 
 } // namespace

@@ -11,12 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace velmora {
 namespace {
@@ -32,32 +30,11 @@ struct Run {
 // environment; standard error is kept in `errFile`.
 Run Convert(const std::string& folder, const std::vector<std::string>& args,
             const std::vector<std::string>& env, const std::string& errFile) {
-    const pid_t child = fork();
-    if (child == 0) {
-        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int none = open("/dev/null", O_RDWR);
-        if (err < 0 || none < 0 || chdir(folder.c_str()) != 0) {
-            _exit(126);
-        }
-        dup2(none, STDIN_FILENO);
-        dup2(none, STDOUT_FILENO);
-        dup2(err, STDERR_FILENO);
-        for (const std::string& variable : env) {
-            putenv(const_cast<char*>(variable.c_str()));
-        }
-        std::vector<char*> argv{const_cast<char*>(VELMORA_CONVERT_FAULTS)};
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(VELMORA_CONVERT_FAULTS, argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+    std::vector<std::string> words{VELMORA_CONVERT_FAULTS};
+    words.insert(words.end(), args.begin(), args.end());
     Run run;
     // A crash or an abort shows as a status no careful exit gives.
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.status = test::Launch(words, folder, {"", "", errFile}, env);
     run.err = test::ReadBytes(errFile);
     return run;
 }
@@ -130,7 +107,7 @@ public:
         for (std::size_t i = 0; i < m_outputs.size(); ++i) {
             allowed.insert(m_scenario.inputs[i].first);
             const std::string path = m_dir.File(m_outputs[i]);
-            const bool exists = access(path.c_str(), F_OK) == 0;
+            const bool exists = std::filesystem::exists(test::NativePath(path));
             const std::string output = exists ? test::ReadBytes(path) : "";
             if (exists && output == m_expected[i]) {
                 continue;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,8 +29,24 @@ private:
     std::string m_path;
 };
 
+// Paths are UTF-8 here as in the engine; the file system's own form differs on Windows.
+std::filesystem::path NativePath(const std::string& utf8);
+std::string Utf8(const std::filesystem::path& path);
+
 void WriteBytes(const std::string& path, std::string_view bytes);
 std::string ReadBytes(const std::string& path);
+
+// The files a process is started with as its standard streams; "" is the null device.
+struct Streams {
+    std::string in, out, err;
+    bool closeErr = false; // started without standard error at all
+};
+
+// Starts `words` (a program and its arguments, no shell between) in `folder`, with
+// `environment` ("NAME=value") added to this process's, and waits for it: its exit
+// status, 128 + the signal that ended it, or -1 when it could not be started.
+int Launch(const std::vector<std::string>& words, const std::string& folder, const Streams& io,
+           const std::vector<std::string>& environment = {});
 
 // Table rows run again at each shift from 1 to kMaxShift: that many filler bytes ahead
 // of a row's text put it at every offset within the engine's blocks (8 or 16 bytes), and

@@ -12,7 +12,6 @@
 
 #include <memory>
 
-#include <unistd.h>
 
 namespace velmora::ui {
 namespace {
