@@ -103,8 +103,10 @@ test-windows)
         wineserver --wait
     fi
     cmake --build build-windows
-    # One test at a time: Wine has been seen to hang a process started alongside another.
-    ctest --test-dir build-windows --output-on-failure
+    # One test at a time: Wine has been seen to hang a process started alongside another,
+    # and now and then one at its exit; a test that fails is run again, twice at most, so
+    # that such a hang is told apart from a failure that comes back.
+    ctest --test-dir build-windows --output-on-failure --repeat until-pass:3
     ;;
 sanitize)
     cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$werror" \
