@@ -55,6 +55,8 @@ void Main() {
     window->show();
 }
 
-ui::MainWindow* Window() { return TheWindow().data(); }
+ui::MainWindow* Window() {
+    return TheWindow().data();
+}
 
 } // namespace velmora::app

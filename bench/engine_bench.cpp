@@ -1,12 +1,12 @@
 // Each phase and the whole conversion in memory, without disk I/O, in bytes per second
 // of input.
 
+#include "report_generator.h"
+#include "steps.h"
 #include "velmora/assemble.h"
 #include "velmora/convert.h"
 #include "velmora/rewrite.h"
 #include "velmora/source.h"
-#include "steps.h"
-#include "report_generator.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,12 +28,13 @@ const std::string& Document(Shape shape, std::size_t megabytes) {
     return cached;
 }
 
-const std::string& Report(std::size_t megabytes) { return Document(Shape::Report, megabytes); }
+const std::string& Report(std::size_t megabytes) {
+    return Document(Shape::Report, megabytes);
+}
 
 // Times a phase that takes the text by value and works in place: each run gets a fresh
 // copy, made outside the timing.
-template <typename Phase>
-void InPlace(benchmark::State& state, Phase phase) {
+template <typename Phase> void InPlace(benchmark::State& state, Phase phase) {
     const std::string& report = Report(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
@@ -44,9 +45,13 @@ void InPlace(benchmark::State& state, Phase phase) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * report.size()));
 }
 
-void PrepareSource(benchmark::State& state) { InPlace(state, velmora::PrepareSourceText); }
+void PrepareSource(benchmark::State& state) {
+    InPlace(state, velmora::PrepareSourceText);
+}
 
-void Normalise(benchmark::State& state) { InPlace(state, velmora::detail::NormaliseSource); }
+void Normalise(benchmark::State& state) {
+    InPlace(state, velmora::detail::NormaliseSource);
+}
 
 void RefusalTest(benchmark::State& state) {
     const std::string& report = Report(static_cast<std::size_t>(state.range(0)));
@@ -82,8 +87,8 @@ void Assemble(benchmark::State& state) {
 // The whole conversion in memory; the first argument is the size in megabytes, the
 // second the Shape.
 void WholeConversion(benchmark::State& state) {
-    const std::string& document = Document(static_cast<Shape>(state.range(1)),
-                                           static_cast<std::size_t>(state.range(0)));
+    const std::string& document =
+        Document(static_cast<Shape>(state.range(1)), static_cast<std::size_t>(state.range(0)));
     NoProgress none;
     std::string output;
     if (!velmora::ConvertText(document, output, none).has_value()) {
@@ -103,8 +108,8 @@ void WholeConversion(benchmark::State& state) {
 
 void Shapes(benchmark::internal::Benchmark* benchmark) {
     benchmark->ArgNames({"MB", "shape"});
-    for (const Shape shape : {Shape::Report, Shape::DeepNesting, Shape::FlatList,
-                              Shape::PlainText, Shape::StrayBrackets}) {
+    for (const Shape shape : {Shape::Report, Shape::DeepNesting, Shape::FlatList, Shape::PlainText,
+                              Shape::StrayBrackets}) {
         benchmark->Args({16, static_cast<int>(shape)});
     }
     benchmark->Args({1, static_cast<int>(Shape::Report)});

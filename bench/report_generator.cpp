@@ -19,9 +19,9 @@ private:
     std::uint64_t m_state = 0x5eed;
 };
 
-constexpr const char* kWords[] = {"road", "trail", "survey", "district", "centre",
-                                  "line",  "width", "surface", "north",   "layer",
-                                  "public", "route", "scale",  "datum",   "source"};
+constexpr const char* kWords[] = {"road",   "trail", "survey",  "district", "centre",
+                                  "line",   "width", "surface", "north",    "layer",
+                                  "public", "route", "scale",   "datum",    "source"};
 
 void AppendWords(std::string& out, Random& random, std::uint32_t count) {
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -112,9 +112,8 @@ std::string MakeDocument(Shape shape, std::size_t bytes) {
 
 bool ShapeNamed(const std::string& name, Shape& shape) {
     const std::pair<const char*, Shape> names[] = {
-        {"report", Shape::Report},       {"deep", Shape::DeepNesting},
-        {"flat", Shape::FlatList},       {"plain", Shape::PlainText},
-        {"stray", Shape::StrayBrackets},
+        {"report", Shape::Report},   {"deep", Shape::DeepNesting},    {"flat", Shape::FlatList},
+        {"plain", Shape::PlainText}, {"stray", Shape::StrayBrackets},
     };
     for (const auto& [known, value] : names) {
         if (name == known) {

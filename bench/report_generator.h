@@ -20,7 +20,9 @@ enum class Shape {
 // A document of the given shape, at least `bytes` long.
 std::string MakeDocument(Shape shape, std::size_t bytes);
 
-inline std::string MakeReport(std::size_t bytes) { return MakeDocument(Shape::Report, bytes); }
+inline std::string MakeReport(std::size_t bytes) {
+    return MakeDocument(Shape::Report, bytes);
+}
 
 // "report", "deep", "flat", "plain", "stray"; false for any other name.
 bool ShapeNamed(const std::string& name, Shape& shape);

@@ -78,16 +78,25 @@ struct Options {
 std::string_view EscapeOf(char c) {
     switch (c) {
 #ifndef _WIN32 // there, the folder separator
-    case '\\': return "\\\\";
+    case '\\':
+        return "\\\\";
 #endif
-    case '\a': return "\\a";
-    case '\b': return "\\b";
-    case '\t': return "\\t";
-    case '\n': return "\\n";
-    case '\v': return "\\v";
-    case '\f': return "\\f";
-    case '\r': return "\\r";
-    default: return {};
+    case '\a':
+        return "\\a";
+    case '\b':
+        return "\\b";
+    case '\t':
+        return "\\t";
+    case '\n':
+        return "\\n";
+    case '\v':
+        return "\\v";
+    case '\f':
+        return "\\f";
+    case '\r':
+        return "\\r";
+    default:
+        return {};
     }
 }
 
@@ -112,7 +121,9 @@ std::string Escaped(std::string_view text) {
     return shown;
 }
 
-std::string Quoted(std::string_view name) { return "\"" + Escaped(name) + "\""; }
+std::string Quoted(std::string_view name) {
+    return "\"" + Escaped(name) + "\"";
+}
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
@@ -139,9 +150,10 @@ struct LongOption {
 };
 constexpr char kHelpKey = 'h';
 constexpr char kVersionKey = 'V';
-constexpr LongOption kLongOptions[] = {
-    {"output", 'o', true}, {"jobs", 'j', true}, {"help", kHelpKey, false},
-    {"version", kVersionKey, false}};
+constexpr LongOption kLongOptions[] = {{"output", 'o', true},
+                                       {"jobs", 'j', true},
+                                       {"help", kHelpKey, false},
+                                       {"version", kVersionKey, false}};
 
 // The long option `name` stands for: its own, or the one it is an abbreviation of.
 std::optional<LongOption> FindLongOption(std::string_view name, std::string& problem) {
@@ -216,9 +228,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
         }
         if (arg.starts_with("--")) {
             const std::size_t equals = arg.find('=');
-            const std::string_view name = arg.substr(2, equals == std::string_view::npos
-                                                            ? std::string_view::npos
-                                                            : equals - 2);
+            const std::string_view name = arg.substr(
+                2, equals == std::string_view::npos ? std::string_view::npos : equals - 2);
             std::string problem;
             const std::optional<LongOption> option = FindLongOption(name, problem);
             if (!option) {
@@ -299,9 +310,9 @@ std::vector<std::string> OutputsOf(const Options& options) {
     std::vector<std::string> outputs;
     outputs.reserve(options.inputs.size());
     for (const std::string& input : options.inputs) {
-        outputs.push_back(options.output ? *options.output
-                                         : (input == kStdio ? std::string(kStdio)
-                                                            : DefaultOutputPath(input)));
+        outputs.push_back(options.output
+                              ? *options.output
+                              : (input == kStdio ? std::string(kStdio) : DefaultOutputPath(input)));
     }
     return outputs;
 }

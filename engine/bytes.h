@@ -26,7 +26,9 @@ inline constexpr std::array<unsigned char, 256> kFold = [] {
     return table;
 }();
 
-inline unsigned char Fold(char c) { return kFold[static_cast<unsigned char>(c)]; }
+inline unsigned char Fold(char c) {
+    return kFold[static_cast<unsigned char>(c)];
+}
 
 // True when `text` folded equals `lower` (which must be lower case already).
 inline bool EqualsFolded(std::string_view text, std::string_view lower) {
@@ -64,8 +66,8 @@ struct WordBlock {
     }
     // Bytes that equal `c` once 0x20 is set in them: both cases of a lower-case letter.
     std::uint32_t MatchesFolded(char c) const {
-        const std::uint64_t highs = BytesEqual(bytes | 0x2020202020202020ULL,
-                                               static_cast<unsigned char>(c)) >> 7;
+        const std::uint64_t highs =
+            BytesEqual(bytes | 0x2020202020202020ULL, static_cast<unsigned char>(c)) >> 7;
         return static_cast<std::uint32_t>((highs * 0x0102040810204080ULL) >> 56);
     }
     void Store(char* p) const { std::memcpy(p, &bytes, kSize); }
@@ -116,7 +118,8 @@ inline std::size_t FindLastByte(const char* begin, const char* end, char c) {
     while (static_cast<std::size_t>(p - begin) >= Block::kSize) {
         p -= Block::kSize;
         if (const std::uint32_t hits = Block(p).Matches(c)) {
-            return static_cast<std::size_t>(p - begin) + 31 - static_cast<std::size_t>(std::countl_zero(hits));
+            return static_cast<std::size_t>(p - begin) + 31 -
+                   static_cast<std::size_t>(std::countl_zero(hits));
         }
     }
     while (p > begin) {

@@ -106,7 +106,9 @@ public:
     }
 
     // Starts the assembling thread; false where no thread can be had.
-    bool Start() { return sys::StartThread(m_thread, [this] { Run(); }); }
+    bool Start() {
+        return sys::StartThread(m_thread, [this] { Run(); });
+    }
     void Take(std::string_view piece) override {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] { return m_queue.size() < kPieces || m_stopped; });
@@ -186,10 +188,10 @@ private:
     std::exception_ptr m_error;
 };
 
-
 // The two passes over one input, and what the first leaves for the second.
 struct Passes {
-    Passes(Reader input, std::string inputName) : reader(std::move(input)), name(std::move(inputName)) {}
+    Passes(Reader input, std::string inputName)
+        : reader(std::move(input)), name(std::move(inputName)) {}
 
     Reader reader;
     std::size_t twoThreadsFrom = kTwoThreadsFrom;
@@ -243,8 +245,7 @@ struct Passes {
 
     // Reads the input from its start and normalises it a piece at a time, handing each
     // normalised piece and its position to `take` until that says enough.
-    template <typename Take>
-    Result<void> Pass(detail::Normaliser& normaliser, Take take) {
+    template <typename Take> Result<void> Pass(detail::Normaliser& normaliser, Take take) {
         if (Result<void> rewound = reader.Rewind(); !rewound.has_value()) {
             return rewound;
         }
@@ -269,8 +270,7 @@ struct Passes {
 
     // Reads the input again and hands the scope of its normalised text to `rewriter`,
     // stopping at the scope's end, since nothing after it matters, or once `stop()` says so.
-    template <typename Stop>
-    Result<void> RewriteScope(detail::Rewriter& rewriter, Stop stop) {
+    template <typename Stop> Result<void> RewriteScope(detail::Rewriter& rewriter, Stop stop) {
         detail::Normaliser normaliser(lineBreak);
         return Pass(normaliser, [&](char* data, std::size_t size, std::size_t at) {
             const std::size_t from = std::max(at, begin);
@@ -342,16 +342,20 @@ Conversion::Conversion(Conversion&&) noexcept = default;
 Conversion& Conversion::operator=(Conversion&&) noexcept = default;
 Conversion::~Conversion() = default;
 
-SourceOutcome Conversion::Outcome() const { return m_state->passes.outcome; }
+SourceOutcome Conversion::Outcome() const {
+    return m_state->passes.outcome;
+}
 
 Result<Conversion> Conversion::Prepare(const Source& source) {
     return detail::OrOutOfMemory(Action::Convert, source.name, [&]() -> Result<Conversion> {
-        Result<sys::InputFile> file = source.fd >= 0 ? sys::InputFile::CopyOf(source.fd, source.name)
-                                                     : sys::InputFile::Open(source.name);
+        Result<sys::InputFile> file = source.fd >= 0
+                                          ? sys::InputFile::CopyOf(source.fd, source.name)
+                                          : sys::InputFile::Open(source.name);
         if (!file.has_value()) {
             return file.error();
         }
-        auto state = std::make_unique<State>(State{Passes(Reader(std::move(file.value())), source.name)});
+        auto state =
+            std::make_unique<State>(State{Passes(Reader(std::move(file.value())), source.name)});
         if (Result<void> scanned = state->passes.Scan(); !scanned.has_value()) {
             return scanned.error();
         }
@@ -361,10 +365,10 @@ Result<Conversion> Conversion::Prepare(const Source& source) {
 
 Result<void> Conversion::Write(const Destination& destination, ProgressSink& progress) {
     return detail::OrOutOfMemory(Action::Convert, m_state->passes.name, [&]() -> Result<void> {
-        Result<sys::OutputFile> file = destination.fd >= 0
-                                           ? Result<sys::OutputFile>(sys::OutputFile::Stream(
-                                                 destination.fd, destination.name))
-                                           : sys::OutputFile::Create(destination.name);
+        Result<sys::OutputFile> file =
+            destination.fd >= 0
+                ? Result<sys::OutputFile>(sys::OutputFile::Stream(destination.fd, destination.name))
+                : sys::OutputFile::Create(destination.name);
         if (!file.has_value()) {
             return file.error();
         }
@@ -388,7 +392,8 @@ Result<SourceOutcome> Convert(const Source& source, const Destination& destinati
     }
     const SourceOutcome outcome = conversion.value().Outcome();
     if (outcome == SourceOutcome::Accepted) {
-        if (Result<void> written = conversion.value().Write(destination, progress); !written.has_value()) {
+        if (Result<void> written = conversion.value().Write(destination, progress);
+            !written.has_value()) {
             return written.error();
         }
     }

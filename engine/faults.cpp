@@ -16,7 +16,7 @@ Fault g_fault;
 bool g_armed = false;
 std::atomic<unsigned long> g_calls[kCallKinds];
 
-constexpr const char* kNames[kCallKinds] = {"open",  "create", "read", "write", "flush", "place",
+constexpr const char* kNames[kCallKinds] = {"open",  "create", "read",   "write",  "flush", "place",
                                             "close", "stat",   "remove", "memory", "thread"};
 
 // A run of the program is armed from VELMORA_FAULT: "KIND:N:ERRNO[:persistent]", e.g.
@@ -75,7 +75,9 @@ void DisarmFaults() {
     }
 }
 
-unsigned long CallsMade(Call call) { return g_calls[static_cast<int>(call)].load(); }
+unsigned long CallsMade(Call call) {
+    return g_calls[static_cast<int>(call)].load();
+}
 
 int Inject(Call call, std::size_t* size) {
     ArmFromEnvironment();

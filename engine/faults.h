@@ -13,10 +13,10 @@ enum class Call {
     CreateTemporary, // making the file the output is written to first
     Read,
     Write,
-    Flush,           // fsync
-    Place,           // linking or renaming the new file into place
+    Flush, // fsync
+    Place, // linking or renaming the new file into place
     Close,
-    Stat,            // looking at a file: stat, lstat, readlink, access
+    Stat, // looking at a file: stat, lstat, readlink, access
     Remove,
     MemoryQuery,
     ThreadStart,
@@ -40,7 +40,9 @@ unsigned long CallsMade(Call call);
 // 0, or the error the call is to fail with; for a read or write, may lower `*size`.
 int Inject(Call call, std::size_t* size = nullptr);
 #else
-inline int Inject(Call, std::size_t* = nullptr) { return 0; }
+inline int Inject(Call, std::size_t* = nullptr) {
+    return 0;
+}
 #endif
 
 } // namespace velmora::sys

@@ -17,13 +17,17 @@ std::size_t g_claimed = 0;
 
 } // namespace
 
-std::size_t AvailableMemory() { return sys::AvailableMemory(); }
+std::size_t AvailableMemory() {
+    return sys::AvailableMemory();
+}
 
 bool StartThread(std::jthread& thread, std::function<void()> body) {
     return sys::StartThread(thread, std::move(body));
 }
 
-std::size_t ConversionMemory() { return std::size_t{4} << 20; }
+std::size_t ConversionMemory() {
+    return std::size_t{4} << 20;
+}
 
 MemoryBudget& MemoryBudget::Shared() {
     static MemoryBudget budget;

@@ -2,7 +2,6 @@
 
 #include "system.h"
 
-
 namespace velmora {
 
 std::string ProposeOutputPath(std::string_view inputPath) {
@@ -13,7 +12,9 @@ std::string ProposeOutputPath(std::string_view inputPath) {
     return std::string(inputPath.substr(0, dot + 1)) + "txt";
 }
 
-std::string FileKey(const std::string& path) { return sys::FileKey(path); }
+std::string FileKey(const std::string& path) {
+    return sys::FileKey(path);
+}
 
 bool SameFile(const std::string& first, const std::string& second) {
     const std::string key = FileKey(first);

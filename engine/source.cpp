@@ -2,10 +2,10 @@
 
 #include "bytes.h"
 #include "out_of_memory.h"
-#include "velmora/memory.h"
-#include "system.h"
 #include "stages.h"
 #include "steps.h"
+#include "system.h"
+#include "velmora/memory.h"
 
 #include <algorithm>
 #include <new>

@@ -1,8 +1,8 @@
 #include "stages.h"
 
 #include "bytes.h"
-#include "velmora/memory.h"
 #include "steps.h"
+#include "velmora/memory.h"
 
 #include <algorithm>
 #include <bit>
@@ -44,7 +44,7 @@ TagKind Classify(const char* tag, std::size_t length) {
         }
     case 5:
         return tag[1] == '/' && lower(tag[2]) == 'd' && lower(tag[3]) == 'l' ? TagKind::ListClose
-                                                                               : TagKind::Removed;
+                                                                             : TagKind::Removed;
     default:
         return TagKind::Removed;
     }
@@ -85,7 +85,9 @@ void StringSink::Take(std::string_view piece) {
 
 // ---- PieceWriter ----------------------------------------------------------------------
 
-PieceWriter::PieceWriter(PieceSink& next) : m_next(next) { m_buffer.resize(kPieceSize); }
+PieceWriter::PieceWriter(PieceSink& next) : m_next(next) {
+    m_buffer.resize(kPieceSize);
+}
 
 char* PieceWriter::Reserve(std::size_t count) {
     if (m_used + count > m_buffer.size()) {
@@ -336,7 +338,8 @@ void Rewriter::Feed(std::string_view piece) {
         if (m_inTag) {
             const char* const close = FindByte(p, end, '>');
             const std::size_t taken = static_cast<std::size_t>(close - p) + (close < end ? 1 : 0);
-            for (std::size_t i = m_tagLength; i < sizeof m_tagHead && i - m_tagLength < taken; ++i) {
+            for (std::size_t i = m_tagLength; i < sizeof m_tagHead && i - m_tagLength < taken;
+                 ++i) {
                 m_tagHead[i] = p[i - m_tagLength];
             }
             m_tagLength += taken;

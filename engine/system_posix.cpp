@@ -33,8 +33,7 @@ namespace {
 
 // Every call the engine makes to the system, each under the name of its kind, so that a
 // test build can make any of them fail (faults.h).
-template <typename Call_>
-auto Checked(Call kind, Call_ call) -> decltype(call()) {
+template <typename Call_> auto Checked(Call kind, Call_ call) -> decltype(call()) {
     if (const int error = Inject(kind)) {
         errno = error;
         return static_cast<decltype(call())>(-1);
@@ -61,7 +60,9 @@ ssize_t SysWrite(int fd, const char* bytes, std::size_t size) {
     }
     return write(fd, bytes, size);
 }
-int SysFlush(int fd) { return Checked(Call::Flush, [&] { return fsync(fd); }); }
+int SysFlush(int fd) {
+    return Checked(Call::Flush, [&] { return fsync(fd); });
+}
 int SysClose(int fd) {
     if (const int error = Inject(Call::Close)) {
         close(fd); // the descriptor goes all the same, as after a real failure
@@ -76,7 +77,9 @@ int SysStat(const char* path, struct stat* info) {
 int SysLstat(const char* path, struct stat* info) {
     return Checked(Call::Stat, [&] { return lstat(path, info); });
 }
-int SysFstat(int fd, struct stat* info) { return Checked(Call::Stat, [&] { return fstat(fd, info); }); }
+int SysFstat(int fd, struct stat* info) {
+    return Checked(Call::Stat, [&] { return fstat(fd, info); });
+}
 ssize_t SysReadlink(const char* path, char* buffer, std::size_t size) {
     return Checked(Call::Stat, [&] { return readlink(path, buffer, size); });
 }
@@ -84,12 +87,15 @@ int SysAccess(const char* path, int mode) {
     return Checked(Call::Stat, [&] { return faccessat(AT_FDCWD, path, mode, AT_EACCESS); });
 }
 int SysLink(const char* from, const char* to) {
-    return Checked(Call::Place, [&] { return linkat(AT_FDCWD, from, AT_FDCWD, to, AT_SYMLINK_FOLLOW); });
+    return Checked(Call::Place,
+                   [&] { return linkat(AT_FDCWD, from, AT_FDCWD, to, AT_SYMLINK_FOLLOW); });
 }
 int SysRename(const char* from, const char* to) {
     return Checked(Call::Place, [&] { return rename(from, to); });
 }
-int SysRemove(const char* path) { return Checked(Call::Remove, [&] { return unlink(path); }); }
+int SysRemove(const char* path) {
+    return Checked(Call::Remove, [&] { return unlink(path); });
+}
 
 Failure ReadFailure(const std::string& path, std::string reason) {
     return Failure{Action::Read, path, std::move(reason)};
@@ -211,8 +217,7 @@ std::string TemporaryName(const std::string& folder) {
     static std::atomic<unsigned> counter{0};
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     return folder + "/.velmora-" + std::to_string(getpid()) + "-" +
-           std::to_string(counter.fetch_add(1)) + "-" + std::to_string(now % 1000000007) +
-           ".tmp";
+           std::to_string(counter.fetch_add(1)) + "-" + std::to_string(now % 1000000007) + ".tmp";
 }
 
 // A failure to make or rename a file in the output's folder, said of the folder: the
@@ -259,14 +264,18 @@ public:
             return m_fd >= 0 ? 0 : errno;
         });
     }
-    int Fd() const { return m_fd; }
+    int Fd() const {
+        return m_fd;
+    }
 
     // Gives an unnamed file a name in the folder, for rename to take it from.
     int Name() {
         return m_name.empty() ? WithFreshName([&](const std::string& name) { return LinkTo(name); })
                               : 0;
     }
-    const std::string& NameInFolder() const { return m_name; }
+    const std::string& NameInFolder() const {
+        return m_name;
+    }
     // Once renamed into place, the name belongs to the output.
     void Placed() {
         m_name.clear();
@@ -289,8 +298,7 @@ private:
     }
     // Tries fresh names beside the output until `make` takes one (0) or fails otherwise
     // than by finding the name taken; the name is known to the signal handler throughout.
-    template <typename Make>
-    int WithFreshName(Make make) {
+    template <typename Make> int WithFreshName(Make make) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = TemporaryName(m_folder);
             m_pending.emplace(name);
@@ -320,7 +328,6 @@ void SyncFolder(const std::string& folder) {
         SysClose(fd);
     }
 }
-
 
 // A stream copied to an unnamed file in the temporary folder; a named one, removed at
 // once, where the file system has no unnamed files.
@@ -406,7 +413,6 @@ std::size_t MachineMemory() {
     }
     return PhysicalMemory();
 }
-
 
 // Room left under one cgroup folder's limit, its droppable page cache counted as room.
 std::size_t GroupRoom(const std::string& folder, bool v2) {
@@ -502,7 +508,8 @@ Result<InputFile> InputFile::Open(const std::string& path) {
 Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
     const int copy = UnnamedTemporary();
     if (copy < 0) {
-        return ReadFailure(name, std::string("no temporary file to hold it: ") + std::strerror(errno));
+        return ReadFailure(name,
+                           std::string("no temporary file to hold it: ") + std::strerror(errno));
     }
     InputFile file(copy, name);
     std::array<char, 1 << 16> buffer;
@@ -517,8 +524,10 @@ Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
         if (got == 0) {
             break;
         }
-        if (const int error = WriteAll(copy, std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
-            return ReadFailure(name, std::string("no room for a temporary copy: ") + std::strerror(error));
+        if (const int error =
+                WriteAll(copy, std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
+            return ReadFailure(name, std::string("no room for a temporary copy: ") +
+                                         std::strerror(error));
         }
     }
     Result<void> rewound = file.Rewind();
@@ -528,7 +537,8 @@ Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
     return file;
 }
 
-InputFile::InputFile(InputFile&& other) noexcept : m_fd(other.m_fd), m_name(std::move(other.m_name)) {
+InputFile::InputFile(InputFile&& other) noexcept
+    : m_fd(other.m_fd), m_name(std::move(other.m_name)) {
     other.m_fd = -1;
 }
 
@@ -569,7 +579,7 @@ struct OutputFile::State {
     std::string path;   // as the user named it, for messages
     std::string target; // the regular file that will be replaced or made
     std::string folder;
-    int fd = -1;        // a device, FIFO, socket or stream written directly
+    int fd = -1; // a device, FIFO, socket or stream written directly
     bool ownsFd = true;
     bool exists = false;
     struct stat old {};
@@ -591,7 +601,8 @@ int OpenInPlace(const std::string& path, bool socket) {
         }
         std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
         fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (fd >= 0 &&
+            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             const int error = errno;
             SysClose(fd);
             fd = -1;

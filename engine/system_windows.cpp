@@ -37,34 +37,62 @@ constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max();
 // are the ones users of both builds and the tests know.
 const char* Reason(int error) {
     switch (error) {
-    case EPERM: return "Operation not permitted";
-    case ENOENT: return "No such file or directory";
-    case EINTR: return "Interrupted system call";
-    case EIO: return "Input/output error";
-    case ENXIO: return "No such device or address";
-    case EBADF: return "Bad file descriptor";
-    case EAGAIN: return "Resource temporarily unavailable";
-    case ENOMEM: return "Cannot allocate memory";
-    case EACCES: return "Permission denied";
-    case EBUSY: return "Device or resource busy";
-    case EEXIST: return "File exists";
-    case EXDEV: return "Invalid cross-device link";
-    case ENODEV: return "No such device";
-    case ENOTDIR: return "Not a directory";
-    case EISDIR: return "Is a directory";
-    case EINVAL: return "Invalid argument";
-    case ENFILE: return "Too many open files in system";
-    case EMFILE: return "Too many open files";
-    case EFBIG: return "File too large";
-    case ENOSPC: return "No space left on device";
-    case ESPIPE: return "Illegal seek";
-    case EROFS: return "Read-only file system";
-    case EPIPE: return "Broken pipe";
-    case ENAMETOOLONG: return "File name too long";
-    case ENOTEMPTY: return "Directory not empty";
-    case ELOOP: return "Too many levels of symbolic links";
-    case EOPNOTSUPP: return "Operation not supported";
-    default: return std::strerror(error);
+    case EPERM:
+        return "Operation not permitted";
+    case ENOENT:
+        return "No such file or directory";
+    case EINTR:
+        return "Interrupted system call";
+    case EIO:
+        return "Input/output error";
+    case ENXIO:
+        return "No such device or address";
+    case EBADF:
+        return "Bad file descriptor";
+    case EAGAIN:
+        return "Resource temporarily unavailable";
+    case ENOMEM:
+        return "Cannot allocate memory";
+    case EACCES:
+        return "Permission denied";
+    case EBUSY:
+        return "Device or resource busy";
+    case EEXIST:
+        return "File exists";
+    case EXDEV:
+        return "Invalid cross-device link";
+    case ENODEV:
+        return "No such device";
+    case ENOTDIR:
+        return "Not a directory";
+    case EISDIR:
+        return "Is a directory";
+    case EINVAL:
+        return "Invalid argument";
+    case ENFILE:
+        return "Too many open files in system";
+    case EMFILE:
+        return "Too many open files";
+    case EFBIG:
+        return "File too large";
+    case ENOSPC:
+        return "No space left on device";
+    case ESPIPE:
+        return "Illegal seek";
+    case EROFS:
+        return "Read-only file system";
+    case EPIPE:
+        return "Broken pipe";
+    case ENAMETOOLONG:
+        return "File name too long";
+    case ENOTEMPTY:
+        return "Directory not empty";
+    case ELOOP:
+        return "Too many levels of symbolic links";
+    case EOPNOTSUPP:
+        return "Operation not supported";
+    default:
+        return std::strerror(error);
     }
 }
 
@@ -83,12 +111,14 @@ int ErrnoOf(DWORD error) {
     case ERROR_NETWORK_ACCESS_DENIED:
     case ERROR_CANNOT_MAKE:
         return EACCES;
-    case ERROR_PRIVILEGE_NOT_HELD: return EPERM;
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return EPERM;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
     case ERROR_USER_MAPPED_FILE:
         return EBUSY;
-    case ERROR_WRITE_PROTECT: return EROFS;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return ENOSPC;
@@ -99,29 +129,41 @@ int ErrnoOf(DWORD error) {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
         return EEXIST;
-    case ERROR_DIRECTORY: return ENOTDIR;
-    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    case ERROR_DIRECTORY:
+        return ENOTDIR;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
     case ERROR_BROKEN_PIPE:
     case ERROR_NO_DATA:
         return EPIPE;
-    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
-    case ERROR_NOT_SAME_DEVICE: return EXDEV;
-    case ERROR_DIR_NOT_EMPTY: return ENOTEMPTY;
-    case ERROR_CANT_RESOLVE_FILENAME: return ELOOP;
-    case ERROR_FILE_TOO_LARGE: return EFBIG;
-    case ERROR_INVALID_HANDLE: return EBADF;
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return EMFILE;
+    case ERROR_NOT_SAME_DEVICE:
+        return EXDEV;
+    case ERROR_DIR_NOT_EMPTY:
+        return ENOTEMPTY;
+    case ERROR_CANT_RESOLVE_FILENAME:
+        return ELOOP;
+    case ERROR_FILE_TOO_LARGE:
+        return EFBIG;
+    case ERROR_INVALID_HANDLE:
+        return EBADF;
     case ERROR_NEGATIVE_SEEK:
     case ERROR_SEEK_ON_DEVICE:
         return ESPIPE;
     case ERROR_INVALID_NAME:
     case ERROR_INVALID_PARAMETER:
         return EINVAL;
-    case ERROR_NOT_SUPPORTED: return EOPNOTSUPP;
-    default: return EIO;
+    case ERROR_NOT_SUPPORTED:
+        return EOPNOTSUPP;
+    default:
+        return EIO;
     }
 }
 
-int LastError() { return ErrnoOf(GetLastError()); }
+int LastError() {
+    return ErrnoOf(GetLastError());
+}
 
 // Windows says a path is not found where a folder in it is a file; Linux says which.
 int NotFoundOrNotAFolder(int error, const std::wstring& path) {
@@ -152,8 +194,8 @@ std::wstring Wide(std::string_view text) {
     if (text.empty()) {
         return {};
     }
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
     return wide;
@@ -200,7 +242,9 @@ std::wstring SystemPath(const std::string& path) {
     return L"\\\\?\\" + full;
 }
 
-bool IsDevice(std::wstring_view path) { return StartsWith(path, L"\\\\.\\"); }
+bool IsDevice(std::wstring_view path) {
+    return StartsWith(path, L"\\\\.\\");
+}
 
 // The folder of a whole path from SystemPath: \\?\C:\data\out.txt gives \\?\C:\data.
 std::wstring FolderOf(const std::wstring& path) {
@@ -253,7 +297,8 @@ int SysRead(HANDLE handle, char* buffer, std::size_t size, std::size_t& got) {
         return error;
     }
     DWORD count = 0;
-    if (!ReadFile(handle, buffer, static_cast<DWORD>(std::min(size, kMostPerCall)), &count, nullptr)) {
+    if (!ReadFile(handle, buffer, static_cast<DWORD>(std::min(size, kMostPerCall)), &count,
+                  nullptr)) {
         const DWORD failure = GetLastError();
         // A pipe whose writer has gone has reached its end.
         return failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF ? 0 : ErrnoOf(failure);
@@ -272,7 +317,8 @@ int SysWrite(HANDLE handle, const char* bytes, std::size_t size, std::size_t& pu
         return error;
     }
     DWORD count = 0;
-    if (!WriteFile(handle, bytes, static_cast<DWORD>(std::min(size, kMostPerCall)), &count, nullptr)) {
+    if (!WriteFile(handle, bytes, static_cast<DWORD>(std::min(size, kMostPerCall)), &count,
+                   nullptr)) {
         return LastError();
     }
     put = count;
@@ -354,12 +400,18 @@ int WriteAll(HANDLE handle, std::string_view bytes) {
 }
 
 // The handle behind a C run-time descriptor (0 to 2 are the standard handles).
-HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
 
 // InputFile keeps an int: kernel handles are 32-bit values on 64-bit Windows too, which
 // is what HandleToLong relies on.
-int Stored(HANDLE handle) { return static_cast<int>(HandleToLong(handle)); }
-HANDLE Loaded(int stored) { return LongToHandle(stored); }
+int Stored(HANDLE handle) {
+    return static_cast<int>(HandleToLong(handle));
+}
+HANDLE Loaded(int stored) {
+    return LongToHandle(stored);
+}
 
 // A name beside the output that no other writer, in this process or another, will pick
 // at the same moment; CREATE_NEW catches the rest.
@@ -375,17 +427,16 @@ std::wstring TemporaryName(const std::wstring& folder) {
 int UnnamedTemporary(HANDLE& handle) {
     std::array<wchar_t, MAX_PATH + 1> base{};
     const DWORD length = GetTempPathW(static_cast<DWORD>(base.size()), base.data());
-    std::wstring folder = length > 0 && length < base.size() ? std::wstring(base.data(), length)
-                                                             : std::wstring(L".");
+    std::wstring folder =
+        length > 0 && length < base.size() ? std::wstring(base.data(), length) : std::wstring(L".");
     while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) {
         folder.pop_back();
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const int error = SysOpen(Call::CreateTemporary, TemporaryName(folder),
-                                  GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_FLAG_DELETE_ON_CLOSE,
-                                  handle);
+        const int error = SysOpen(
+            Call::CreateTemporary, TemporaryName(folder), GENERIC_READ | GENERIC_WRITE, 0,
+            CREATE_NEW,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, handle);
         if (error != EEXIST) {
             return error;
         }
@@ -452,8 +503,8 @@ private:
 Failure FolderFailure(const std::string& path, const std::string& folder, const char* what,
                       int error) {
     if (error == EACCES || error == EPERM || error == EROFS) {
-        return WriteFailure(path, std::string(what) + " the folder \"" + folder +
-                                      "\": " + Reason(error));
+        return WriteFailure(path,
+                            std::string(what) + " the folder \"" + folder + "\": " + Reason(error));
     }
     return WriteFailure(path, Reason(error));
 }
@@ -480,9 +531,9 @@ public:
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::wstring name = TemporaryName(m_folder);
             // Shared for deletion, so that it can be moved while still open.
-            const int error = SysOpen(Call::CreateTemporary, name, GENERIC_WRITE | DELETE,
-                                      FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
-                                      m_handle);
+            const int error =
+                SysOpen(Call::CreateTemporary, name, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
+                        CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, m_handle);
             if (error == 0) {
                 m_name = std::move(name);
                 if (!MarkForDeletion(m_handle, true)) {
@@ -559,7 +610,8 @@ private:
 std::size_t PhysicalMemory() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
-    return GlobalMemoryStatusEx(&status) ? static_cast<std::size_t>(status.ullTotalPhys) : kUnlimited;
+    return GlobalMemoryStatusEx(&status) ? static_cast<std::size_t>(status.ullTotalPhys)
+                                         : kUnlimited;
 }
 
 std::size_t MachineMemory() {
@@ -651,7 +703,8 @@ Result<InputFile> InputFile::Open(const std::string& path) {
             error = EISDIR;
         }
         // A name Windows cannot hold (a control byte, a '?') names no file.
-        return ReadFailure(path, Reason(NotFoundOrNotAFolder(error == EINVAL ? ENOENT : error, name)));
+        return ReadFailure(path,
+                           Reason(NotFoundOrNotAFolder(error == EINVAL ? ENOENT : error, name)));
     }
     InputFile file(Stored(handle), path);
     if (Inject(Call::Stat) != 0 || GetFileType(handle) != FILE_TYPE_DISK) {
@@ -673,7 +726,8 @@ Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
     });
 }
 
-InputFile::InputFile(InputFile&& other) noexcept : m_fd(other.m_fd), m_name(std::move(other.m_name)) {
+InputFile::InputFile(InputFile&& other) noexcept
+    : m_fd(other.m_fd), m_name(std::move(other.m_name)) {
     other.m_fd = -1;
 }
 
@@ -727,8 +781,8 @@ std::wstring FinalPath(const std::wstring& path) {
         return path;
     }
     std::wstring final(32768, L'\0');
-    const DWORD length = GetFinalPathNameByHandleW(handle, final.data(),
-                                                   static_cast<DWORD>(final.size()), 0);
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()), 0);
     CloseHandle(handle);
     if (length == 0 || length >= final.size()) {
         return path;
@@ -750,9 +804,9 @@ Result<OutputFile> OutputFile::Create(const std::string& path) {
         return WriteFailure(path, Reason(EINVAL));
     }
     if (IsDevice(state->target)) {
-        if (const int error = SysOpen(Call::Open, state->target, GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0,
-                                      state->direct)) {
+        if (const int error =
+                SysOpen(Call::Open, state->target, GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0, state->direct)) {
             return WriteFailure(path, Reason(error));
         }
         return OutputFile(state.release());
@@ -842,10 +896,11 @@ Result<void> OutputFile::Commit() {
     }
     Temporary& temporary = *state.temporary;
     // The replaced file's attributes (hidden, system, not indexed), else a plain file's.
-    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    constexpr DWORD kKept =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes = (state.exists ? state.oldAttributes & kKept : 0) | FILE_ATTRIBUTE_ARCHIVE;
+    basic.FileAttributes =
+        (state.exists ? state.oldAttributes & kKept : 0) | FILE_ATTRIBUTE_ARCHIVE;
     if (!SetFileInformationByHandle(temporary.Handle(), FileBasicInfo, &basic, sizeof basic)) {
         return WriteFailure(path, Reason(LastError()));
     }
@@ -884,7 +939,9 @@ std::size_t AvailableMemory() {
     return std::min(MachineMemory(), JobMemory());
 }
 
-void InstallInterruptCleanup() { SetConsoleCtrlHandler(EndQuietly, TRUE); }
+void InstallInterruptCleanup() {
+    SetConsoleCtrlHandler(EndQuietly, TRUE);
+}
 
 std::string FileKey(const std::string& path) {
     const std::wstring name = SystemPath(path);

@@ -7,7 +7,9 @@
 
 namespace velmora {
 
-void InstallInterruptCleanup() { sys::InstallInterruptCleanup(); }
+void InstallInterruptCleanup() {
+    sys::InstallInterruptCleanup();
+}
 
 Result<void> WriteOutputStream(int fd, std::string_view text, const std::string& name) {
     sys::OutputFile stream = sys::OutputFile::Stream(fd, name);

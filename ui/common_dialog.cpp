@@ -3,10 +3,10 @@
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QCoreApplication>
-#include <QLineEdit>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
@@ -27,7 +27,8 @@ namespace {
 // "*.*" means every file, names without a dot included, which the same glob on Linux
 // would leave out.
 QRegularExpression Pattern(const QString& glob) {
-    const QString wildcard = glob.trimmed() == QLatin1String("*.*") ? QStringLiteral("*") : glob.trimmed();
+    const QString wildcard =
+        glob.trimmed() == QLatin1String("*.*") ? QStringLiteral("*") : glob.trimmed();
     return QRegularExpression::fromWildcard(wildcard, Qt::CaseInsensitive);
 }
 
@@ -117,7 +118,8 @@ void KeepNoSettings() {
 // the window, moved as far as it takes to be whole on screen.
 void FitScreen(QFileDialog& dialog, QWidget* owner) {
     QWidget* window = owner != nullptr ? owner->window() : nullptr;
-    const QRect area = (window != nullptr ? window->screen() : dialog.screen())->availableGeometry();
+    const QRect area =
+        (window != nullptr ? window->screen() : dialog.screen())->availableGeometry();
     QSize frame;
     if (window != nullptr && window->isVisible()) {
         frame = window->frameGeometry().size() - window->geometry().size();
@@ -137,7 +139,8 @@ void FitScreen(QFileDialog& dialog, QWidget* owner) {
 } // namespace
 
 FileOpenDialog::FileOpenDialog(QWidget* owner)
-    : m_dialog((KeepNoSettings(), new QFileDialog(owner))), m_patterns(new PatternFilter(m_dialog)) {
+    : m_dialog((KeepNoSettings(), new QFileDialog(owner))),
+      m_patterns(new PatternFilter(m_dialog)) {
     m_dialog->setObjectName(QStringLiteral("CommonDialog1"));
     m_dialog->setOption(QFileDialog::DontUseNativeDialog);
     m_dialog->setFileMode(QFileDialog::AnyFile);
@@ -158,11 +161,17 @@ FileOpenDialog::FileOpenDialog(QWidget* owner)
 
 FileOpenDialog::~FileOpenDialog() = default;
 
-void FileOpenDialog::SetFilter(const QString& filter) { m_filter = filter; }
+void FileOpenDialog::SetFilter(const QString& filter) {
+    m_filter = filter;
+}
 
-void FileOpenDialog::SetCancelError(bool cancelError) { m_cancelError = cancelError; }
+void FileOpenDialog::SetCancelError(bool cancelError) {
+    m_cancelError = cancelError;
+}
 
-QString FileOpenDialog::FileName() const { return m_fileName; }
+QString FileOpenDialog::FileName() const {
+    return m_fileName;
+}
 
 void FileOpenDialog::ListOnly(const QString& description) {
     const QList<FilterEntry> entries = ParseFilter(m_filter);

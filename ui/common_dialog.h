@@ -59,7 +59,7 @@ private:
     void ListOnly(const QString& description);
 
     QPointer<QFileDialog> m_dialog;
-    PatternFilter* m_patterns;       // owned by m_dialog
+    PatternFilter* m_patterns;                 // owned by m_dialog
     QPointer<QAbstractItemView> m_completions; // the name box's list of completions
     QString m_filter;
     bool m_cancelError = false;

@@ -45,9 +45,13 @@ QString FailureMessage(const Failure& failure) {
 
 } // namespace
 
-void ProgressBinding::SetMax(float max) { m_window.SetProgressMax(max); }
+void ProgressBinding::SetMax(float max) {
+    m_window.SetProgressMax(max);
+}
 
-void ProgressBinding::SetValue(float value) { m_window.SetProgressValue(value); }
+void ProgressBinding::SetValue(float value) {
+    m_window.SetProgressValue(value);
+}
 
 void ConvertCommand(ConvertWindow& window) {
     const QString input = window.GetPathText(PathBox::FileIn);

@@ -9,8 +9,8 @@ enum class PathBox { FileIn, FileOut };
 
 // The controls a conversion disables and enables again, in the order it does so.
 enum class Input { FileIn, FileOut, Command1, Command2, Command3 };
-inline constexpr Input kInputs[] = {Input::FileIn, Input::FileOut, Input::Command1,
-                                    Input::Command2, Input::Command3};
+inline constexpr Input kInputs[] = {Input::FileIn, Input::FileOut, Input::Command1, Input::Command2,
+                                    Input::Command3};
 
 // What the Convert command needs of the window. The real window provides it on its
 // controls; tests provide it with a recorder.

@@ -15,8 +15,7 @@ QString ProposeOutputPath(const QString& inputPath) {
 
 // Runs the steps after the status reset. Whatever fails, a cancel (kCancelError) or
 // anything else, ends the click quietly: the steps done so far stay done.
-template <typename Steps>
-void Quietly(Steps steps) {
+template <typename Steps> void Quietly(Steps steps) {
     try {
         steps();
     } catch (...) {

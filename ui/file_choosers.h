@@ -10,7 +10,8 @@ class CommonDialog;
 
 // The filters of the two Browse buttons: each its own first entry, then every file.
 inline const QString kAllFilesEntry = QStringLiteral("|All Files (*.*)|*.*");
-inline const QString kInputFilter = QStringLiteral("HTML (*.htm, *.html)|*.htm;*.html") + kAllFilesEntry;
+inline const QString kInputFilter =
+    QStringLiteral("HTML (*.htm, *.html)|*.htm;*.html") + kAllFilesEntry;
 inline const QString kOutputFilter = QStringLiteral("Text (*.txt)|*.txt") + kAllFilesEntry;
 
 // What the Browse buttons need of the window.

@@ -73,7 +73,8 @@ QSizeF Needed(QWidget* control) {
     if (auto* button = qobject_cast<QPushButton*>(control)) {
         QStyleOptionButton option;
         option.initFrom(button);
-        const int frame = 2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, button);
+        const int frame =
+            2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, button);
         const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
         return {widest({button->text()}) + frame + margin, std::ceil(metrics.height()) + frame};
     }
@@ -83,8 +84,7 @@ QSizeF Needed(QWidget* control) {
     return {0, 0};
 }
 
-template <typename Widget>
-Widget* Named(Widget* widget, const char* name) {
+template <typename Widget> Widget* Named(Widget* widget, const char* name) {
     widget->setObjectName(QLatin1String(name));
     return widget;
 }
@@ -121,8 +121,7 @@ QIcon ProgramIcon() {
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent, std::unique_ptr<CommonDialog> dialog)
-    : QWidget(parent),
-      m_label1(Named(new QLabel(tr("Input HTML File"), this), "Label1")),
+    : QWidget(parent), m_label1(Named(new QLabel(tr("Input HTML File"), this), "Label1")),
       m_fileIn(Named(new QLineEdit(this), "FileIn")),
       m_command2(Named(Button(tr("Browse"), this), "Command2")),
       m_label2(Named(new QLabel(tr("Output Text File"), this), "Label2")),
@@ -162,10 +161,10 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::LayOut(qreal dpiX, qreal dpiY) {
     const std::pair<QWidget*, Twips> controls[] = {
-        {m_label1, {240, 240, 4815, 255}},    {m_fileIn, {240, 480, 4935, 375}},
-        {m_command2, {5280, 480, 975, 375}},  {m_label2, {240, 960, 4575, 255}},
-        {m_fileOut, {240, 1200, 4935, 375}},  {m_command3, {5280, 1200, 975, 375}},
-        {m_label3, {240, 1800, 3500, 375}},   {m_progressBar1, {240, 1800, 3495, 375}},
+        {m_label1, {240, 240, 4815, 255}},     {m_fileIn, {240, 480, 4935, 375}},
+        {m_command2, {5280, 480, 975, 375}},   {m_label2, {240, 960, 4575, 255}},
+        {m_fileOut, {240, 1200, 4935, 375}},   {m_command3, {5280, 1200, 975, 375}},
+        {m_label3, {240, 1800, 3500, 375}},    {m_progressBar1, {240, 1800, 3495, 375}},
         {m_command1, {3960, 1800, 1215, 375}}, {m_label4, {240, 2280, 6015, 255}},
     };
     const qreal perTwipX = dpiX / 1440;
@@ -209,7 +208,9 @@ void MainWindow::SetInputEnabled(Input input, bool enabled) {
     widgets[static_cast<int>(input)]->setEnabled(enabled);
 }
 
-void MainWindow::SetProgressVisible(bool visible) { m_progressBar1->setVisible(visible); }
+void MainWindow::SetProgressVisible(bool visible) {
+    m_progressBar1->setVisible(visible);
+}
 
 void MainWindow::SetProgressMax(float max) {
     m_progressBar1->SetMax(max);
@@ -225,7 +226,9 @@ void MainWindow::SetProgressValue(float value) {
     }
 }
 
-void MainWindow::SetStatusText(const QString& text) { m_label3->setText(text); }
+void MainWindow::SetStatusText(const QString& text) {
+    m_label3->setText(text);
+}
 
 void MainWindow::ShowMessage(const QString& message, const QString& title) {
     QMessageBox box(QMessageBox::NoIcon, title, message, QMessageBox::Ok, this);
@@ -234,7 +237,9 @@ void MainWindow::ShowMessage(const QString& message, const QString& title) {
     box.exec();
 }
 
-void MainWindow::Beep() { QApplication::beep(); }
+void MainWindow::Beep() {
+    QApplication::beep();
+}
 
 void MainWindow::convert() {
     // Disabling the focused button takes the focus away; it comes back at the end.
@@ -248,9 +253,13 @@ void MainWindow::convert() {
     }
 }
 
-void MainWindow::browseInput() { Command2Click(*this, *m_commonDialog1); }
+void MainWindow::browseInput() {
+    Command2Click(*this, *m_commonDialog1);
+}
 
-void MainWindow::browseOutput() { Command3Click(*this, *m_commonDialog1); }
+void MainWindow::browseOutput() {
+    Command3Click(*this, *m_commonDialog1);
+}
 
 // Labels and the progress bar leave mouse clicks to their parent, so a click that
 // reaches the window may have landed on one of them: only a click on bare window
@@ -300,11 +309,17 @@ void MainWindow::Drag(QWidget* target, QDropEvent* event, bool drop) {
     }
 }
 
-void MainWindow::dragEnterEvent(QDragEnterEvent* event) { Drag(this, event, false); }
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    Drag(this, event, false);
+}
 
-void MainWindow::dragMoveEvent(QDragMoveEvent* event) { Drag(this, event, false); }
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    Drag(this, event, false);
+}
 
-void MainWindow::dropEvent(QDropEvent* event) { Drag(this, event, true); }
+void MainWindow::dropEvent(QDropEvent* event) {
+    Drag(this, event, true);
+}
 
 // The path boxes take dropped text as their own, but dropped files are chosen files:
 // the box would insert their "file://" address, which is no path.

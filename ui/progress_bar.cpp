@@ -38,7 +38,9 @@ public:
     QVariant minimumStepSize() const override { return 1; }
 
 private:
-    int Percent() const { return ProgressBar::Percent(static_cast<ProgressBar*>(widget())->Filled()); }
+    int Percent() const {
+        return ProgressBar::Percent(static_cast<ProgressBar*>(widget())->Filled());
+    }
 };
 
 QAccessibleInterface* AccessibleFor(const QString& className, QObject* object) {
@@ -67,7 +69,9 @@ void ProgressBar::SetValue(float value) {
     Show();
 }
 
-QSize ProgressBar::sizeHint() const { return {233, 25}; }
+QSize ProgressBar::sizeHint() const {
+    return {233, 25};
+}
 
 void ProgressBar::Show() {
     double fraction = m_max > 0.0f ? static_cast<double>(m_value) / m_max : 0.0;

@@ -36,9 +36,9 @@ constexpr const char* kZoak = "<!-- ZOAK metadata report generated --><dl><dt>A<
 
 // How a run differs from a plain one.
 struct Setting {
-    std::vector<std::string> wrapper; // programs in front of the converter (prlimit, sh)
+    std::vector<std::string> wrapper;     // programs in front of the converter (prlimit, sh)
     std::vector<std::string> environment; // "NAME=value" added to what it gets
-    std::string stdoutTo;   // a file of the test folder instead of the captured output
+    std::string stdoutTo; // a file of the test folder instead of the captured output
     bool closeStderr = false;
 };
 
@@ -47,7 +47,6 @@ struct Outcome {
     std::string out;
     std::string err;
 };
-
 
 class Cli : public testing::Test {
 protected:
@@ -59,8 +58,9 @@ protected:
         words.push_back(VELMORA_CONVERT);
         words.insert(words.end(), args.begin(), args.end());
         const test::Streams io{m_io.File("stdin"),
-                         setting.stdoutTo.empty() ? m_io.File("stdout") : m_dir.File(setting.stdoutTo),
-                         m_io.File("stderr"), setting.closeStderr};
+                               setting.stdoutTo.empty() ? m_io.File("stdout")
+                                                        : m_dir.File(setting.stdoutTo),
+                               m_io.File("stderr"), setting.closeStderr};
         Outcome run;
         run.status = test::Launch(words, m_dir.Path(), io, setting.environment);
         run.out = setting.stdoutTo.empty() ? test::ReadBytes(m_io.File("stdout")) : "";
@@ -147,8 +147,8 @@ TEST_F(Cli, RefusedAndEmptyInputsAreToldApart) {
 
     const Outcome both = Convert({"empty.html", "zoak.html", "-j", "1"});
     EXPECT_EQ(both.status, 3);
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"empty.html", "good.html", "good.txt",
-                                                   "zoak.html"}));
+    EXPECT_EQ(Entries(),
+              (std::vector<std::string>{"empty.html", "good.html", "good.txt", "zoak.html"}));
 }
 
 TEST_F(Cli, FailuresNameThePathAndOutweighTheRest) {
@@ -204,7 +204,8 @@ TEST_F(Cli, UsageErrorsExitWithTwo) {
 // still stand on lines of their own.
 TEST_F(Cli, CountsInputsOnATerminal) {
 #ifdef _WIN32
-    GTEST_SKIP() << "needs a pseudo-terminal (forkpty); the console's VT mode is not testable under Wine";
+    GTEST_SKIP()
+        << "needs a pseudo-terminal (forkpty); the console's VT mode is not testable under Wine";
 #else
     Put("a.html", kDocument);
     Put("b.html", "");
@@ -228,8 +229,7 @@ TEST_F(Cli, CountsInputsOnATerminal) {
     EXPECT_EQ(WEXITSTATUS(status), 4);
     EXPECT_NE(screen.find("\r1 of 2 inputs done"), std::string::npos) << screen;
     EXPECT_NE(screen.find("\r2 of 2 inputs done"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("\r\033[Kvelmora-convert: b.html: the input is empty"),
-              std::string::npos)
+    EXPECT_NE(screen.find("\r\033[Kvelmora-convert: b.html: the input is empty"), std::string::npos)
         << screen;
     // The count is wiped at the end, so the shell prompt starts on a clean line.
     EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
@@ -242,7 +242,7 @@ struct CommandCase {
     std::vector<std::string> args;
     Setting setting;
     int status;
-    std::string message; // part of standard error
+    std::string message;                                    // part of standard error
     std::vector<std::pair<std::string, std::string>> files; // written as given
     std::vector<std::string> absent;
     bool needsRoot = false;
@@ -280,8 +280,10 @@ TEST_P(CommandLine, DoesWhatTheRowSays) {
     }
 }
 
-const std::vector<std::string> kNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-std::vector<std::string> Words(std::vector<std::string> first, const std::vector<std::string>& then) {
+const std::vector<std::string> kNobody{"setpriv", "--reuid=65534", "--regid=65534",
+                                       "--clear-groups"};
+std::vector<std::string> Words(std::vector<std::string> first,
+                               const std::vector<std::string>& then) {
     first.insert(first.end(), then.begin(), then.end());
     return first;
 }
@@ -302,44 +304,141 @@ INSTANTIATE_TEST_SUITE_P(
                         fs::create_directory(dir / "data.old");
                         fs::copy_file(dir / "a.html", dir / "data.old" / "report");
                     },
-                    {"data.old/report"}, {}, 0, "", {{"data.old/report.txt", kConverted}}, {"data.txt"}},
-        CommandCase{"NameInAnyScriptIsTakenAsWritten",
-                    [](const fs::path& dir) { fs::copy_file(dir / "a.html", dir / u8"道路 Ärger.html"); },
-                    {"道路 Ärger.html"}, {}, 0, "", {{"道路 Ärger.txt", kConverted}}, {}},
-        CommandCase{"NameWithoutDotGetsTxtAppended", nullptr, {"./README"}, {}, 0, "",
-                    {{"README.txt", kConverted}}, {".txt"}},
-        CommandCase{"LeadingDotIsPartOfTheName", nullptr, {".config"}, {}, 0, "",
-                    {{".config.txt", kConverted}}, {".txt"}},
-        CommandCase{"TwoInputsForOneOutputAreRefused", nullptr, {"a.html", "a.htm"}, {}, 2,
-                    "\"a.html\" and \"a.htm\" would both be written to \"a.txt\"", {}, {"a.txt"}},
+                    {"data.old/report"},
+                    {},
+                    0,
+                    "",
+                    {{"data.old/report.txt", kConverted}},
+                    {"data.txt"}},
+        CommandCase{
+            "NameInAnyScriptIsTakenAsWritten",
+            [](const fs::path& dir) { fs::copy_file(dir / "a.html", dir / u8"道路 Ärger.html"); },
+            {"道路 Ärger.html"},
+            {},
+            0,
+            "",
+            {{"道路 Ärger.txt", kConverted}},
+            {}},
+        CommandCase{"NameWithoutDotGetsTxtAppended",
+                    nullptr,
+                    {"./README"},
+                    {},
+                    0,
+                    "",
+                    {{"README.txt", kConverted}},
+                    {".txt"}},
+        CommandCase{"LeadingDotIsPartOfTheName",
+                    nullptr,
+                    {".config"},
+                    {},
+                    0,
+                    "",
+                    {{".config.txt", kConverted}},
+                    {".txt"}},
+        CommandCase{"TwoInputsForOneOutputAreRefused",
+                    nullptr,
+                    {"a.html", "a.htm"},
+                    {},
+                    2,
+                    "\"a.html\" and \"a.htm\" would both be written to \"a.txt\"",
+                    {},
+                    {"a.txt"}},
         CommandCase{"OutputLinkedToAnInputIsRefused",
                     [](const fs::path& dir) { fs::create_symlink("b.html", dir / "b.txt"); },
-                    {"a.html", "b.html", "-j1"}, {}, 2, "would replace the input \"b.html\"",
-                    {{"b.html", kDocument}}, {"a.txt"}, false, kNoLinks},
-        CommandCase{"BundledUnknownOptionIsNamed", nullptr, {"a.html", "b.html", "-qz"}, {}, 2,
-                    "unknown option '-q'", {}, {"a.txt"}},
-        CommandCase{"EmptyOutputNameIsAUsageError", nullptr, {"-o", "", "a.html"}, {}, 2, "is empty", {}, {}},
-        CommandCase{"EmptyInputNameIsAUsageError", nullptr, {""}, {}, 2, "input file name is empty", {}, {}},
-        CommandCase{"SecondOutputIsAUsageError", nullptr, {"-o", "x.txt", "a.html", "--out=y.txt"}, {}, 2,
-                    "given twice", {}, {"x.txt", "y.txt"}},
-        CommandCase{"OptionsAfterInputsDespitePosixlyCorrect", nullptr, {"a.html", "-o", "pc.txt"},
-                    {{}, {"POSIXLY_CORRECT=1"}, ""}, 0, "", {{"pc.txt", kConverted}}, {}},
-        CommandCase{"ControlBytesInNamesAreEscaped", nullptr, {"bell\a.html"}, {}, 1,
-                    "cannot read \"bell\\a.html\": No such file", {}, {}},
-        CommandCase{"FileSmallerThanItsSizeIsReadWhole", nullptr, {"/sys/devices/system/cpu/online", "-o", "cpus.txt"},
-                    {}, 0, "", {}, {}, false, "reads a file of Linux's /sys"},
-        CommandCase{"ClosedStandardErrorTakesNoOutput", nullptr, {"-j2", "a.html", "missing.html", "b.html"},
-                    {{}, {}, "", true}, 1, "", {{"a.txt", kConverted}, {"b.txt", kConverted}}, {}},
+                    {"a.html", "b.html", "-j1"},
+                    {},
+                    2,
+                    "would replace the input \"b.html\"",
+                    {{"b.html", kDocument}},
+                    {"a.txt"},
+                    false,
+                    kNoLinks},
+        CommandCase{"BundledUnknownOptionIsNamed",
+                    nullptr,
+                    {"a.html", "b.html", "-qz"},
+                    {},
+                    2,
+                    "unknown option '-q'",
+                    {},
+                    {"a.txt"}},
+        CommandCase{"EmptyOutputNameIsAUsageError",
+                    nullptr,
+                    {"-o", "", "a.html"},
+                    {},
+                    2,
+                    "is empty",
+                    {},
+                    {}},
+        CommandCase{"EmptyInputNameIsAUsageError",
+                    nullptr,
+                    {""},
+                    {},
+                    2,
+                    "input file name is empty",
+                    {},
+                    {}},
+        CommandCase{"SecondOutputIsAUsageError",
+                    nullptr,
+                    {"-o", "x.txt", "a.html", "--out=y.txt"},
+                    {},
+                    2,
+                    "given twice",
+                    {},
+                    {"x.txt", "y.txt"}},
+        CommandCase{"OptionsAfterInputsDespitePosixlyCorrect",
+                    nullptr,
+                    {"a.html", "-o", "pc.txt"},
+                    {{}, {"POSIXLY_CORRECT=1"}, ""},
+                    0,
+                    "",
+                    {{"pc.txt", kConverted}},
+                    {}},
+        CommandCase{"ControlBytesInNamesAreEscaped",
+                    nullptr,
+                    {"bell\a.html"},
+                    {},
+                    1,
+                    "cannot read \"bell\\a.html\": No such file",
+                    {},
+                    {}},
+        CommandCase{"FileSmallerThanItsSizeIsReadWhole",
+                    nullptr,
+                    {"/sys/devices/system/cpu/online", "-o", "cpus.txt"},
+                    {},
+                    0,
+                    "",
+                    {},
+                    {},
+                    false,
+                    "reads a file of Linux's /sys"},
+        CommandCase{"ClosedStandardErrorTakesNoOutput",
+                    nullptr,
+                    {"-j2", "a.html", "missing.html", "b.html"},
+                    {{}, {}, "", true},
+                    1,
+                    "",
+                    {{"a.txt", kConverted}, {"b.txt", kConverted}},
+                    {}},
         CommandCase{"HelpThatCannotBeWrittenFails",
-                    MakeFullDevice, {"--help"}, {{}, {}, "full"}, 1,
-                    "cannot write standard output: No space left on device", {}, {}, true,
+                    MakeFullDevice,
+                    {"--help"},
+                    {{}, {}, "full"},
+                    1,
+                    "cannot write standard output: No space left on device",
+                    {},
+                    {},
+                    true,
                     "needs a device that is always full (/dev/full)"},
         // The leak checker would need a thread of its own at exit.
         CommandCase{"OneThreadWhenNoMoreCanStart",
                     [](const fs::path& dir) { fs::permissions(dir, fs::perms::all); },
                     {"-j", "4", "a.html", "b.html"},
-                    {Words({"prlimit", "--nproc=1"}, kNobody), {"ASAN_OPTIONS=detect_leaks=0"}, ""}, 0, "",
-                    {{"a.txt", kConverted}, {"b.txt", kConverted}}, {}, true,
+                    {Words({"prlimit", "--nproc=1"}, kNobody), {"ASAN_OPTIONS=detect_leaks=0"}, ""},
+                    0,
+                    "",
+                    {{"a.txt", kConverted}, {"b.txt", kConverted}},
+                    {},
+                    true,
                     "limits the process count with prlimit and runs as another user"}),
     test::RowName());
 
@@ -378,7 +477,8 @@ bool RefuseUnnamedFiles() {
 
 TEST_F(Cli, SignalsLeaveTheOutputWholeAndNothingBehind) {
 #ifdef _WIN32
-    GTEST_SKIP() << "Ctrl+C reaches only a console's process group, which a test run under Wine has not";
+    GTEST_SKIP()
+        << "Ctrl+C reaches only a console's process group, which a test run under Wine has not";
 #else
     Put("big.html", LargeDocument(20));
     const auto started = std::chrono::steady_clock::now();
@@ -450,7 +550,8 @@ TEST_F(Cli, GroupMemoryLimitIsAFailureNotAKill) {
     test::WriteBytes(group + "/memory.limit_in_bytes", "67108864");
     Put("big.html", LargeDocument(80));
     Put("long.html", "<dl><dt>" + std::string(std::size_t{80} << 20, 'x') + "</dl>");
-    const Setting inGroup{{"sh", "-c", "echo $$ > " + group + "/cgroup.procs && exec \"$0\" \"$@\""}, {}, ""};
+    const Setting inGroup{
+        {"sh", "-c", "echo $$ > " + group + "/cgroup.procs && exec \"$0\" \"$@\""}, {}, ""};
     const Outcome large = Convert({"big.html"}, "", inGroup);
     const Outcome file = Convert({"long.html"}, "", inGroup);
     const Outcome piped = Convert({"-", "-o", "piped.txt"}, Get("long.html"), inGroup);

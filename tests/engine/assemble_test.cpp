@@ -1,6 +1,6 @@
-#include "velmora/assemble.h"
 #include "steps.h"
 #include "support/test_support.h"
+#include "velmora/assemble.h"
 
 #include <gtest/gtest.h>
 
@@ -58,8 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
     Segments, Assemble,
     testing::Values(
         AssembleCase{"TermAndDefinition", "\n++Title\n++++Value", "\r\n  Title\r\n    Value"},
-        AssembleCase{"TrimsSpacesAndSkipsMarkerOnlySegments",
-                     " \n++A \n++++  \n++++B \n++++++C   ", "\r\n  A\r\n    B\r\n      C"},
+        AssembleCase{"TrimsSpacesAndSkipsMarkerOnlySegments", " \n++A \n++++  \n++++B \n++++++C   ",
+                     "\r\n  A\r\n    B\r\n      C"},
         AssembleCase{"TextWithoutBreakIsOneLine", "Hello world", "\r\nHello world"},
         AssembleCase{"EntitiesVanishLeavingTheirSpaces", "++x &lt; y &gt; z", "\r\n  x  y  z"},
         AssembleCase{"PlusInTextBecomesASpace", "++++1+1=2", "\r\n    1 1=2"},

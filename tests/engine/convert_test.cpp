@@ -1,8 +1,8 @@
+#include "support/test_support.h"
 #include "velmora/assemble.h"
 #include "velmora/convert.h"
 #include "velmora/memory.h"
 #include "velmora/output_path.h"
-#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -156,7 +156,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 #ifdef _WIN32
 TEST(WriteOutputFileTarget, WritesWhatIsThereAsItShould) {
-    GTEST_SKIP() << "devices, FIFOs, sockets, symbolic links, modes and owners made with POSIX calls";
+    GTEST_SKIP()
+        << "devices, FIFOs, sockets, symbolic links, modes and owners made with POSIX calls";
 }
 
 TEST(WriteOutputFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
@@ -268,8 +269,8 @@ INSTANTIATE_TEST_SUITE_P(
         TargetCase{"FifoGetsTheText",
                    [](auto& dir) {
                        const std::string path = Node(dir, "fifo", S_IFIFO | 0600);
-                       g_received = std::async(std::launch::async,
-                                               [path] { return test::ReadBytes(path); });
+                       g_received =
+                           std::async(std::launch::async, [path] { return test::ReadBytes(path); });
                        return path;
                    },
                    "",
@@ -290,29 +291,30 @@ INSTANTIATE_TEST_SUITE_P(
                        return "/proc/self/fd/" + std::to_string(ends[1]);
                    },
                    "", [](auto&) { EXPECT_EQ(g_received.get(), kText); }},
-        TargetCase{"SocketGetsTheText",
-                   [](auto& dir) {
-                       const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-                       sockaddr_un address{};
-                       address.sun_family = AF_UNIX;
-                       const std::string path = dir.File("socket");
-                       path.copy(address.sun_path, sizeof address.sun_path - 1);
-                       EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-                       EXPECT_EQ(listen(listener, 1), 0);
-                       g_received = std::async(std::launch::async, [listener] {
-                           const int peer = accept(listener, nullptr, nullptr);
-                           std::string got;
-                           char buffer[64];
-                           for (ssize_t n; (n = read(peer, buffer, sizeof buffer)) > 0;) {
-                               got.append(buffer, static_cast<std::size_t>(n));
-                           }
-                           close(peer);
-                           close(listener);
-                           return got;
-                       });
-                       return path;
-                   },
-                   "", [](auto&) { EXPECT_EQ(g_received.get(), kText); }},
+        TargetCase{
+            "SocketGetsTheText",
+            [](auto& dir) {
+                const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
+                const std::string path = dir.File("socket");
+                path.copy(address.sun_path, sizeof address.sun_path - 1);
+                EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+                EXPECT_EQ(listen(listener, 1), 0);
+                g_received = std::async(std::launch::async, [listener] {
+                    const int peer = accept(listener, nullptr, nullptr);
+                    std::string got;
+                    char buffer[64];
+                    for (ssize_t n; (n = read(peer, buffer, sizeof buffer)) > 0;) {
+                        got.append(buffer, static_cast<std::size_t>(n));
+                    }
+                    close(peer);
+                    close(listener);
+                    return got;
+                });
+                return path;
+            },
+            "", [](auto&) { EXPECT_EQ(g_received.get(), kText); }},
         TargetCase{"LinkIsFollowedAndStays",
                    [](auto& dir) {
                        Existing(dir, "real.txt", 0644);
@@ -337,8 +339,9 @@ INSTANTIATE_TEST_SUITE_P(
                        return Linked(dir, "b", "a");
                    },
                    "Too many levels of symbolic links", [](auto&) {}},
-        TargetCase{"ReplacedFileKeepsItsMode", [](auto& dir) { return Existing(dir, "out.txt", 0604); },
-                   "", [](auto& dir) { EXPECT_EQ(ModeOf(dir.File("out.txt")) & 07777, 0604u); }},
+        TargetCase{"ReplacedFileKeepsItsMode",
+                   [](auto& dir) { return Existing(dir, "out.txt", 0604); }, "",
+                   [](auto& dir) { EXPECT_EQ(ModeOf(dir.File("out.txt")) & 07777, 0604u); }},
         TargetCase{"ReplacedFileKeepsItsOwner",
                    [](auto& dir) {
                        const std::string path = Existing(dir, "out.txt", 0600);
@@ -420,8 +423,7 @@ TEST(ConvertFile, FailuresNameTheFile) {
     test::WriteBytes(dir.File("in.html"), "<dl><dt>Title</dt></dl>");
     Result<SourceOutcome> folder = ConvertFile(dir.File("in.html"), dir.Path(), none);
     ASSERT_FALSE(folder.has_value());
-    EXPECT_EQ(Describe(folder.error()),
-              "cannot write \"" + dir.Path() + "\": Is a directory");
+    EXPECT_EQ(Describe(folder.error()), "cannot write \"" + dir.Path() + "\": Is a directory");
 }
 
 // Conversions running at once share one budget: a claim that does not fit beside another

@@ -1,10 +1,10 @@
 // Inputs that are quadratic for a converter that restarts its searches from the front
 // of the text after every replacement. Each must finish well inside the ctest timeout.
 
+#include "support/test_support.h"
 #include "velmora/convert.h"
 #include "velmora/rewrite.h"
 #include "velmora/source.h"
-#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -63,8 +63,7 @@ TEST(Hostile, MillionOpeningBracketsWithNoClosing) {
 
 TEST(Hostile, DeepNesting) {
     const std::size_t depth = 3000;
-    const std::string input =
-        Repeat("<dl><dt>term</dt><dd>", depth) + Repeat("</dd></dl>", depth);
+    const std::string input = Repeat("<dl><dt>term</dt><dd>", depth) + Repeat("</dd></dl>", depth);
     std::string output;
     NoProgress none;
     ASSERT_TRUE(ConvertText(input, output, none).has_value());
@@ -109,8 +108,8 @@ TEST(Hostile, OutputLargerThanMemoryIsAFailure) {
     ASSERT_TRUE(GlobalMemoryStatusEx(&status));
     const auto memory = static_cast<double>(status.ullTotalPhys);
 #else
-    const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
-                          static_cast<double>(sysconf(_SC_PAGESIZE));
+    const double memory =
+        static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
 #endif
     // 2 * depth * terms markers: twice the machine's memory.
     const auto depth = static_cast<std::size_t>(std::sqrt(memory)) + 1;
@@ -141,7 +140,8 @@ TEST(Hostile, RunningOutOfMemoryIsAFailure) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
     limits.ProcessMemoryLimit = std::size_t{512} << 20;
-    ASSERT_TRUE(SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits));
+    ASSERT_TRUE(
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits));
     ASSERT_TRUE(AssignProcessToJobObject(job, GetCurrentProcess()));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION seen{};
     if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &seen, sizeof seen,

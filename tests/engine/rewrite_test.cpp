@@ -1,7 +1,7 @@
-#include "velmora/rewrite.h"
-#include "velmora/source.h"
 #include "steps.h"
 #include "support/test_support.h"
+#include "velmora/rewrite.h"
+#include "velmora/source.h"
 
 #include <gtest/gtest.h>
 
@@ -54,11 +54,16 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         RewriteCase{"WholeDocument",
                     "<html><body><DL><dt>Title</dt><dd>Roads</dd></DL></body></html>",
-                    "\n++Title\n++++Roads", 28, {4, 13, 12, 23}},
+                    "\n++Title\n++++Roads",
+                    28,
+                    {4, 13, 12, 23}},
         RewriteCase{"NestedLists", "<dl><dt>A</dt><dd>x<dl><dt>B</dt><dd>y</dd></dl></dd></dl>",
                     "\n++A\n++++x\n++++B\n++++++y"},
-        RewriteCase{"ParagraphsGrowTheTextPastTheMaximum", "<dl><dt>A<p>one<p>two</dt></dl>",
-                    "\n++A\n\n++++one\n\n++++two", 22, {4, 7, 16, 27}},
+        RewriteCase{"ParagraphsGrowTheTextPastTheMaximum",
+                    "<dl><dt>A<p>one<p>two</dt></dl>",
+                    "\n++A\n\n++++one\n\n++++two",
+                    22,
+                    {4, 7, 16, 27}},
         RewriteCase{"TagWithAttributesIsRemoved", "<dl><DT class=x>A</DT><dd>1 &lt; 2</dd></dl>",
                     "A\n++++1 &lt; 2"},
         RewriteCase{"ListsOpenedWithAttributesAddNoMarkers",
@@ -80,9 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "<dl>x</dl></dl></dl><dt>C<dd>D</dl>", "x\nC\n++D"},
         RewriteCase{"UnclosedTagDropsTheRest", "<dl>a <b", "a ", 4, {0}},
         RewriteCase{"UnclosedListOpening", "<dl", "", 3, {0}},
-        RewriteCase{"ClosingBracketsBeforeTheFirstTag", "<dl>>>a<dt>b</dl>", ">>a\n++b", 8,
-                    {7}},
-        RewriteCase{"BytesPassThrough", "<dl><dt>\xc3\xa9\0\xff</dt></dl>"s, "\n++\xc3\xa9\0\xff"s}),
+        RewriteCase{"ClosingBracketsBeforeTheFirstTag", "<dl>>>a<dt>b</dl>", ">>a\n++b", 8, {7}},
+        RewriteCase{"BytesPassThrough", "<dl><dt>\xc3\xa9\0\xff</dt></dl>"s,
+                    "\n++\xc3\xa9\0\xff"s}),
     test::RowName());
 
 TEST(Rewrite, FileWithLineBreaksReachesTheListAsOneLine) {

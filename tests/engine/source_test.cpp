@@ -1,6 +1,6 @@
-#include "velmora/source.h"
 #include "steps.h"
 #include "support/test_support.h"
+#include "velmora/source.h"
 
 #include <gtest/gtest.h>
 
@@ -42,20 +42,20 @@ TEST_P(Normalise, GivesTheFlattenedText) {
 
 INSTANTIATE_TEST_SUITE_P(
     LineBreaksAndSpaces, Normalise,
-    testing::Values(
-        TextCase{"OnlyCrLfPairsGoWhenTheTextHasOne", "a\r\nb\nc\rd", "a b\nc\rd"},
-        TextCase{"LoneCrStaysWhenLfIsTheBreak", "a\nb\rc", "a b\rc"},
-        TextCase{"CrAloneIsTheBreak", "a\rb", "a b"},
-        TextCase{"NoBreakLeavesTheText", "ab", "ab"},
-        TextCase{"CrBeforeAPairStays", "a\r\r\nb", "a\r b"},
-        TextCase{"LfBeforeAPairStays", "\n\r\nx", "\n x"},
-        TextCase{"RunsOfTwoToFiveSpacesAreHalvedRoundingUp", "a  b   c    d     e",
-                 "a b  c  d   e"},
-        TextCase{"ThreeSpacesAloneBecomeTwo", "   ", "  "},
-        TextCase{"ABreakBetweenSpacesLeavesTwo", "a \r\n b", "a  b"},
-        TextCase{"BreaksNextToEachOtherAreHalvedToo", "a\n\n\nb", "a  b"},
-        TextCase{"TabsAreNotSpaces", "a\t\t b", "a\t\t b"},
-        TextCase{"NulAndHighBytesPassThrough", "a\0\xff\xc3\xa9  z"s, "a\0\xff\xc3\xa9 z"s}),
+    testing::Values(TextCase{"OnlyCrLfPairsGoWhenTheTextHasOne", "a\r\nb\nc\rd", "a b\nc\rd"},
+                    TextCase{"LoneCrStaysWhenLfIsTheBreak", "a\nb\rc", "a b\rc"},
+                    TextCase{"CrAloneIsTheBreak", "a\rb", "a b"},
+                    TextCase{"NoBreakLeavesTheText", "ab", "ab"},
+                    TextCase{"CrBeforeAPairStays", "a\r\r\nb", "a\r b"},
+                    TextCase{"LfBeforeAPairStays", "\n\r\nx", "\n x"},
+                    TextCase{"RunsOfTwoToFiveSpacesAreHalvedRoundingUp", "a  b   c    d     e",
+                             "a b  c  d   e"},
+                    TextCase{"ThreeSpacesAloneBecomeTwo", "   ", "  "},
+                    TextCase{"ABreakBetweenSpacesLeavesTwo", "a \r\n b", "a  b"},
+                    TextCase{"BreaksNextToEachOtherAreHalvedToo", "a\n\n\nb", "a  b"},
+                    TextCase{"TabsAreNotSpaces", "a\t\t b", "a\t\t b"},
+                    TextCase{"NulAndHighBytesPassThrough", "a\0\xff\xc3\xa9  z"s,
+                             "a\0\xff\xc3\xa9 z"s}),
     test::RowName());
 
 struct OutcomeCase {
@@ -151,7 +151,8 @@ TEST(ReadSourceStream, ReadsAPipeToItsEnd) {
     std::thread writer([&] {
         std::size_t done = 0;
         while (done < sent.size()) {
-            const auto put = write(ends[1], sent.data() + done, static_cast<unsigned>(sent.size() - done));
+            const auto put =
+                write(ends[1], sent.data() + done, static_cast<unsigned>(sent.size() - done));
             if (put <= 0) {
                 break;
             }
@@ -173,9 +174,7 @@ TEST(InputFile, ReadsPastFourGigabytes) {
     const std::string path = dir.File("sparse");
     const std::uint64_t hole = std::uint64_t{4} << 30;
     const std::string tail(100, 'e');
-    {
-        std::ofstream file(test::NativePath(path), std::ios::binary);
-    }
+    { std::ofstream file(test::NativePath(path), std::ios::binary); }
 #ifdef _WIN32
     const HANDLE handle = CreateFileW(test::NativePath(path).c_str(), GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);

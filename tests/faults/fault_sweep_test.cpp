@@ -74,8 +74,8 @@ public:
         // kind getting there takes.
         Reset();
         const std::string counts = m_io.File("counts");
-        const Run clean = Convert(m_dir.Path(), m_args, {"VELMORA_FAULT_COUNTS=" + counts},
-                                  m_io.File("err"));
+        const Run clean =
+            Convert(m_dir.Path(), m_args, {"VELMORA_FAULT_COUNTS=" + counts}, m_io.File("err"));
         EXPECT_EQ(clean.status, 0) << clean.err;
         for (const std::string& output : m_outputs) {
             m_expected.push_back(test::ReadBytes(m_dir.File(output)));
@@ -99,8 +99,8 @@ public:
         if (retried) {
             EXPECT_EQ(run.status, 0) << where << ": " << run.err;
         } else {
-            EXPECT_TRUE(run.status == 0 || run.status == 1) << where << ": status " << run.status
-                                                             << ", " << run.err;
+            EXPECT_TRUE(run.status == 0 || run.status == 1)
+                << where << ": status " << run.status << ", " << run.err;
         }
         std::set<std::string> allowed(m_outputs.begin(), m_outputs.end());
         std::size_t unconverted = 0;
@@ -179,8 +179,9 @@ TEST(FaultSweep, EveryCallAndAllocationFailingInTurnIsSurvived) {
     const std::string small = "<dl><dt>Title</dt><dd>Value &gt; 1</dd></dl>";
     // Large enough to be assembled on a second thread.
     const std::string large =
-        "<dl>" + Repeat("<dt>Term of an entry</dt>\n<dd><p>Its value,\n  in a few words</dd>\n",
-                        80000) + "</dl>";
+        "<dl>" +
+        Repeat("<dt>Term of an entry</dt>\n<dd><p>Its value,\n  in a few words</dd>\n", 80000) +
+        "</dl>";
     const std::string deep = Repeat("<dl>", 300) + Repeat("<dt>ab", 300);
     std::vector<Scenario> scenarios;
     for (const bool old : {false, true}) {
@@ -192,9 +193,9 @@ TEST(FaultSweep, EveryCallAndAllocationFailingInTurnIsSurvived) {
     }
     // The error each kind of call fails with.
     const std::map<std::string, int> errors{
-        {"open", EACCES}, {"create", ENOSPC}, {"read", EIO},     {"write", ENOSPC},
-        {"flush", EIO},   {"place", EACCES},  {"close", EIO},    {"stat", EACCES},
-        {"remove", EACCES}, {"memory", EIO},  {"thread", EAGAIN}};
+        {"open", EACCES},   {"create", ENOSPC}, {"read", EIO},     {"write", ENOSPC},
+        {"flush", EIO},     {"place", EACCES},  {"close", EIO},    {"stat", EACCES},
+        {"remove", EACCES}, {"memory", EIO},    {"thread", EAGAIN}};
     int cases = 0;
     for (const Scenario& scenario : scenarios) {
         Sweep sweep(scenario);

@@ -59,12 +59,15 @@ private slots:
     void everyCallFailingInTurn_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<bool>("old");
-        const QByteArray deep = QByteArray("<dl>").repeated(300) + QByteArray("<dt>ab").repeated(300);
+        const QByteArray deep =
+            QByteArray("<dl>").repeated(300) + QByteArray("<dt>ab").repeated(300);
         const QByteArray large =
-            "<dl>" + QByteArray("<dt>Term</dt>\r\n<dd><p>Its value, in words</dd>\r\n").repeated(120000);
+            "<dl>" +
+            QByteArray("<dt>Term</dt>\r\n<dd><p>Its value, in words</dd>\r\n").repeated(120000);
         for (const bool old : {false, true}) {
             const char* over = old ? ", over an earlier output" : "";
-            QTest::addRow("small%s", over) << QByteArray("<dl><dt>Title</dt><dd>Value</dd></dl>") << old;
+            QTest::addRow("small%s", over)
+                << QByteArray("<dl><dt>Title</dt><dd>Value</dd></dl>") << old;
             QTest::addRow("large%s", over) << large << old;
             QTest::addRow("deep%s", over) << deep << old;
         }
@@ -104,7 +107,9 @@ private slots:
                     sys::DisarmFaults();
                     ++cases;
                     const QString where = QStringLiteral("call kind %1, number %2%3")
-                                              .arg(kind).arg(n).arg(persistent ? ", on" : "");
+                                              .arg(kind)
+                                              .arg(n)
+                                              .arg(persistent ? ", on" : "");
                     QVERIFY2(window.disabled == 0, qPrintable(where + ": the window is not ready"));
                     const QByteArray output = Read(window.fileOut);
                     if (window.messages.isEmpty()) {
@@ -120,8 +125,9 @@ private slots:
                     QVERIFY2(QFile::exists(window.fileOut) == old, qPrintable(where));
                     QVERIFY(window.status.isEmpty());
                 }
-                const QStringList entries = QDir(dir.path()).entryList(QDir::NoDotAndDotDot |
-                                                                       QDir::AllEntries | QDir::Hidden);
+                const QStringList entries =
+                    QDir(dir.path())
+                        .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
                 QVERIFY2(entries.size() <= 2, qPrintable(entries.join(", ")));
             }
         }

@@ -1,8 +1,8 @@
 #include "compare.h"
 
+#include "steps.h"
 #include "velmora/assemble.h"
 #include "velmora/convert.h"
-#include "steps.h"
 #include "velmora/rewrite.h"
 
 #include <cstdio>
@@ -54,7 +54,8 @@ Conversion RunPhases(const std::string& file) {
     }
     record.rewritten = rewritten.value();
     Result<std::string> output = AssembleIndentedText(record.rewritten, recorder, recorder.Max());
-    record.output = output.has_value() ? output.value() : "<failed: " + Describe(output.error()) + ">";
+    record.output =
+        output.has_value() ? output.value() : "<failed: " + Describe(output.error()) + ">";
     return record;
 }
 
@@ -68,33 +69,35 @@ Conversion RunEngine(const std::string& file) {
     Conversion streamed;
     Recorder recorder(streamed);
     std::string output;
-    Result<SourceOutcome> outcome = detail::ConvertTextInPieces(file, output, recorder, pieceSize, twoThreadsFrom);
+    Result<SourceOutcome> outcome =
+        detail::ConvertTextInPieces(file, output, recorder, pieceSize, twoThreadsFrom);
     const bool same = outcome.has_value() && outcome.value() == record.outcome &&
                       (record.outcome != SourceOutcome::Accepted ||
                        (output == record.output && streamed.progress == record.progress));
     if (!same) {
-        record.output = "<streamed in pieces of " + std::to_string(pieceSize) + ": " +
-                        (outcome.has_value() ? "outcome " + std::to_string(static_cast<int>(outcome.value())) +
-                                            ", output \"" + Escape(output) + "\", progress " +
-                                            Progress(streamed)
-                                      : Describe(outcome.error())) +
-                        ">";
+        record.output =
+            "<streamed in pieces of " + std::to_string(pieceSize) + ": " +
+            (outcome.has_value()
+                 ? "outcome " + std::to_string(static_cast<int>(outcome.value())) + ", output \"" +
+                       Escape(output) + "\", progress " + Progress(streamed)
+                 : Describe(outcome.error())) +
+            ">";
     }
     return record;
 }
 
 std::string Difference(const Conversion& expected, const Conversion& actual) {
     if (expected.outcome != actual.outcome) {
-        return "outcome " + std::to_string(static_cast<int>(expected.outcome)) + " != " +
-               std::to_string(static_cast<int>(actual.outcome));
+        return "outcome " + std::to_string(static_cast<int>(expected.outcome)) +
+               " != " + std::to_string(static_cast<int>(actual.outcome));
     }
     if (expected.normalised != actual.normalised) {
         return "normalised \"" + Escape(expected.normalised) + "\" != \"" +
                Escape(actual.normalised) + "\"";
     }
     if (expected.rewritten != actual.rewritten) {
-        return "rewritten \"" + Escape(expected.rewritten) + "\" != \"" +
-               Escape(actual.rewritten) + "\"";
+        return "rewritten \"" + Escape(expected.rewritten) + "\" != \"" + Escape(actual.rewritten) +
+               "\"";
     }
     if (expected.output != actual.output) {
         return "output \"" + Escape(expected.output) + "\" != \"" + Escape(actual.output) + "\"";

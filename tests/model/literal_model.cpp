@@ -20,11 +20,14 @@ std::size_t InStrRev(const std::string& text, const std::string& what) {
     return found == std::string::npos ? 0 : found + 1;
 }
 
-std::string Mid(const std::string& text, std::size_t start, std::size_t length = std::string::npos) {
+std::string Mid(const std::string& text, std::size_t start,
+                std::size_t length = std::string::npos) {
     return start > text.size() ? std::string() : text.substr(start - 1, length);
 }
 
-std::string Left(const std::string& text, std::size_t length) { return text.substr(0, length); }
+std::string Left(const std::string& text, std::size_t length) {
+    return text.substr(0, length);
+}
 
 std::string LCase(std::string text) {
     for (char& c : text) {
@@ -52,7 +55,8 @@ std::string ReplaceAll(const std::string& text, const std::string& what, const s
     }
 }
 
-std::string ReplaceFirst(const std::string& text, const std::string& what, const std::string& with) {
+std::string ReplaceFirst(const std::string& text, const std::string& what,
+                         const std::string& with) {
     const std::size_t found = InStr(1, text, what);
     if (found == 0) {
         return text;

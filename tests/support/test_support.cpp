@@ -32,7 +32,8 @@ TempDir::TempDir() {
     std::mt19937_64 random(seed());
     const std::filesystem::path base = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::filesystem::path path = base / ("velmora-test-" + std::to_string(random() % 1000000000));
+        const std::filesystem::path path =
+            base / ("velmora-test-" + std::to_string(random() % 1000000000));
         std::error_code error;
         if (std::filesystem::create_directory(path, error)) {
             m_path = Utf8(path);
@@ -75,7 +76,9 @@ std::string ReadBytes(const std::string& path) {
 #ifdef _WIN32
 namespace {
 
-std::wstring Wide(const std::string& text) { return NativePath(text).wstring(); }
+std::wstring Wide(const std::string& text) {
+    return NativePath(text).wstring();
+}
 
 // One argument as the C run-time's command-line parser will give it back.
 void AppendQuoted(std::wstring& line, const std::wstring& word) {
@@ -157,10 +160,10 @@ int Launch(const std::vector<std::string>& words, const std::string& folder, con
     const pid_t child = fork();
     if (child == 0) {
         const int in = open(io.in.empty() ? "/dev/null" : io.in.c_str(), O_RDONLY);
-        const int out = open(io.out.empty() ? "/dev/null" : io.out.c_str(),
-                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(io.err.empty() ? "/dev/null" : io.err.c_str(),
-                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out =
+            open(io.out.empty() ? "/dev/null" : io.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err =
+            open(io.err.empty() ? "/dev/null" : io.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (chdir(folder.c_str()) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
             _exit(127);
         }

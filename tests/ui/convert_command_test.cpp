@@ -12,7 +12,6 @@
 
 #include <memory>
 
-
 namespace velmora::ui {
 namespace {
 
@@ -35,7 +34,8 @@ public:
         return box == PathBox::FileIn ? fileIn : fileOut;
     }
     void SetInputEnabled(Input input, bool enabled) override {
-        calls.append(QStringLiteral("SetInputEnabled %1 %2").arg(Name(input), enabled ? "on" : "off"));
+        calls.append(
+            QStringLiteral("SetInputEnabled %1 %2").arg(Name(input), enabled ? "on" : "off"));
     }
     void SetProgressVisible(bool visible) override {
         calls.append(visible ? "SetProgressVisible on" : "SetProgressVisible off");
@@ -78,15 +78,14 @@ private slots:
     void convertsTheSmallestDocumentCallByCall() {
         Write(m_window.fileIn, "<dl><dt>Title</dt><dd>Value</dd></dl>");
         ConvertCommand(m_window);
-        const QStringList expected = QStringList{"GetPathText FileIn", "SetProgressVisible on"} +
-                                     Inputs("off") +
-                                     QStringList{"GetPathText FileOut", "SetProgressMax 28",
-                                                 "SetProgressValue 4", "SetProgressValue 13",
-                                                 "SetProgressValue 12", "SetProgressValue 23",
-                                                 "SetProgressValue 28"} +
-                                     Inputs("on") +
-                                     QStringList{"SetStatusText File Successfully Processed",
-                                                 "Beep", "SetProgressVisible off"};
+        const QStringList expected =
+            QStringList{"GetPathText FileIn", "SetProgressVisible on"} + Inputs("off") +
+            QStringList{"GetPathText FileOut", "SetProgressMax 28",   "SetProgressValue 4",
+                        "SetProgressValue 13", "SetProgressValue 12", "SetProgressValue 23",
+                        "SetProgressValue 28"} +
+            Inputs("on") +
+            QStringList{"SetStatusText File Successfully Processed", "Beep",
+                        "SetProgressVisible off"};
         QCOMPARE(m_window.calls, expected);
         QCOMPARE(Read(m_window.fileOut), QByteArray("\r\n  Title\r\n    Value"));
     }
@@ -138,9 +137,12 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("message");
         QTest::newRow("in a missing folder")
-            << "missing/out.txt" << "Cannot write \"%1/missing/out.txt\": No such file or directory.";
-        QTest::newRow("a folder") << "." << "Cannot write \"%1/.\": Is a directory.";
-        QTest::newRow("empty") << "" << "Cannot write: no output file was named.";
+            << "missing/out.txt"
+            << "Cannot write \"%1/missing/out.txt\": No such file or directory.";
+        QTest::newRow("a folder") << "."
+                                  << "Cannot write \"%1/.\": Is a directory.";
+        QTest::newRow("empty") << ""
+                               << "Cannot write: no output file was named.";
     }
 
     // After a failed write the window is ready again, the status is what it was, no
@@ -179,8 +181,10 @@ private slots:
         QVERIFY(QFile::link(m_window.fileIn, m_dir->filePath("soft.txt")));
         m_window.fileOut = m_dir->filePath(output);
         ConvertCommand(m_window);
-        const QStringList expected = Inputs("on") + QStringList{"SetProgressVisible off",
-            "ShowMessage mVELMORA Error: Cannot write \"" + m_window.fileOut + "\": it is the input file."};
+        const QStringList expected =
+            Inputs("on") + QStringList{"SetProgressVisible off",
+                                       "ShowMessage mVELMORA Error: Cannot write \"" +
+                                           m_window.fileOut + "\": it is the input file."};
         QCOMPARE(m_window.calls.mid(m_window.calls.size() - 7), expected);
         QCOMPARE(Read(m_window.fileIn), document);
     }
@@ -190,8 +194,8 @@ private slots:
         binding.SetMax(10.0f);
         binding.SetMax(3.5f);
         binding.SetValue(99.0f);
-        QCOMPARE(m_window.calls, (QStringList{"SetProgressMax 10", "SetProgressMax 3.5",
-                                              "SetProgressValue 99"}));
+        QCOMPARE(m_window.calls,
+                 (QStringList{"SetProgressMax 10", "SetProgressMax 3.5", "SetProgressValue 99"}));
     }
 
 private:

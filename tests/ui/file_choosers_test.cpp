@@ -14,8 +14,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QSortFilterProxyModel>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -58,7 +58,8 @@ void WhenTheDialogOpens(std::function<void(QFileDialog*)> user) {
         poll->deleteLater();
         // Nobody types into a dialog before it has the focus; keys sent earlier reach a
         // name box that the dialog still fills in itself.
-        if (!QTest::qWaitFor([dialog] { return dialog->isAncestorOf(QApplication::focusWidget()); })) {
+        if (!QTest::qWaitFor(
+                [dialog] { return dialog->isAncestorOf(QApplication::focusWidget()); })) {
             qWarning("the dialog never took the focus");
         }
         user(dialog);
@@ -109,8 +110,8 @@ private slots:
         QCOMPARE(window.status, QString(kIdle));
         QCOMPARE(window.fileIn, QString("/data/report.html"));
         QCOMPARE(window.fileOut, QString("/data/report.txt")); // the typed output is replaced
-        QCOMPARE(dialog.calls, (QStringList{"SetFilter " + kInputFilter, "SetCancelError true",
-                                            "ShowOpen on "}));
+        QCOMPARE(dialog.calls,
+                 (QStringList{"SetFilter " + kInputFilter, "SetCancelError true", "ShowOpen on "}));
     }
 
     void outputChosenFillsOnlyItsBox() {
@@ -166,14 +167,22 @@ private slots:
     void proposesTheOutputPath_data() {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("proposed");
-        QTest::newRow("html") << "C:\\data\\report.html" << "C:\\data\\report.txt";
-        QTest::newRow("upper-case extension") << "C:\\data\\REPORT.HTM" << "C:\\data\\REPORT.txt";
-        QTest::newRow("two dots") << "C:\\data\\a.b.htm" << "C:\\data\\a.b.txt";
-        QTest::newRow("no dot") << "C:\\data\\report" << "C:\\data\\report.txt";
-        QTest::newRow("trailing dot") << "C:\\data\\report." << "C:\\data\\report.txt";
-        QTest::newRow("dot in a folder") << "C:\\data.old\\report" << "C:\\data.txt";
-        QTest::newRow("already text") << "C:\\data\\notes.txt" << "C:\\data\\notes.txt";
-        QTest::newRow("beyond ASCII") << "/données/café.html" << "/données/café.txt";
+        QTest::newRow("html") << "C:\\data\\report.html"
+                              << "C:\\data\\report.txt";
+        QTest::newRow("upper-case extension") << "C:\\data\\REPORT.HTM"
+                                              << "C:\\data\\REPORT.txt";
+        QTest::newRow("two dots") << "C:\\data\\a.b.htm"
+                                  << "C:\\data\\a.b.txt";
+        QTest::newRow("no dot") << "C:\\data\\report"
+                                << "C:\\data\\report.txt";
+        QTest::newRow("trailing dot") << "C:\\data\\report."
+                                      << "C:\\data\\report.txt";
+        QTest::newRow("dot in a folder") << "C:\\data.old\\report"
+                                         << "C:\\data.txt";
+        QTest::newRow("already text") << "C:\\data\\notes.txt"
+                                      << "C:\\data\\notes.txt";
+        QTest::newRow("beyond ASCII") << "/données/café.html"
+                                      << "/données/café.txt";
     }
 
     void proposesTheOutputPath() {
@@ -191,8 +200,8 @@ private slots:
     // without a dot too.
     void realDialogFiltersAsUsersExpect() {
         QTemporaryDir dir;
-        for (const char* name : {"report.html", "REPORT.HTM", "notes.txt", "NOTES.TXT", "README",
-                                 "data.csv"}) {
+        for (const char* name :
+             {"report.html", "REPORT.HTM", "notes.txt", "NOTES.TXT", "README", "data.csv"}) {
             QFile file(dir.filePath(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
@@ -278,17 +287,23 @@ private slots:
             dialog->reject();
         });
         QTest::mouseClick(window.findChild<QPushButton*>("Command2"), Qt::LeftButton);
-        QVERIFY2(room.contains(shown), qPrintable(QString("%1x%2+%3+%4").arg(shown.width()).arg(shown.height()).arg(shown.x()).arg(shown.y())));
+        QVERIFY2(room.contains(shown), qPrintable(QString("%1x%2+%3+%4")
+                                                      .arg(shown.width())
+                                                      .arg(shown.height())
+                                                      .arg(shown.x())
+                                                      .arg(shown.y())));
     }
 
     // Qt keeps its dialogs' folder and history in the user's settings; the program
     // neither reads them nor leaves them there.
     void realDialogKeepsNoSettings() {
         QTemporaryDir remembered;
-        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        const QString config =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
         QVERIFY(config.endsWith("-config") && QDir().mkpath(config));
-        const QByteArray settings = "[FileDialog]\nlastVisited=file://" + remembered.path().toUtf8() +
-                                    "\nhistory=file://" + remembered.path().toUtf8() + "\n";
+        const QByteArray settings = "[FileDialog]\nlastVisited=file://" +
+                                    remembered.path().toUtf8() + "\nhistory=file://" +
+                                    remembered.path().toUtf8() + "\n";
         QFile file(config + "/QtProject.conf");
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
         file.close();
@@ -300,13 +315,14 @@ private slots:
                 openedIn = shown->directory().path();
                 shown->reject();
             });
-                dialog.SetCancelError(true);
+            dialog.SetCancelError(true);
             QVERIFY_THROWS_EXCEPTION(DialogError, dialog.ShowOpen());
         }
         QVERIFY(openedIn != remembered.path());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), settings);
-        QCOMPARE(QDir(config).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"QtProject.conf"});
+        QCOMPARE(QDir(config).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{"QtProject.conf"});
     }
 };
 

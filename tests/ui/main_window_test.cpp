@@ -1,7 +1,7 @@
 // The window the program shows, driven as a user would: typing, clicking, Tab.
 
-#include "files.h"
 #include "app/module1.h"
+#include "files.h"
 #include "scripted_dialog.h"
 #include "ui/main_window.h"
 #include "ui/progress_bar.h"
@@ -134,16 +134,26 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QRect>("place");
         QTest::addColumn<bool>("visible");
-        QTest::newRow("input caption") << "Label1" << "Input HTML File" << QRect(16, 16, 321, 17) << true;
-        QTest::newRow("input box") << "FileIn" << "" << QRect(16, 32, 329, 25) << true;
-        QTest::newRow("input browse") << "Command2" << "Browse" << QRect(352, 32, 65, 25) << true;
-        QTest::newRow("output caption") << "Label2" << "Output Text File" << QRect(16, 64, 305, 17) << true;
-        QTest::newRow("output box") << "FileOut" << "" << QRect(16, 80, 329, 25) << true;
-        QTest::newRow("output browse") << "Command3" << "Browse" << QRect(352, 80, 65, 25) << true;
-        QTest::newRow("status") << "Label3" << "Select File to Convert" << QRect(16, 120, 233, 25) << true;
-        QTest::newRow("progress") << "ProgressBar1" << "" << QRect(16, 120, 233, 25) << false;
-        QTest::newRow("convert") << "Command1" << "Convert" << QRect(264, 120, 81, 25) << true;
-        QTest::newRow("credit") << "Label4" << "Ostrel GIS" << QRect(16, 152, 401, 17) << true;
+        QTest::newRow("input caption") << "Label1"
+                                       << "Input HTML File" << QRect(16, 16, 321, 17) << true;
+        QTest::newRow("input box") << "FileIn"
+                                   << "" << QRect(16, 32, 329, 25) << true;
+        QTest::newRow("input browse") << "Command2"
+                                      << "Browse" << QRect(352, 32, 65, 25) << true;
+        QTest::newRow("output caption") << "Label2"
+                                        << "Output Text File" << QRect(16, 64, 305, 17) << true;
+        QTest::newRow("output box") << "FileOut"
+                                    << "" << QRect(16, 80, 329, 25) << true;
+        QTest::newRow("output browse") << "Command3"
+                                       << "Browse" << QRect(352, 80, 65, 25) << true;
+        QTest::newRow("status") << "Label3"
+                                << "Select File to Convert" << QRect(16, 120, 233, 25) << true;
+        QTest::newRow("progress") << "ProgressBar1"
+                                  << "" << QRect(16, 120, 233, 25) << false;
+        QTest::newRow("convert") << "Command1"
+                                 << "Convert" << QRect(264, 120, 81, 25) << true;
+        QTest::newRow("credit") << "Label4"
+                                << "Ostrel GIS" << QRect(16, 152, 401, 17) << true;
     }
 
     void layoutAtStart() {
@@ -312,12 +322,15 @@ private slots:
             }
             cursor = QApplication::overrideCursor()->shape();
             for (const char* name : {"Command2", "Command1"}) {
-                for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-                    QCoreApplication::postEvent(Child(name), new QMouseEvent(type, QPointF(5, 5),
-                        QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, {}));
+                for (const QEvent::Type type :
+                     {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                    QCoreApplication::postEvent(
+                        Child(name), new QMouseEvent(type, QPointF(5, 5), QPointF(5, 5),
+                                                     Qt::LeftButton, Qt::LeftButton, {}));
                 }
             }
-            QCoreApplication::postEvent(Box("FileIn"), new QKeyEvent(QEvent::KeyPress, Qt::Key_X, {}, "x"));
+            QCoreApplication::postEvent(Box("FileIn"),
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_X, {}, "x"));
             Child("Label1")->update(); // as if uncovered
             QTest::qSleep(60);
             paints = 0;
@@ -375,13 +388,26 @@ private slots:
         QTest::addColumn<QString>("fileIn");
         QTest::addColumn<QString>("fileOut");
         const QStringList one{"file:///data/report.html"};
-        QTest::newRow("on the window: input and proposal") << "velmora" << one << true << "/data/report.html" << "/data/report.txt";
-        QTest::newRow("on a button: as on the window") << "Command1" << one << true << "/data/report.html" << "/data/report.txt";
-        QTest::newRow("on FileIn: input and proposal") << "FileIn" << one << true << "/data/report.html" << "/data/report.txt";
-        QTest::newRow("on FileOut: the output") << "FileOut" << one << true << "typed.html" << "/data/report.html";
-        QTest::newRow("a remote file") << "FileIn" << QStringList{"https://example.org/a.html"} << false << "typed.html" << "";
-        QTest::newRow("two files") << "velmora" << QStringList{"file:///a.html", "file:///b.html"} << false << "typed.html" << "";
-        QTest::newRow("a folder") << "FileOut" << QStringList{"file:///tmp"} << false << "typed.html" << "";
+        QTest::newRow("on the window: input and proposal")
+            << "velmora" << one << true << "/data/report.html"
+            << "/data/report.txt";
+        QTest::newRow("on a button: as on the window")
+            << "Command1" << one << true << "/data/report.html"
+            << "/data/report.txt";
+        QTest::newRow("on FileIn: input and proposal")
+            << "FileIn" << one << true << "/data/report.html"
+            << "/data/report.txt";
+        QTest::newRow("on FileOut: the output") << "FileOut" << one << true << "typed.html"
+                                                << "/data/report.html";
+        QTest::newRow("a remote file")
+            << "FileIn" << QStringList{"https://example.org/a.html"} << false << "typed.html"
+            << "";
+        QTest::newRow("two files")
+            << "velmora" << QStringList{"file:///a.html", "file:///b.html"} << false << "typed.html"
+            << "";
+        QTest::newRow("a folder") << "FileOut" << QStringList{"file:///tmp"} << false
+                                  << "typed.html"
+                                  << "";
     }
 
     void droppedFiles() {
@@ -427,8 +453,10 @@ private slots:
         QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
         const QFontMetrics metrics(font);
         for (auto* label : m_window->findChildren<QLabel*>()) {
-            const QStringList texts = label->objectName() == "Label3"
-                ? QStringList{"Select File to Convert", "File Successfully Processed"} : QStringList{label->text()};
+            const QStringList texts =
+                label->objectName() == "Label3"
+                    ? QStringList{"Select File to Convert", "File Successfully Processed"}
+                    : QStringList{label->text()};
             for (const QString& text : texts) {
                 QVERIFY2(metrics.horizontalAdvance(text) <= label->width(), qPrintable(text));
                 QVERIFY2(metrics.height() <= label->height(), qPrintable(text));
@@ -437,7 +465,8 @@ private slots:
         for (auto* button : m_window->findChildren<QPushButton*>()) {
             QStyleOptionButton option;
             option.initFrom(button);
-            const QRect inside = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+            const QRect inside =
+                button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
             QVERIFY(metrics.horizontalAdvance(button->text()) <= inside.width());
             QVERIFY(metrics.height() <= inside.height());
         }
@@ -450,8 +479,11 @@ private slots:
     void startUpWithoutADisplay_data() {
         QTest::addColumn<QStringList>("environment");
         QTest::addColumn<QString>("display");
-        QTest::newRow("X server that does not answer") << QStringList{"QT_QPA_PLATFORM=xcb", "DISPLAY=:65000"} << ":65000";
-        QTest::newRow("Wayland without Qt's plugin") << QStringList{"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=velmora-none"} << "velmora-none";
+        QTest::newRow("X server that does not answer")
+            << QStringList{"QT_QPA_PLATFORM=xcb", "DISPLAY=:65000"} << ":65000";
+        QTest::newRow("Wayland without Qt's plugin")
+            << QStringList{"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=velmora-none"}
+            << "velmora-none";
     }
 
     void startUpWithoutADisplay() {

@@ -30,8 +30,7 @@ std::string Describe(const Failure& failure);
 // Either a value or the Failure that prevented it, in the words of std::expected: the
 // engine's entry points return one of these instead of throwing. Asking a failure for
 // its value, or a value for its failure, is a programming error.
-template <typename T>
-class [[nodiscard]] Result {
+template <typename T> class [[nodiscard]] Result {
 public:
     Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}
     Result(Failure failure) : m_state(std::in_place_index<1>, std::move(failure)) {}
@@ -63,8 +62,7 @@ private:
     std::variant<T, Failure> m_state;
 };
 
-template <>
-class [[nodiscard]] Result<void> {
+template <> class [[nodiscard]] Result<void> {
 public:
     Result() = default;
     Result(Failure failure) : m_failure(std::move(failure)) {}
