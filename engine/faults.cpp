@@ -37,15 +37,15 @@ void ArmFromEnvironment() {
     static std::once_flag once;
     std::call_once(once, [] {
         std::atexit(WriteCounts);
-        const char* spec = std::getenv("VELMORA_FAULT");
-        if (spec == nullptr) {
+        const char* setting = std::getenv("VELMORA_FAULT");
+        if (setting == nullptr) {
             return;
         }
         char kind[16] = {};
         unsigned long nth = 0;
         int error = 0;
         char mode[16] = {};
-        if (std::sscanf(spec, "%15[a-z]:%lu:%d:%15s", kind, &nth, &error, mode) < 3) {
+        if (std::sscanf(setting, "%15[a-z]:%lu:%d:%15s", kind, &nth, &error, mode) < 3) {
             return;
         }
         for (int i = 0; i < kCallKinds; ++i) {

@@ -15,8 +15,6 @@ namespace velmora {
 
 namespace {
 
-constexpr std::string_view kRefusalPhrase = "zoak metadata report generated";
-
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 
 Failure ReadFailure(const std::string& path, std::string reason) {

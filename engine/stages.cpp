@@ -15,7 +15,6 @@ namespace velmora::detail {
 namespace {
 
 constexpr std::size_t kPieceSize = std::size_t{64} << 10;
-constexpr std::string_view kRefusalPhrase = "zoak metadata report generated";
 
 enum class TagKind { ListOpen, ListClose, Term, Definition, Paragraph, Removed };
 

@@ -84,6 +84,9 @@ private:
     bool m_heldCr = false;
 };
 
+// The phrase that marks a report of the generator we do not convert, in lower case.
+inline constexpr std::string_view kRefusalPhrase = "zoak metadata report generated";
+
 // Bytes of room that Scanner::Feed needs before each piece.
 inline constexpr std::size_t kScanHeadroom = 32;
 

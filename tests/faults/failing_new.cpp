@@ -23,9 +23,9 @@ void WriteCount() {
 }
 
 bool Arm() {
-    if (const char* spec = std::getenv("VELMORA_FAIL_ALLOC")) {
-        g_failAt = std::strtoul(spec, nullptr, 10);
-        g_persistent = std::strstr(spec, ":persistent") != nullptr;
+    if (const char* setting = std::getenv("VELMORA_FAIL_ALLOC")) {
+        g_failAt = std::strtoul(setting, nullptr, 10);
+        g_persistent = std::strstr(setting, ":persistent") != nullptr;
     }
     std::atexit(WriteCount);
     return true;
