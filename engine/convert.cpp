@@ -4,6 +4,7 @@
 #include "stages.h"
 #include "steps.h"
 #include "system.h"
+#include "velmora/memory.h"
 
 #include <algorithm>
 #include <atomic>
@@ -107,7 +108,7 @@ public:
 
     // Starts the assembling thread; false where no thread can be had.
     bool Start() {
-        return sys::StartThread(m_thread, [this] { Run(); });
+        return StartThread(m_thread, [this] { Run(); });
     }
     void Take(std::string_view piece) override {
         std::unique_lock lock(m_mutex);

@@ -1,10 +1,13 @@
 #include "velmora/memory.h"
 
+#include "faults.h"
 #include "system.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <utility>
 
 namespace velmora {
@@ -22,7 +25,17 @@ std::size_t AvailableMemory() {
 }
 
 bool StartThread(std::jthread& thread, std::function<void()> body) {
-    return sys::StartThread(thread, std::move(body));
+    if (sys::Inject(sys::Call::ThreadStart) != 0) {
+        return false;
+    }
+    try {
+        thread = std::jthread(std::move(body));
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    } catch (const std::bad_alloc&) { // no memory for the thread's stack or its state
+        return false;
+    }
 }
 
 std::size_t ConversionMemory() {

@@ -7,11 +7,9 @@
 #include "velmora/failure.h"
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace velmora::sys {
 
@@ -65,9 +63,6 @@ private:
     explicit OutputFile(State* state) : m_state(state) {}
     State* m_state;
 };
-
-// Starts `body` on a thread of its own; false where the system gives no more threads.
-bool StartThread(std::jthread& thread, std::function<void()> body);
 
 // What the machine, and the process's control group, can still give, in bytes.
 std::size_t AvailableMemory();

@@ -918,20 +918,6 @@ Result<void> OutputFile::Commit() {
 
 // ---- Threads, memory, interruption, identity ------------------------------------------------
 
-bool StartThread(std::jthread& thread, std::function<void()> body) {
-    if (Inject(Call::ThreadStart) != 0) {
-        return false;
-    }
-    try {
-        thread = std::jthread(std::move(body));
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    } catch (const std::bad_alloc&) { // no memory for the thread's stack or its state
-        return false;
-    }
-}
-
 std::size_t AvailableMemory() {
     if (Inject(Call::MemoryQuery) != 0) {
         return PhysicalMemory(); // as when the system does not say what is free
