@@ -2,7 +2,8 @@
 # Sets up a fresh Debian machine for Velmora and builds it.
 #   ./setup.sh run           install what is missing, build, start the program
 #   ./setup.sh test          install what is missing, build, run every test
-#   ./setup.sh package       build velmora_1.0-1_amd64.deb in build/ and check it
+#   ./setup.sh package       build the Debian package (velmora_VERSION-1_amd64.deb) in build/
+#                            and check it
 #   ./setup.sh nogui         the engine and velmora-convert without Qt, with their tests
 #   ./setup.sh test-windows  the engine, velmora-convert.exe and their tests cross-built with
 #                            MinGW-w64 into build-windows/, the tests run under Wine
@@ -74,7 +75,7 @@ run | test | package)
     test) ctest --test-dir build --output-on-failure -j "$(nproc)" ;;
     package)
         cmake --build build --target package
-        packaging/check-package.sh build/velmora_1.0-1_amd64.deb
+        packaging/check-package.sh build/velmora_*-1_amd64.deb
         ;;
     esac
     ;;

@@ -3,6 +3,7 @@
 #include "module1.h"
 
 #include "velmora/assemble.h"
+#include "velmora/version.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
     g_heldMessages.clear();
 
     QApplication::setApplicationName(QStringLiteral("Velmora"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(QLatin1String(velmora::kVersion));
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
     velmora::app::Main();
     return QApplication::exec();

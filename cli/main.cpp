@@ -7,6 +7,7 @@
 #include "velmora/memory.h"
 #include "velmora/output_path.h"
 #include "velmora/source.h"
+#include "velmora/version.h"
 
 #include <algorithm>
 #include <atomic>
@@ -204,7 +205,7 @@ std::optional<int> TakeOption(char key, const std::string& shown, const char* va
     case kHelpKey:
         return PrintAndExit(kUsageText);
     default:
-        return PrintAndExit("velmora-convert 1.0\n");
+        return PrintAndExit((std::string(kProgram) + " " + velmora::kVersion + "\n").c_str());
     }
 }
 

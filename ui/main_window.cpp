@@ -5,6 +5,7 @@
 #include "file_choosers.h"
 #include "input_hold.h"
 #include "progress_bar.h"
+#include "velmora/version.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -134,7 +135,7 @@ MainWindow::MainWindow(QWidget* parent, std::unique_ptr<CommonDialog> dialog)
       m_label4(Named(new QLabel(QStringLiteral("Ostrel GIS"), this), "Label4")),
       m_commonDialog1(dialog ? std::move(dialog) : std::make_unique<FileOpenDialog>(this)) {
     setObjectName(QStringLiteral("velmora"));
-    setWindowTitle(QStringLiteral("Velmora - 1.0"));
+    setWindowTitle(QStringLiteral("Velmora - ") + QLatin1String(kVersion));
     setWindowIcon(ProgramIcon());
     LayOut(logicalDpiX(), logicalDpiY());
     m_fileIn->setAccessibleName(m_label1->text());
