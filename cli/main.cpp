@@ -42,8 +42,6 @@ namespace {
 
 constexpr const char* kProgram = "velmora-convert";
 constexpr const char* kStdio = "-";
-// The engine's reason when memory runs out.
-constexpr std::string_view kNoMemory = "not enough memory";
 
 enum ExitStatus { kConverted = 0, kFailed = 1, kUsage = 2, kRefused = 3, kEmpty = 4 };
 
@@ -430,14 +428,18 @@ public:
     void Problem(const velmora::Failure& failure, std::string_view input) {
         Line line;
         line.Text(kProgram).Text(": ");
-        if (failure.reason == kNoMemory) {
+        if (failure.error == ENOMEM) {
             line.Text("not enough memory to convert ").Name(input);
         } else {
-            line.Text(ActionText(failure.action));
+            line.Text(velmora::ActionText(failure.action));
             if (!failure.path.empty()) {
                 line.Text(" ").Name(failure.path);
             }
-            line.Text(": ").Text(failure.reason);
+            line.Text(": ").Text(failure.context);
+            if (failure.error != 0) {
+                line.Text(failure.context.empty() ? "" : ": ")
+                    .Text(velmora::ErrorText(failure.error));
+            }
         }
         Say(line);
     }
@@ -461,17 +463,6 @@ public:
     }
 
 private:
-    static std::string_view ActionText(velmora::Action action) {
-        switch (action) {
-        case velmora::Action::Read:
-            return "cannot read";
-        case velmora::Action::Write:
-            return "cannot write";
-        case velmora::Action::Convert:
-            break;
-        }
-        return "cannot convert";
-    }
     void Say(Line& line) {
         std::lock_guard lock(m_mutex);
         ClearCount();

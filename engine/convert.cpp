@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -425,7 +426,7 @@ Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& o
                 return rewritten.error();
             }
             if (rewritten.value() > sys::AvailableMemory()) {
-                return Failure{Action::Convert, {}, kOutOfMemory};
+                return Failure{Action::Convert, {}, {}, ENOMEM};
             }
             output.clear();
             StringSink into(output);

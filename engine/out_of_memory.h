@@ -5,6 +5,7 @@
 
 #include "velmora/failure.h"
 
+#include <cerrno>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -12,17 +13,15 @@
 
 namespace velmora::detail {
 
-inline constexpr const char* kOutOfMemory = "not enough memory";
-
 // `work()`, or a Failure of `action` on `name` when it runs out of memory on the way.
 template <typename Work>
 auto OrOutOfMemory(Action action, const std::string& name, Work work) -> decltype(work()) {
     try {
         return work();
     } catch (const std::bad_alloc&) {
-        return Failure{action, name, kOutOfMemory};
+        return Failure{action, name, {}, ENOMEM};
     } catch (const std::length_error&) { // a size past what a string can hold
-        return Failure{action, name, kOutOfMemory};
+        return Failure{action, name, {}, ENOMEM};
     }
 }
 

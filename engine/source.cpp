@@ -8,6 +8,7 @@
 #include "velmora/memory.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <stdexcept>
 
@@ -16,14 +17,6 @@ namespace velmora {
 namespace {
 
 constexpr std::size_t kBlock = std::size_t{1} << 20;
-
-Failure ReadFailure(const std::string& path, std::string reason) {
-    return Failure{Action::Read, path, std::move(reason)};
-}
-
-} // namespace
-
-namespace {
 
 // The whole of an input, read a block at a time into a string that grows as it fills,
 // no further than the memory the system can give.
@@ -39,7 +32,7 @@ Result<std::string> ReadWhole(Result<sys::InputFile> opened) {
             if (text.size() - size < kBlock) {
                 const std::size_t grown = std::max(text.size() * 2, size + kBlock);
                 if (grown >= (std::size_t{8} << 20) && grown > AvailableMemory()) {
-                    return ReadFailure(file.Name(), detail::kOutOfMemory);
+                    return Failure{Action::Read, file.Name(), {}, ENOMEM};
                 }
                 text.resize(grown);
             }

@@ -97,17 +97,12 @@ int SysRemove(const char* path) {
     return Checked(Call::Remove, [&] { return unlink(path); });
 }
 
-Failure ReadFailure(const std::string& path, std::string reason) {
-    return Failure{Action::Read, path, std::move(reason)};
+Failure ReadFailure(const std::string& path, int error, std::string context = {}) {
+    return Failure{Action::Read, path, std::move(context), error};
 }
 
-Failure WriteFailure(const std::string& path, std::string reason) {
-    return Failure{Action::Write, path, std::move(reason)};
-}
-
-Failure SystemFailure(Failure (*kind)(const std::string&, std::string), const std::string& path,
-                      int error) {
-    return kind(path, std::strerror(error));
+Failure WriteFailure(const std::string& path, int error, std::string context = {}) {
+    return Failure{Action::Write, path, std::move(context), error};
 }
 
 std::string FolderOf(const std::string& path) {
@@ -143,18 +138,18 @@ Result<std::string> FollowLinks(const std::string& path) {
             if (errno == ENOENT) {
                 return target;
             }
-            return WriteFailure(path, std::strerror(errno));
+            return WriteFailure(path, errno);
         }
         if (!S_ISLNK(info.st_mode)) {
             return target;
         }
         if (hops == 40) {
-            return WriteFailure(path, std::strerror(ELOOP));
+            return WriteFailure(path, ELOOP);
         }
         std::array<char, PATH_MAX> link{};
         const ssize_t length = SysReadlink(target.c_str(), link.data(), link.size());
         if (length < 0 || static_cast<std::size_t>(length) >= link.size()) {
-            return WriteFailure(path, std::strerror(length < 0 ? errno : ENAMETOOLONG));
+            return WriteFailure(path, length < 0 ? errno : ENAMETOOLONG);
         }
         const std::string next(link.data(), static_cast<std::size_t>(length));
         target = next[0] == '/' ? next : FolderOf(target) + "/" + next;
@@ -225,10 +220,9 @@ std::string TemporaryName(const std::string& folder) {
 Failure FolderFailure(const std::string& path, const std::string& folder, const char* what,
                       int error) {
     if (error == EACCES || error == EPERM || error == EROFS) {
-        return WriteFailure(path, std::string(what) + " the folder \"" + folder +
-                                      "\": " + std::strerror(error));
+        return WriteFailure(path, error, std::string(what) + " the folder \"" + folder + "\"");
     }
-    return WriteFailure(path, std::strerror(error));
+    return WriteFailure(path, error);
 }
 
 // The new text in a file of its own beside the output, flushed, with the mode and owner
@@ -488,15 +482,15 @@ std::size_t GroupMemory() {
 Result<InputFile> InputFile::Open(const std::string& path) {
     const int fd = SysOpen(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return SystemFailure(ReadFailure, path, errno);
+        return ReadFailure(path, errno);
     }
     InputFile file(fd, path);
     struct stat info {};
     if (SysFstat(fd, &info) != 0) {
-        return SystemFailure(ReadFailure, path, errno);
+        return ReadFailure(path, errno);
     }
     if (S_ISDIR(info.st_mode)) {
-        return SystemFailure(ReadFailure, path, EISDIR);
+        return ReadFailure(path, EISDIR);
     }
     if (!S_ISREG(info.st_mode)) {
         // A pipe or a device can be read only once.
@@ -508,8 +502,7 @@ Result<InputFile> InputFile::Open(const std::string& path) {
 Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
     const int copy = UnnamedTemporary();
     if (copy < 0) {
-        return ReadFailure(name,
-                           std::string("no temporary file to hold it: ") + std::strerror(errno));
+        return ReadFailure(name, errno, "no temporary file to hold it");
     }
     InputFile file(copy, name);
     std::array<char, 1 << 16> buffer;
@@ -519,15 +512,14 @@ Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
             if (errno == EINTR) {
                 continue;
             }
-            return SystemFailure(ReadFailure, name, errno);
+            return ReadFailure(name, errno);
         }
         if (got == 0) {
             break;
         }
         if (const int error =
                 WriteAll(copy, std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
-            return ReadFailure(name, std::string("no room for a temporary copy: ") +
-                                         std::strerror(error));
+            return ReadFailure(name, error, "no room for a temporary copy");
         }
     }
     Result<void> rewound = file.Rewind();
@@ -561,14 +553,14 @@ Result<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
             return static_cast<std::size_t>(got);
         }
         if (errno != EINTR) {
-            return SystemFailure(ReadFailure, m_name, errno);
+            return ReadFailure(m_name, errno);
         }
     }
 }
 
 Result<void> InputFile::Rewind() {
     if (lseek(m_fd, 0, SEEK_SET) != 0) {
-        return SystemFailure(ReadFailure, m_name, errno);
+        return ReadFailure(m_name, errno);
     }
     return {};
 }
@@ -616,24 +608,24 @@ int OpenInPlace(const std::string& path, bool socket) {
 
 Result<OutputFile> OutputFile::Create(const std::string& path) {
     if (path.empty()) {
-        return WriteFailure(path, "no output file was named");
+        return WriteFailure(path, 0, "no output file was named");
     }
     auto state = std::make_unique<State>();
     state->path = path;
     struct stat info {};
     if (SysStat(path.c_str(), &info) == 0) {
         if (S_ISDIR(info.st_mode)) {
-            return SystemFailure(WriteFailure, path, EISDIR);
+            return WriteFailure(path, EISDIR);
         }
         if (!S_ISREG(info.st_mode)) {
             state->fd = OpenInPlace(path, S_ISSOCK(info.st_mode));
             if (state->fd < 0) {
-                return SystemFailure(WriteFailure, path, errno);
+                return WriteFailure(path, errno);
             }
             return OutputFile(state.release());
         }
     } else if (errno != ENOENT) {
-        return SystemFailure(WriteFailure, path, errno);
+        return WriteFailure(path, errno);
     }
     Result<std::string> target = FollowLinks(path);
     if (!target.has_value()) {
@@ -644,11 +636,11 @@ Result<OutputFile> OutputFile::Create(const std::string& path) {
     state->exists = SysStat(state->target.c_str(), &state->old) == 0;
     if (state->exists) {
         if (S_ISDIR(state->old.st_mode)) {
-            return SystemFailure(WriteFailure, path, EISDIR);
+            return WriteFailure(path, EISDIR);
         }
         // As cp does: a file its owner made read-only is not written over.
         if (SysAccess(state->target.c_str(), W_OK) != 0) {
-            return SystemFailure(WriteFailure, path, errno);
+            return WriteFailure(path, errno);
         }
     }
     state->temporary.emplace(state->folder);
@@ -682,7 +674,7 @@ OutputFile::~OutputFile() {
 Result<void> OutputFile::Write(std::string_view bytes) {
     const int fd = m_state->fd >= 0 ? m_state->fd : m_state->temporary->Fd();
     if (const int error = WriteAll(fd, bytes)) {
-        return SystemFailure(WriteFailure, m_state->path, error);
+        return WriteFailure(m_state->path, error);
     }
     return {};
 }
@@ -695,7 +687,7 @@ Result<void> OutputFile::Commit() {
         state.fd = -1;
         if (state.ownsFd) {
             if (SysClose(fd) != 0) {
-                return SystemFailure(WriteFailure, path, errno);
+                return WriteFailure(path, errno);
             }
         }
         return {};
@@ -709,11 +701,11 @@ Result<void> OutputFile::Commit() {
                 fchown(temporary.Fd(), static_cast<uid_t>(-1), state.old.st_gid);
         }
         if (fchmod(temporary.Fd(), state.old.st_mode & 07777) != 0) {
-            return SystemFailure(WriteFailure, path, errno);
+            return WriteFailure(path, errno);
         }
     }
     if (SysFlush(temporary.Fd()) != 0) {
-        return SystemFailure(WriteFailure, path, errno);
+        return WriteFailure(path, errno);
     }
     // Named beside the output and closed before it takes the output's place, so that
     // nothing can fail once it has.
@@ -721,7 +713,7 @@ Result<void> OutputFile::Commit() {
         return FolderFailure(path, state.folder, "no new file can be made in", error);
     }
     if (const int error = temporary.Close()) {
-        return SystemFailure(WriteFailure, path, error);
+        return WriteFailure(path, error);
     }
     if (SysRename(temporary.NameInFolder().c_str(), state.target.c_str()) != 0) {
         return FolderFailure(path, state.folder, "the file cannot be replaced in", errno);

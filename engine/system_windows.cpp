@@ -31,70 +31,7 @@ namespace {
 constexpr std::size_t kMostPerCall = std::size_t{1} << 30;
 constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max();
 
-// ---- Failures in Linux's words ------------------------------------------------------
-
-// The C library's own texts differ from Linux's ("Not enough space" for ENOMEM); these
-// are the ones users of both builds and the tests know.
-const char* Reason(int error) {
-    switch (error) {
-    case EPERM:
-        return "Operation not permitted";
-    case ENOENT:
-        return "No such file or directory";
-    case EINTR:
-        return "Interrupted system call";
-    case EIO:
-        return "Input/output error";
-    case ENXIO:
-        return "No such device or address";
-    case EBADF:
-        return "Bad file descriptor";
-    case EAGAIN:
-        return "Resource temporarily unavailable";
-    case ENOMEM:
-        return "Cannot allocate memory";
-    case EACCES:
-        return "Permission denied";
-    case EBUSY:
-        return "Device or resource busy";
-    case EEXIST:
-        return "File exists";
-    case EXDEV:
-        return "Invalid cross-device link";
-    case ENODEV:
-        return "No such device";
-    case ENOTDIR:
-        return "Not a directory";
-    case EISDIR:
-        return "Is a directory";
-    case EINVAL:
-        return "Invalid argument";
-    case ENFILE:
-        return "Too many open files in system";
-    case EMFILE:
-        return "Too many open files";
-    case EFBIG:
-        return "File too large";
-    case ENOSPC:
-        return "No space left on device";
-    case ESPIPE:
-        return "Illegal seek";
-    case EROFS:
-        return "Read-only file system";
-    case EPIPE:
-        return "Broken pipe";
-    case ENAMETOOLONG:
-        return "File name too long";
-    case ENOTEMPTY:
-        return "Directory not empty";
-    case ELOOP:
-        return "Too many levels of symbolic links";
-    case EOPNOTSUPP:
-        return "Operation not supported";
-    default:
-        return std::strerror(error);
-    }
-}
+// ---- Failures -------------------------------------------------------------------------
 
 // The errno value of the condition a Win32 error stands for.
 int ErrnoOf(DWORD error) {
@@ -180,12 +117,12 @@ int NotFoundOrNotAFolder(int error, const std::wstring& path) {
     return ENOENT;
 }
 
-Failure ReadFailure(const std::string& path, std::string reason) {
-    return Failure{Action::Read, path, std::move(reason)};
+Failure ReadFailure(const std::string& path, int error, std::string context = {}) {
+    return Failure{Action::Read, path, std::move(context), error};
 }
 
-Failure WriteFailure(const std::string& path, std::string reason) {
-    return Failure{Action::Write, path, std::move(reason)};
+Failure WriteFailure(const std::string& path, int error, std::string context = {}) {
+    return Failure{Action::Write, path, std::move(context), error};
 }
 
 // ---- Paths ----------------------------------------------------------------------------
@@ -503,10 +440,9 @@ private:
 Failure FolderFailure(const std::string& path, const std::string& folder, const char* what,
                       int error) {
     if (error == EACCES || error == EPERM || error == EROFS) {
-        return WriteFailure(path,
-                            std::string(what) + " the folder \"" + folder + "\": " + Reason(error));
+        return WriteFailure(path, error, std::string(what) + " the folder \"" + folder + "\"");
     }
-    return WriteFailure(path, Reason(error));
+    return WriteFailure(path, error);
 }
 
 // The new text in a hidden file beside the output, marked for deletion until it is put
@@ -662,20 +598,20 @@ Result<InputFile> CopyFrom(HANDLE from, const std::string& name,
                            Result<InputFile> (*adopt)(HANDLE, const std::string&)) {
     HANDLE copy = INVALID_HANDLE_VALUE;
     if (const int error = UnnamedTemporary(copy)) {
-        return ReadFailure(name, std::string("no temporary file to hold it: ") + Reason(error));
+        return ReadFailure(name, error, "no temporary file to hold it");
     }
     Result<InputFile> file = adopt(copy, name);
     std::unique_ptr<char[]> buffer(new char[1 << 16]);
     for (;;) {
         std::size_t got = 0;
         if (const int error = SysRead(from, buffer.get(), std::size_t{1} << 16, got)) {
-            return ReadFailure(name, Reason(error));
+            return ReadFailure(name, error);
         }
         if (got == 0) {
             break;
         }
         if (const int error = WriteAll(copy, std::string_view(buffer.get(), got))) {
-            return ReadFailure(name, std::string("no room for a temporary copy: ") + Reason(error));
+            return ReadFailure(name, error, "no room for a temporary copy");
         }
     }
     Result<void> rewound = file.value().Rewind();
@@ -690,7 +626,7 @@ Result<InputFile> CopyFrom(HANDLE from, const std::string& name,
 Result<InputFile> InputFile::Open(const std::string& path) {
     const std::wstring name = SystemPath(path);
     if (name.empty()) {
-        return ReadFailure(path, Reason(ENOENT));
+        return ReadFailure(path, ENOENT);
     }
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (int error = SysOpen(Call::Open, name, GENERIC_READ,
@@ -703,8 +639,7 @@ Result<InputFile> InputFile::Open(const std::string& path) {
             error = EISDIR;
         }
         // A name Windows cannot hold (a control byte, a '?') names no file.
-        return ReadFailure(path,
-                           Reason(NotFoundOrNotAFolder(error == EINVAL ? ENOENT : error, name)));
+        return ReadFailure(path, NotFoundOrNotAFolder(error == EINVAL ? ENOENT : error, name));
     }
     InputFile file(Stored(handle), path);
     if (Inject(Call::Stat) != 0 || GetFileType(handle) != FILE_TYPE_DISK) {
@@ -719,7 +654,7 @@ Result<InputFile> InputFile::Open(const std::string& path) {
 Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
     const HANDLE from = HandleOf(fd);
     if (from == INVALID_HANDLE_VALUE || from == nullptr) {
-        return ReadFailure(name, Reason(EBADF));
+        return ReadFailure(name, EBADF);
     }
     return CopyFrom(from, name, [](HANDLE copy, const std::string& shown) {
         return Result<InputFile>(InputFile(Stored(copy), shown));
@@ -746,14 +681,14 @@ InputFile::~InputFile() {
 Result<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
     std::size_t got = 0;
     if (const int error = SysRead(Loaded(m_fd), buffer, size, got)) {
-        return ReadFailure(m_name, Reason(error));
+        return ReadFailure(m_name, error);
     }
     return got;
 }
 
 Result<void> InputFile::Rewind() {
     if (!SetFilePointerEx(Loaded(m_fd), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
-        return ReadFailure(m_name, Reason(LastError()));
+        return ReadFailure(m_name, LastError());
     }
     return {};
 }
@@ -795,19 +730,19 @@ std::wstring FinalPath(const std::wstring& path) {
 
 Result<OutputFile> OutputFile::Create(const std::string& path) {
     if (path.empty()) {
-        return WriteFailure(path, "no output file was named");
+        return WriteFailure(path, 0, "no output file was named");
     }
     auto state = std::make_unique<State>();
     state->path = path;
     state->target = SystemPath(path);
     if (state->target.empty()) {
-        return WriteFailure(path, Reason(EINVAL));
+        return WriteFailure(path, EINVAL);
     }
     if (IsDevice(state->target)) {
         if (const int error =
                 SysOpen(Call::Open, state->target, GENERIC_WRITE,
                         FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0, state->direct)) {
-            return WriteFailure(path, Reason(error));
+            return WriteFailure(path, error);
         }
         return OutputFile(state.release());
     }
@@ -815,11 +750,11 @@ Result<OutputFile> OutputFile::Create(const std::string& path) {
     bool followed = false;
     if (const int error = SysAttributes(state->target, attributes)) {
         if (error != ENOENT) {
-            return WriteFailure(path, Reason(error));
+            return WriteFailure(path, error);
         }
     } else {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            return WriteFailure(path, Reason(EISDIR));
+            return WriteFailure(path, EISDIR);
         }
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             state->target = FinalPath(state->target);
@@ -828,14 +763,14 @@ Result<OutputFile> OutputFile::Create(const std::string& path) {
         }
         // As cp does: a file its owner made read-only is not written over.
         if (attributes & FILE_ATTRIBUTE_READONLY) {
-            return WriteFailure(path, Reason(EACCES));
+            return WriteFailure(path, EACCES);
         }
         // Nor one the user may not write, or another program holds open.
         HANDLE probe = INVALID_HANDLE_VALUE;
         if (const int refused = SysOpen(Call::Stat, state->target, GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         OPEN_EXISTING, 0, probe)) {
-            return WriteFailure(path, Reason(refused));
+            return WriteFailure(path, refused);
         }
         CloseHandle(probe);
         state->exists = true;
@@ -873,10 +808,10 @@ Result<void> OutputFile::Write(std::string_view bytes) {
     const bool direct = m_state->direct != INVALID_HANDLE_VALUE || !m_state->temporary;
     const HANDLE handle = direct ? m_state->direct : m_state->temporary->Handle();
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
-        return WriteFailure(m_state->path, Reason(EBADF));
+        return WriteFailure(m_state->path, EBADF);
     }
     if (const int error = WriteAll(handle, bytes)) {
-        return WriteFailure(m_state->path, Reason(error));
+        return WriteFailure(m_state->path, error);
     }
     return {};
 }
@@ -889,7 +824,7 @@ Result<void> OutputFile::Commit() {
         state.direct = INVALID_HANDLE_VALUE;
         if (state.ownsHandle && handle != INVALID_HANDLE_VALUE) {
             if (const int error = SysClose(handle)) {
-                return WriteFailure(path, Reason(error));
+                return WriteFailure(path, error);
             }
         }
         return {};
@@ -902,10 +837,10 @@ Result<void> OutputFile::Commit() {
     basic.FileAttributes =
         (state.exists ? state.oldAttributes & kKept : 0) | FILE_ATTRIBUTE_ARCHIVE;
     if (!SetFileInformationByHandle(temporary.Handle(), FileBasicInfo, &basic, sizeof basic)) {
-        return WriteFailure(path, Reason(LastError()));
+        return WriteFailure(path, LastError());
     }
     if (const int error = SysFlush(temporary.Handle())) {
-        return WriteFailure(path, Reason(error));
+        return WriteFailure(path, error);
     }
     if (const int error = temporary.PlaceAt(state.target, state.exists)) {
         return FolderFailure(path, state.shownFolder, "the file cannot be replaced in", error);

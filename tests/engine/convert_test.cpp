@@ -105,7 +105,7 @@ TEST(WriteOutputFile, NewFileGetsTheUsualPermissions) {
     SetFileAttributesW(test::NativePath(dir.File("locked.txt")).c_str(), FILE_ATTRIBUTE_READONLY);
     Result<void> refused = WriteOutputFile(dir.File("locked.txt"), "text");
     ASSERT_FALSE(refused.has_value());
-    EXPECT_EQ(refused.error().reason, "Permission denied");
+    EXPECT_EQ(refused.error().Reason(), "Permission denied");
     SetFileAttributesW(test::NativePath(dir.File("locked.txt")).c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(test::ReadBytes(dir.File("locked.txt")), "old");
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"hidden.txt", "locked.txt", "new.txt"}));
@@ -141,7 +141,7 @@ TEST_P(WriteOutputFileFails, NamesThePathAndTheReason) {
     ASSERT_FALSE(written.has_value());
     EXPECT_EQ(written.error().action, Action::Write);
     EXPECT_EQ(written.error().path, path);
-    EXPECT_EQ(written.error().reason, GetParam().reason);
+    EXPECT_EQ(written.error().Reason(), GetParam().reason);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"file"});
     EXPECT_EQ(test::ReadBytes(dir.File("file")), "kept");
 }
@@ -215,7 +215,7 @@ std::string WriteAsNobody(const std::string& path) {
             _exit(1);
         }
         Result<void> written = WriteOutputFile(path, kText);
-        const std::string reason = written.has_value() ? "" : written.error().reason;
+        const std::string reason = written.has_value() ? "" : written.error().Reason();
         _exit(write(channel[1], reason.data(), reason.size()) < 0 ? 1 : 0);
     }
     close(channel[1]);
@@ -245,7 +245,7 @@ TEST_P(WriteOutputFileTarget, WritesWhatIsThereAsItShould) {
         reason = WriteAsNobody(path);
     } else {
         Result<void> written = WriteOutputFile(path, kText);
-        reason = written.has_value() ? "" : written.error().reason;
+        reason = written.has_value() ? "" : written.error().Reason();
     }
     umask(old);
     EXPECT_EQ(reason.substr(0, std::string(row.reason).size()), row.reason) << reason;
@@ -400,7 +400,8 @@ TEST(WriteOutputFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
         const rlimit limit{4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
         Result<void> written = WriteOutputFile(dir.File("out.txt"), std::string(100000, 'n'));
-        const bool reported = !written.has_value() && written.error().reason == "File too large" &&
+        const bool reported = !written.has_value() &&
+                              written.error().Reason() == "File too large" &&
                               written.error().path == dir.File("out.txt");
         _exit(reported ? 0 : 1);
     }

@@ -118,7 +118,7 @@ TEST(Hostile, OutputLargerThanMemoryIsAFailure) {
     test::ProgressLog log;
     Result<SourceOutcome> outcome = ConvertText(input, output, log);
     ASSERT_FALSE(outcome.has_value());
-    EXPECT_EQ(outcome.error().reason, "not enough memory");
+    EXPECT_EQ(outcome.error().Reason(), "not enough memory");
     EXPECT_EQ(output, "");
 }
 
@@ -129,7 +129,7 @@ TEST(Hostile, OutputLargerThanMemoryIsAFailure) {
     std::string output;
     NoProgress none;
     Result<SourceOutcome> outcome = ConvertText(input, output, none);
-    return !outcome.has_value() && outcome.error().reason == "not enough memory";
+    return !outcome.has_value() && outcome.error().Reason() == "not enough memory";
 }
 
 #ifdef _WIN32

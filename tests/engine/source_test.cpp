@@ -6,6 +6,8 @@
 
 #include "system.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
@@ -137,7 +139,38 @@ TEST(ReadSourceFile, NamesThePathAndTheReasonWhenItCannotRead) {
     Result<std::string> folder = ReadSourceFile(dir.Path());
     ASSERT_FALSE(folder.has_value());
     EXPECT_EQ(folder.error().path, dir.Path());
-    EXPECT_EQ(folder.error().reason, "Is a directory");
+    EXPECT_EQ(folder.error().Reason(), "Is a directory");
+}
+
+// A failure is its code until it is told: the same words on every system, with the
+// context first where there is one.
+TEST(Failure, ReasonsReadAlikeOnEverySystem) {
+    const struct {
+        Failure failure;
+        const char* line;
+    } rows[] = {
+        {{Action::Read, "in.html", {}, ENOENT},
+         "cannot read \"in.html\": No such file or directory"},
+        {{Action::Write, "o", {}, ENOSPC}, "cannot write \"o\": No space left on device"},
+        {{Action::Convert, {}, {}, ENOMEM}, "cannot convert: not enough memory"},
+        {{Action::Read, "-", "no temporary file to hold it", EROFS},
+         "cannot read \"-\": no temporary file to hold it: Read-only file system"},
+        {{Action::Write, {}, "no output file was named", 0},
+         "cannot write: no output file was named"},
+        {{Action::Write, "o", {}, ENOMEM}, "cannot write \"o\": not enough memory"},
+        {{Action::Write, "o", {}, EOPNOTSUPP}, "cannot write \"o\": Operation not supported"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Describe(row.failure), row.line);
+    }
+#ifndef _WIN32
+    // Linux's own words, out of memory apart.
+    for (int error = 1; error < 134; ++error) {
+        if (error != ENOMEM) {
+            EXPECT_STREQ(ErrorText(error), std::strerror(error)) << error;
+        }
+    }
+#endif
 }
 
 TEST(ReadSourceStream, ReadsAPipeToItsEnd) {

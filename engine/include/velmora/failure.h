@@ -16,12 +16,25 @@ enum class Action {
 };
 
 // What went wrong in a conversion, in words a user can act on: what the program was
-// doing, the file it was doing it to, and the system's own reason.
+// doing, the file it was doing it to, and the system's reason as its error code.
 struct Failure {
     Action action = Action::Convert;
-    std::string path;   // may be empty when no file is involved
-    std::string reason; // e.g. "No such file or directory"
+    std::string path;    // may be empty when no file is involved
+    std::string context; // what was found before the system's reason, e.g. "no temporary
+                         // file to hold it"; the whole reason when `error` is 0
+    int error = 0;       // errno's value, e.g. ENOENT; ENOMEM when memory ran out
+
+    // The reason alone, e.g. "No such file or directory", or with its context
+    // "no temporary file to hold it: No space left on device".
+    std::string Reason() const;
 };
+
+// The words for an error code, the same on every system: Linux's own, and
+// "not enough memory" for ENOMEM.
+const char* ErrorText(int error);
+
+// "cannot read", "cannot convert" or "cannot write".
+const char* ActionText(Action action);
 
 // One line naming the path and the reason, e.g.
 //   cannot read "in.html": No such file or directory
