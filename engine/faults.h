@@ -45,4 +45,21 @@ inline int Inject(Call, std::size_t* = nullptr) {
 }
 #endif
 
+// A call to the system made through the seam: `body` makes it and returns 0 or the errno
+// value of its failure, and is not run when the seam fails the call first.
+template <typename Body> int Guarded(Call call, Body body) {
+    if (const int error = Inject(call)) {
+        return error;
+    }
+    return body();
+}
+
+// The same for a read or a write, which the seam may also make come short.
+template <typename Body> int Guarded(Call call, std::size_t& size, Body body) {
+    if (const int error = Inject(call, &size)) {
+        return error;
+    }
+    return body();
+}
+
 } // namespace velmora::sys

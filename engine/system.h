@@ -1,17 +1,26 @@
 #pragma once
 
-// The engine's one door to the operating system: files, temporary files, memory limits
-// and signals. Everything that differs between systems is behind it; the conversion
-// itself calls nothing else.
+// The engine's one door to the operating system: files, temporary files, memory limits,
+// signals and the start of a process. Everything that differs between systems is behind
+// it; the conversion itself calls nothing else. What both systems do alike is written
+// once (system_common.cpp) over the primitives of each (platform.h).
 
 #include "velmora/failure.h"
 
 #include <cstddef>
-#include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace velmora::sys {
+
+// An open file as the system holds it (a descriptor, a handle); only the platform's own
+// file knows what is inside.
+struct NativeFile;
+struct CloseNativeFile {
+    void operator()(NativeFile* file) const;
+};
+using FileHandle = std::unique_ptr<NativeFile, CloseNativeFile>;
 
 // A file opened for reading, from its start, as many times as a conversion needs.
 class InputFile {
@@ -19,9 +28,10 @@ public:
     // Opens `path`; a folder, or a file that cannot be opened, fails with the path and
     // the system's reason.
     static Result<InputFile> Open(const std::string& path);
-    // A stream (a pipe, standard input) copied whole into an unnamed temporary file, so
-    // that it can be read more than once without being held in memory.
-    static Result<InputFile> CopyOf(int fd, const std::string& name);
+    // A stream (a pipe, standard input), named by its C library descriptor, copied whole
+    // into a temporary file that goes when closed, so that it can be read more than once
+    // without being held in memory.
+    static Result<InputFile> CopyOf(int descriptor, const std::string& name);
 
     InputFile(InputFile&& other) noexcept;
     InputFile& operator=(InputFile&& other) noexcept;
@@ -34,8 +44,9 @@ public:
     const std::string& Name() const { return m_name; }
 
 private:
-    InputFile(int fd, std::string name) : m_fd(fd), m_name(std::move(name)) {}
-    int m_fd = -1;
+    InputFile(FileHandle file, std::string name);
+    static Result<InputFile> CopyFrom(NativeFile& from, const std::string& name);
+    FileHandle m_file;
     std::string m_name;
 };
 
@@ -48,8 +59,8 @@ public:
     // Everything that can be known before writing is checked here: an empty path, a
     // folder, a file the user may not write, a folder that takes no new file.
     static Result<OutputFile> Create(const std::string& path);
-    // An open descriptor (standard output), written as it is and never closed.
-    static OutputFile Stream(int fd, std::string name);
+    // An open C library descriptor (standard output), written as it is and never closed.
+    static OutputFile Stream(int descriptor, std::string name);
 
     OutputFile(OutputFile&& other) noexcept;
     OutputFile& operator=(OutputFile&& other) = delete;
@@ -64,10 +75,10 @@ private:
     State* m_state;
 };
 
-// What the machine, and the process's control group, can still give, in bytes.
+// What the machine, and the limits the process runs under, can still give, in bytes.
 std::size_t AvailableMemory();
 
-// See InstallInterruptCleanup in assemble.h.
+// See InstallInterruptCleanup in velmora/process.h.
 void InstallInterruptCleanup();
 
 // The identity of the file at `path` where it exists, else where it would be made; ""

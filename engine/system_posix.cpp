@@ -1,13 +1,14 @@
-#include "system.h"
+// The system's primitives on Linux and other POSIX systems, under the system core
+// (system_common.cpp): descriptors, unnamed temporary files, cgroup memory limits and
+// signals.
 
 #include "faults.h"
-#include "out_of_memory.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -15,94 +16,77 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <limits>
 #include <memory>
-#include <new>
 #include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace velmora::sys {
 
+struct NativeFile {
+    int fd = -1;
+    bool owned = true;
+};
+
 namespace {
 
-// Every call the engine makes to the system, each under the name of its kind, so that a
-// test build can make any of them fail (faults.h).
-template <typename Call_> auto Checked(Call kind, Call_ call) -> decltype(call()) {
-    if (const int error = Inject(kind)) {
-        errno = error;
-        return static_cast<decltype(call())>(-1);
-    }
-    return call();
+// ---- The calls, each under the name of its kind (faults.h) -------------------------
+
+// 0, or errno after a call that said -1.
+int ErrorOf(long result) {
+    return result < 0 ? errno : 0;
 }
-int SysOpen(const char* path, int flags, mode_t mode = 0) {
-    return Checked(Call::Open, [&] { return open(path, flags, mode); });
-}
-int SysCreate(const char* path, int flags, mode_t mode) {
-    return Checked(Call::CreateTemporary, [&] { return open(path, flags, mode); });
-}
-ssize_t SysRead(int fd, char* buffer, std::size_t size) {
-    if (const int error = Inject(Call::Read, &size)) {
-        errno = error;
-        return -1;
-    }
-    return read(fd, buffer, size);
-}
-ssize_t SysWrite(int fd, const char* bytes, std::size_t size) {
-    if (const int error = Inject(Call::Write, &size)) {
-        errno = error;
-        return -1;
-    }
-    return write(fd, bytes, size);
+int SysOpen(Call kind, const char* path, int flags, mode_t mode, int& fd) {
+    fd = -1;
+    return Guarded(kind, [&] { return ErrorOf(fd = open(path, flags, mode)); });
 }
 int SysFlush(int fd) {
-    return Checked(Call::Flush, [&] { return fsync(fd); });
+    return Guarded(Call::Flush, [&] { return ErrorOf(fsync(fd)); });
 }
 int SysClose(int fd) {
-    if (const int error = Inject(Call::Close)) {
-        close(fd); // the descriptor goes all the same, as after a real failure
-        errno = error;
-        return -1;
-    }
-    return close(fd);
+    const int error = Inject(Call::Close);
+    // The descriptor goes all the same, as after a real failure.
+    const int closed = ErrorOf(close(fd));
+    return error != 0 ? error : closed;
 }
 int SysStat(const char* path, struct stat* info) {
-    return Checked(Call::Stat, [&] { return stat(path, info); });
+    return Guarded(Call::Stat, [&] { return ErrorOf(stat(path, info)); });
 }
 int SysLstat(const char* path, struct stat* info) {
-    return Checked(Call::Stat, [&] { return lstat(path, info); });
+    return Guarded(Call::Stat, [&] { return ErrorOf(lstat(path, info)); });
 }
 int SysFstat(int fd, struct stat* info) {
-    return Checked(Call::Stat, [&] { return fstat(fd, info); });
+    return Guarded(Call::Stat, [&] { return ErrorOf(fstat(fd, info)); });
 }
-ssize_t SysReadlink(const char* path, char* buffer, std::size_t size) {
-    return Checked(Call::Stat, [&] { return readlink(path, buffer, size); });
+int SysReadlink(const char* path, char* buffer, std::size_t size, std::size_t& length) {
+    return Guarded(Call::Stat, [&] {
+        const ssize_t got = readlink(path, buffer, size);
+        length = got > 0 ? static_cast<std::size_t>(got) : 0;
+        return ErrorOf(got);
+    });
 }
 int SysAccess(const char* path, int mode) {
-    return Checked(Call::Stat, [&] { return faccessat(AT_FDCWD, path, mode, AT_EACCESS); });
+    return Guarded(Call::Stat,
+                   [&] { return ErrorOf(faccessat(AT_FDCWD, path, mode, AT_EACCESS)); });
 }
 int SysLink(const char* from, const char* to) {
-    return Checked(Call::Place,
-                   [&] { return linkat(AT_FDCWD, from, AT_FDCWD, to, AT_SYMLINK_FOLLOW); });
+    return Guarded(Call::Place, [&] {
+        return ErrorOf(linkat(AT_FDCWD, from, AT_FDCWD, to, AT_SYMLINK_FOLLOW));
+    });
 }
 int SysRename(const char* from, const char* to) {
-    return Checked(Call::Place, [&] { return rename(from, to); });
+    return Guarded(Call::Place, [&] { return ErrorOf(rename(from, to)); });
 }
 int SysRemove(const char* path) {
-    return Checked(Call::Remove, [&] { return unlink(path); });
+    return Guarded(Call::Remove, [&] { return ErrorOf(unlink(path)); });
 }
 
-Failure ReadFailure(const std::string& path, int error, std::string context = {}) {
-    return Failure{Action::Read, path, std::move(context), error};
-}
-
-Failure WriteFailure(const std::string& path, int error, std::string context = {}) {
-    return Failure{Action::Write, path, std::move(context), error};
+FileHandle Owned(int fd) {
+    return FileHandle(new NativeFile{fd, true});
 }
 
 std::string FolderOf(const std::string& path) {
@@ -113,32 +97,17 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// write() until all is written, through interruptions and short writes.
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = SysWrite(fd, bytes.data(), bytes.size());
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return 0;
-}
-
 // Follows a chain of symbolic links to the path at its end, which may not exist yet (a
 // dangling link names the file to make). Relative links count from their own folder.
 Result<std::string> FollowLinks(const std::string& path) {
     std::string target = path;
     for (int hops = 0;; ++hops) {
         struct stat info {};
-        if (SysLstat(target.c_str(), &info) != 0) {
-            if (errno == ENOENT) {
+        if (const int error = SysLstat(target.c_str(), &info)) {
+            if (error == ENOENT) {
                 return target;
             }
-            return WriteFailure(path, errno);
+            return WriteFailure(path, error);
         }
         if (!S_ISLNK(info.st_mode)) {
             return target;
@@ -147,11 +116,14 @@ Result<std::string> FollowLinks(const std::string& path) {
             return WriteFailure(path, ELOOP);
         }
         std::array<char, PATH_MAX> link{};
-        const ssize_t length = SysReadlink(target.c_str(), link.data(), link.size());
-        if (length < 0 || static_cast<std::size_t>(length) >= link.size()) {
-            return WriteFailure(path, length < 0 ? errno : ENAMETOOLONG);
+        std::size_t length = 0;
+        if (const int error = SysReadlink(target.c_str(), link.data(), link.size(), length)) {
+            return WriteFailure(path, error);
         }
-        const std::string next(link.data(), static_cast<std::size_t>(length));
+        if (length >= link.size()) {
+            return WriteFailure(path, ENAMETOOLONG);
+        }
+        const std::string next(link.data(), length);
         target = next[0] == '/' ? next : FolderOf(target) + "/" + next;
     }
 }
@@ -206,23 +178,10 @@ extern "C" void RemovePendingAndDie(int signal) {
     raise(signal);
 }
 
-// A name beside the output that no other writer, in this process or another, will pick
-// at the same moment; O_EXCL catches the rest.
-std::string TemporaryName(const std::string& folder) {
-    static std::atomic<unsigned> counter{0};
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    return folder + "/.velmora-" + std::to_string(getpid()) + "-" +
-           std::to_string(counter.fetch_add(1)) + "-" + std::to_string(now % 1000000007) + ".tmp";
-}
-
-// A failure to make or rename a file in the output's folder, said of the folder: the
-// output itself may well be writable.
-Failure FolderFailure(const std::string& path, const std::string& folder, const char* what,
-                      int error) {
-    if (error == EACCES || error == EPERM || error == EROFS) {
-        return WriteFailure(path, error, std::string(what) + " the folder \"" + folder + "\"");
-    }
-    return WriteFailure(path, error);
+// Whether the file system said it makes no unnamed files (in one of these ways), after
+// which a named one is made.
+bool Unnamed(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
 // The new text in a file of its own beside the output, flushed, with the mode and owner
@@ -244,18 +203,15 @@ public:
     // 0 or the error of making it.
     int Create(mode_t mode) {
 #ifdef O_TMPFILE
-        m_fd = SysCreate(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-        if (m_fd >= 0) {
-            return 0;
-        }
-        // File systems without unnamed files say so in one of these ways.
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            return errno;
+        const int error = SysOpen(Call::CreateTemporary, m_folder.c_str(),
+                                  O_TMPFILE | O_WRONLY | O_CLOEXEC, mode, m_fd);
+        if (!Unnamed(error)) {
+            return error;
         }
 #endif
         return WithFreshName([&](const std::string& name) {
-            m_fd = SysCreate(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-            return m_fd >= 0 ? 0 : errno;
+            return SysOpen(Call::CreateTemporary, name.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode, m_fd);
         });
     }
     int Fd() const {
@@ -278,23 +234,20 @@ public:
     int Close() {
         const int fd = m_fd;
         m_fd = -1;
-        return SysClose(fd) == 0 ? 0 : errno;
+        return SysClose(fd);
     }
 
 private:
     // Gives the unnamed file the name `path`; EEXIST when something has it.
     int LinkTo(const std::string& path) {
         const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-        if (SysLink(self.c_str(), path.c_str()) == 0) {
-            return 0;
-        }
-        return errno;
+        return SysLink(self.c_str(), path.c_str());
     }
     // Tries fresh names beside the output until `make` takes one (0) or fails otherwise
     // than by finding the name taken; the name is known to the signal handler throughout.
     template <typename Make> int WithFreshName(Make make) {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = TemporaryName(m_folder);
+            std::string name = m_folder + "/" + TemporaryLeaf();
             m_pending.emplace(name);
             const int error = make(name);
             if (error == 0) {
@@ -316,8 +269,8 @@ private:
 };
 
 void SyncFolder(const std::string& folder) {
-    const int fd = SysOpen(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
+    int fd = -1;
+    if (SysOpen(Call::Open, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, fd) == 0) {
         SysFlush(fd); // some file systems cannot, and the file itself is safe by now
         SysClose(fd);
     }
@@ -325,28 +278,230 @@ void SyncFolder(const std::string& folder) {
 
 // A stream copied to an unnamed file in the temporary folder; a named one, removed at
 // once, where the file system has no unnamed files.
-int UnnamedTemporary() {
+int MakeScratch(int& fd) {
     const char* base = std::getenv("TMPDIR");
     const std::string folder = base != nullptr && *base != '\0' ? base : "/tmp";
 #ifdef O_TMPFILE
-    const int fd = SysCreate(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
-        return fd;
+    const int unnamed =
+        SysOpen(Call::CreateTemporary, folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600, fd);
+    if (!Unnamed(unnamed)) {
+        return unnamed;
     }
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = TemporaryName(folder);
-        const int named = SysCreate(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (named >= 0) {
+        const std::string name = folder + "/" + TemporaryLeaf();
+        const int error = SysOpen(Call::CreateTemporary, name.c_str(),
+                                  O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600, fd);
+        if (error == 0) {
             SysRemove(name.c_str());
-            return named;
+            return 0;
         }
-        if (errno != EEXIST) {
-            return -1;
+        if (error != EEXIST) {
+            return error;
         }
     }
-    return -1;
+    return EEXIST;
 }
+
+// Opens what stands at `path` and cannot be replaced by a file: a device, a FIFO, a
+// socket, a descriptor's /dev/fd name.
+int OpenInPlace(const std::string& path, bool socket, int& fd) {
+    int error = SysOpen(Call::Open, path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY, 0, fd);
+    if (error != ENXIO || !socket) {
+        return error;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return ENAMETOOLONG;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return errno;
+    }
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        error = errno;
+        SysClose(fd);
+        fd = -1;
+        return error;
+    }
+    return 0;
+}
+
+} // namespace
+
+// ---- Files ------------------------------------------------------------------------
+
+void CloseNativeFile::operator()(NativeFile* file) const {
+    if (file->owned && file->fd >= 0) {
+        SysClose(file->fd);
+    }
+    delete file;
+}
+
+unsigned long ProcessId() {
+    return static_cast<unsigned long>(getpid());
+}
+
+int ReadSome(NativeFile& file, char* buffer, std::size_t size, std::size_t& done) {
+    done = 0;
+    return Guarded(Call::Read, size, [&] {
+        const ssize_t got = read(file.fd, buffer, size);
+        done = got > 0 ? static_cast<std::size_t>(got) : 0;
+        return ErrorOf(got);
+    });
+}
+
+int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t& done) {
+    done = 0;
+    return Guarded(Call::Write, size, [&] {
+        const ssize_t put = write(file.fd, bytes, size);
+        done = put > 0 ? static_cast<std::size_t>(put) : 0;
+        return ErrorOf(put);
+    });
+}
+
+int RewindFile(NativeFile& file) {
+    return lseek(file.fd, 0, SEEK_SET) == 0 ? 0 : errno;
+}
+
+int CloseFile(FileHandle file) {
+    const int fd = std::exchange(file->fd, -1);
+    return file->owned ? SysClose(fd) : 0;
+}
+
+FileHandle Borrowed(int descriptor) {
+    return FileHandle(new NativeFile{descriptor, false});
+}
+
+int OpenInput(const std::string& path, FileHandle& file, bool& once) {
+    int fd = -1;
+    if (const int error = SysOpen(Call::Open, path.c_str(), O_RDONLY | O_CLOEXEC, 0, fd)) {
+        return error;
+    }
+    file = Owned(fd);
+    struct stat info {};
+    if (const int error = SysFstat(fd, &info)) {
+        return error;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return EISDIR;
+    }
+    once = !S_ISREG(info.st_mode);
+    return 0;
+}
+
+int MakeScratchFile(FileHandle& file) {
+    int fd = -1;
+    const int error = MakeScratch(fd);
+    if (error == 0) {
+        file = Owned(fd);
+    }
+    return error;
+}
+
+// ---- The output ---------------------------------------------------------------------
+
+struct Replacement {
+    std::string target; // the regular file that will be replaced or made
+    std::string folder;
+    bool exists = false;
+    struct stat old {};
+    std::optional<Temporary> temporary;
+    NativeFile file; // the temporary's descriptor, borrowed from it
+};
+
+void DropReplacement::operator()(Replacement* replacement) const {
+    delete replacement; // an uncommitted temporary goes with it
+}
+
+NativeFile& FileOf(Replacement& replacement) {
+    replacement.file = {replacement.temporary->Fd(), false};
+    return replacement.file;
+}
+
+Result<void> OpenOutput(const std::string& path, FileHandle& direct,
+                        ReplacementHandle& replacement) {
+    struct stat info {};
+    if (const int error = SysStat(path.c_str(), &info); error == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            return WriteFailure(path, EISDIR);
+        }
+        if (!S_ISREG(info.st_mode)) {
+            int fd = -1;
+            if (const int refused = OpenInPlace(path, S_ISSOCK(info.st_mode), fd)) {
+                return WriteFailure(path, refused);
+            }
+            direct = Owned(fd);
+            return {};
+        }
+    } else if (error != ENOENT) {
+        return WriteFailure(path, error);
+    }
+    Result<std::string> target = FollowLinks(path);
+    if (!target.has_value()) {
+        return target.error();
+    }
+    ReplacementHandle made(new Replacement);
+    Replacement& state = *made;
+    state.target = target.value();
+    state.folder = FolderOf(state.target);
+    state.exists = SysStat(state.target.c_str(), &state.old) == 0;
+    if (state.exists) {
+        if (S_ISDIR(state.old.st_mode)) {
+            return WriteFailure(path, EISDIR);
+        }
+        // As cp does: a file its owner made read-only is not written over.
+        if (const int error = SysAccess(state.target.c_str(), W_OK)) {
+            return WriteFailure(path, error);
+        }
+    }
+    state.temporary.emplace(state.folder);
+    // A file that replaces another is private until it has that file's mode; a new one
+    // gets 0666 less the umask, as any new file does.
+    if (const int error = state.temporary->Create(state.exists ? 0600 : 0666)) {
+        return FolderFailure(path, state.folder, "no new file can be made in", error);
+    }
+    replacement = std::move(made);
+    return {};
+}
+
+Result<void> PutInPlace(Replacement& state, const std::string& path) {
+    Temporary& temporary = *state.temporary;
+    if (state.exists) {
+        // Only a privileged process may give a file away; the group, where the user is
+        // in it; the mode last, since a change of owner clears set-id bits.
+        if (fchown(temporary.Fd(), state.old.st_uid, state.old.st_gid) != 0) {
+            [[maybe_unused]] const int ignored =
+                fchown(temporary.Fd(), static_cast<uid_t>(-1), state.old.st_gid);
+        }
+        if (fchmod(temporary.Fd(), state.old.st_mode & 07777) != 0) {
+            return WriteFailure(path, errno);
+        }
+    }
+    if (const int error = SysFlush(temporary.Fd())) {
+        return WriteFailure(path, error);
+    }
+    // Named beside the output and closed before it takes the output's place, so that
+    // nothing can fail once it has.
+    if (const int error = temporary.Name()) {
+        return FolderFailure(path, state.folder, "no new file can be made in", error);
+    }
+    if (const int error = temporary.Close()) {
+        return WriteFailure(path, error);
+    }
+    if (const int error = SysRename(temporary.NameInFolder().c_str(), state.target.c_str())) {
+        return FolderFailure(path, state.folder, "the file cannot be replaced in", error);
+    }
+    temporary.Placed();
+    SyncFolder(state.folder);
+    return {};
+}
+
+// ---- Memory -------------------------------------------------------------------------
+
+namespace {
 
 constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max();
 
@@ -389,7 +544,8 @@ std::size_t ReadKey(const std::string& path, const char* key, bool* found = null
     return static_cast<std::size_t>(value);
 }
 
-// All the machine has: the best that is known when it does not say what is free.
+} // namespace
+
 std::size_t PhysicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
@@ -407,6 +563,8 @@ std::size_t MachineMemory() {
     }
     return PhysicalMemory();
 }
+
+namespace {
 
 // Room left under one cgroup folder's limit, its droppable page cache counted as room.
 std::size_t GroupRoom(const std::string& folder, bool v2) {
@@ -477,260 +635,11 @@ std::size_t GroupMemory() {
 
 } // namespace
 
-// ---- Reading ------------------------------------------------------------------------
-
-Result<InputFile> InputFile::Open(const std::string& path) {
-    const int fd = SysOpen(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return ReadFailure(path, errno);
-    }
-    InputFile file(fd, path);
-    struct stat info {};
-    if (SysFstat(fd, &info) != 0) {
-        return ReadFailure(path, errno);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return ReadFailure(path, EISDIR);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        // A pipe or a device can be read only once.
-        return CopyOf(fd, path);
-    }
-    return file;
+std::size_t LimitedMemory() {
+    return GroupMemory();
 }
 
-Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
-    const int copy = UnnamedTemporary();
-    if (copy < 0) {
-        return ReadFailure(name, errno, "no temporary file to hold it");
-    }
-    InputFile file(copy, name);
-    std::array<char, 1 << 16> buffer;
-    for (;;) {
-        const ssize_t got = SysRead(fd, buffer.data(), buffer.size());
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return ReadFailure(name, errno);
-        }
-        if (got == 0) {
-            break;
-        }
-        if (const int error =
-                WriteAll(copy, std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
-            return ReadFailure(name, error, "no room for a temporary copy");
-        }
-    }
-    Result<void> rewound = file.Rewind();
-    if (!rewound.has_value()) {
-        return rewound.error();
-    }
-    return file;
-}
-
-InputFile::InputFile(InputFile&& other) noexcept
-    : m_fd(other.m_fd), m_name(std::move(other.m_name)) {
-    other.m_fd = -1;
-}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-    std::swap(m_fd, other.m_fd);
-    std::swap(m_name, other.m_name);
-    return *this;
-}
-
-InputFile::~InputFile() {
-    if (m_fd >= 0) {
-        SysClose(m_fd);
-    }
-}
-
-Result<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t got = SysRead(m_fd, buffer, size);
-        if (got >= 0) {
-            return static_cast<std::size_t>(got);
-        }
-        if (errno != EINTR) {
-            return ReadFailure(m_name, errno);
-        }
-    }
-}
-
-Result<void> InputFile::Rewind() {
-    if (lseek(m_fd, 0, SEEK_SET) != 0) {
-        return ReadFailure(m_name, errno);
-    }
-    return {};
-}
-
-// ---- Writing ------------------------------------------------------------------------
-
-struct OutputFile::State {
-    std::string path;   // as the user named it, for messages
-    std::string target; // the regular file that will be replaced or made
-    std::string folder;
-    int fd = -1; // a device, FIFO, socket or stream written directly
-    bool ownsFd = true;
-    bool exists = false;
-    struct stat old {};
-    std::optional<Temporary> temporary;
-};
-
-namespace {
-
-// Opens what stands at `path` and cannot be replaced by a file: a device, a FIFO, a
-// socket, a descriptor's /dev/fd name.
-int OpenInPlace(const std::string& path, bool socket) {
-    int fd = SysOpen(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0 && errno == ENXIO && socket) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (path.size() >= sizeof address.sun_path) {
-            errno = ENAMETOOLONG;
-            return -1;
-        }
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd >= 0 &&
-            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            const int error = errno;
-            SysClose(fd);
-            fd = -1;
-            errno = error;
-        }
-    }
-    return fd;
-}
-
-} // namespace
-
-Result<OutputFile> OutputFile::Create(const std::string& path) {
-    if (path.empty()) {
-        return WriteFailure(path, 0, "no output file was named");
-    }
-    auto state = std::make_unique<State>();
-    state->path = path;
-    struct stat info {};
-    if (SysStat(path.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) {
-            return WriteFailure(path, EISDIR);
-        }
-        if (!S_ISREG(info.st_mode)) {
-            state->fd = OpenInPlace(path, S_ISSOCK(info.st_mode));
-            if (state->fd < 0) {
-                return WriteFailure(path, errno);
-            }
-            return OutputFile(state.release());
-        }
-    } else if (errno != ENOENT) {
-        return WriteFailure(path, errno);
-    }
-    Result<std::string> target = FollowLinks(path);
-    if (!target.has_value()) {
-        return target.error();
-    }
-    state->target = target.value();
-    state->folder = FolderOf(state->target);
-    state->exists = SysStat(state->target.c_str(), &state->old) == 0;
-    if (state->exists) {
-        if (S_ISDIR(state->old.st_mode)) {
-            return WriteFailure(path, EISDIR);
-        }
-        // As cp does: a file its owner made read-only is not written over.
-        if (SysAccess(state->target.c_str(), W_OK) != 0) {
-            return WriteFailure(path, errno);
-        }
-    }
-    state->temporary.emplace(state->folder);
-    // A file that replaces another is private until it has that file's mode; a new one
-    // gets 0666 less the umask, as any new file does.
-    if (const int error = state->temporary->Create(state->exists ? 0600 : 0666)) {
-        return FolderFailure(path, state->folder, "no new file can be made in", error);
-    }
-    return OutputFile(state.release());
-}
-
-OutputFile OutputFile::Stream(int fd, std::string name) {
-    auto* state = new State;
-    state->path = std::move(name);
-    state->fd = fd;
-    state->ownsFd = false;
-    return OutputFile(state);
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept : m_state(other.m_state) {
-    other.m_state = nullptr;
-}
-
-OutputFile::~OutputFile() {
-    if (m_state != nullptr && m_state->fd >= 0 && m_state->ownsFd) {
-        SysClose(m_state->fd);
-    }
-    delete m_state; // an uncommitted temporary goes with it
-}
-
-Result<void> OutputFile::Write(std::string_view bytes) {
-    const int fd = m_state->fd >= 0 ? m_state->fd : m_state->temporary->Fd();
-    if (const int error = WriteAll(fd, bytes)) {
-        return WriteFailure(m_state->path, error);
-    }
-    return {};
-}
-
-Result<void> OutputFile::Commit() {
-    State& state = *m_state;
-    const std::string& path = state.path;
-    if (state.fd >= 0) {
-        const int fd = state.fd;
-        state.fd = -1;
-        if (state.ownsFd) {
-            if (SysClose(fd) != 0) {
-                return WriteFailure(path, errno);
-            }
-        }
-        return {};
-    }
-    Temporary& temporary = *state.temporary;
-    if (state.exists) {
-        // Only a privileged process may give a file away; the group, where the user is
-        // in it; the mode last, since a change of owner clears set-id bits.
-        if (fchown(temporary.Fd(), state.old.st_uid, state.old.st_gid) != 0) {
-            [[maybe_unused]] const int ignored =
-                fchown(temporary.Fd(), static_cast<uid_t>(-1), state.old.st_gid);
-        }
-        if (fchmod(temporary.Fd(), state.old.st_mode & 07777) != 0) {
-            return WriteFailure(path, errno);
-        }
-    }
-    if (SysFlush(temporary.Fd()) != 0) {
-        return WriteFailure(path, errno);
-    }
-    // Named beside the output and closed before it takes the output's place, so that
-    // nothing can fail once it has.
-    if (const int error = temporary.Name()) {
-        return FolderFailure(path, state.folder, "no new file can be made in", error);
-    }
-    if (const int error = temporary.Close()) {
-        return WriteFailure(path, error);
-    }
-    if (SysRename(temporary.NameInFolder().c_str(), state.target.c_str()) != 0) {
-        return FolderFailure(path, state.folder, "the file cannot be replaced in", errno);
-    }
-    temporary.Placed();
-    SyncFolder(state.folder);
-    return {};
-}
-
-// ---- Threads, memory, signals, identity --------------------------------------------------------
-
-std::size_t AvailableMemory() {
-    if (Inject(Call::MemoryQuery) != 0) {
-        return PhysicalMemory(); // as when the system does not say what is free
-    }
-    return std::min(MachineMemory(), GroupMemory());
-}
+// ---- Signals, identity --------------------------------------------------------------
 
 void InstallInterruptCleanup() {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {

@@ -1,11 +1,11 @@
-// The engine's door to Windows, through the Win32 calls themselves: no C run-time file
-// (whose text mode turns CR LF into LF and stops at byte 0x1A), 64-bit positions, and
-// paths kept in UTF-8 inside and turned into UTF-16 at each call. Failures are told in
-// the words Linux uses for the same condition, so that both builds read alike.
-
-#include "system.h"
+// The system's primitives on Windows, under the system core (system_common.cpp), through
+// the Win32 calls themselves: no C run-time file (whose text mode turns CR LF into LF and
+// stops at byte 0x1A), 64-bit positions, and paths kept in UTF-8 inside and turned into
+// UTF-16 at each call. A Win32 error becomes the errno value of the same condition, so
+// that failures read as they do on Linux.
 
 #include "faults.h"
+#include "platform.h"
 
 #include <windows.h>
 
@@ -15,7 +15,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <io.h>
 #include <limits>
@@ -25,13 +24,18 @@
 
 namespace velmora::sys {
 
+struct NativeFile {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool owned = true;
+};
+
 namespace {
 
 // ReadFile and WriteFile take 32-bit counts; a gigabyte a call stays well inside them.
 constexpr std::size_t kMostPerCall = std::size_t{1} << 30;
 constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max();
 
-// ---- Failures -------------------------------------------------------------------------
+// ---- Errors -------------------------------------------------------------------------
 
 // The errno value of the condition a Win32 error stands for.
 int ErrnoOf(DWORD error) {
@@ -115,14 +119,6 @@ int NotFoundOrNotAFolder(int error, const std::wstring& path) {
         }
     }
     return ENOENT;
-}
-
-Failure ReadFailure(const std::string& path, int error, std::string context = {}) {
-    return Failure{Action::Read, path, std::move(context), error};
-}
-
-Failure WriteFailure(const std::string& path, int error, std::string context = {}) {
-    return Failure{Action::Write, path, std::move(context), error};
 }
 
 // ---- Paths ----------------------------------------------------------------------------
@@ -212,61 +208,22 @@ std::string Shown(const std::wstring& path) {
 }
 
 // ---- The calls, each under the name of its kind (faults.h) -------------------------
-// Each returns 0 or the errno value of its failure.
 
 int SysOpen(Call kind, const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
             DWORD flags, HANDLE& handle) {
     handle = INVALID_HANDLE_VALUE;
-    if (const int error = Inject(kind)) {
-        return error;
-    }
-    handle = CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
-    return handle == INVALID_HANDLE_VALUE ? LastError() : 0;
+    return Guarded(kind, [&] {
+        handle = CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+        return handle == INVALID_HANDLE_VALUE ? LastError() : 0;
+    });
 }
 
-int SysRead(HANDLE handle, char* buffer, std::size_t size, std::size_t& got) {
-    got = 0;
-    int error = 0;
-    while ((error = Inject(Call::Read, &size)) == EINTR) {
-        // tried again, as an interrupted read is on Linux
-    }
-    if (error != 0) {
-        return error;
-    }
-    DWORD count = 0;
-    if (!ReadFile(handle, buffer, static_cast<DWORD>(std::min(size, kMostPerCall)), &count,
-                  nullptr)) {
-        const DWORD failure = GetLastError();
-        // A pipe whose writer has gone has reached its end.
-        return failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF ? 0 : ErrnoOf(failure);
-    }
-    got = count;
-    return 0;
-}
-
-int SysWrite(HANDLE handle, const char* bytes, std::size_t size, std::size_t& put) {
-    put = 0;
-    int error = 0;
-    while ((error = Inject(Call::Write, &size)) == EINTR) {
-        // tried again, as an interrupted write is on Linux
-    }
-    if (error != 0) {
-        return error;
-    }
-    DWORD count = 0;
-    if (!WriteFile(handle, bytes, static_cast<DWORD>(std::min(size, kMostPerCall)), &count,
-                   nullptr)) {
-        return LastError();
-    }
-    put = count;
-    return 0;
+bool Valid(HANDLE handle) {
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr;
 }
 
 int SysFlush(HANDLE handle) {
-    if (const int error = Inject(Call::Flush)) {
-        return error;
-    }
-    return FlushFileBuffers(handle) ? 0 : LastError();
+    return Guarded(Call::Flush, [&] { return FlushFileBuffers(handle) ? 0 : LastError(); });
 }
 
 int SysClose(HANDLE handle) {
@@ -280,34 +237,32 @@ int SysClose(HANDLE handle) {
 
 int SysAttributes(const std::wstring& path, DWORD& attributes) {
     attributes = INVALID_FILE_ATTRIBUTES;
-    if (const int error = Inject(Call::Stat)) {
-        return error;
-    }
-    attributes = GetFileAttributesW(path.c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES ? LastError() : 0;
+    return Guarded(Call::Stat, [&] {
+        attributes = GetFileAttributesW(path.c_str());
+        return attributes == INVALID_FILE_ATTRIBUTES ? LastError() : 0;
+    });
 }
 
 int SysIdentity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
-    if (const int error = Inject(Call::Stat)) {
-        return error;
-    }
-    return GetFileInformationByHandle(handle, &info) ? 0 : LastError();
+    return Guarded(Call::Stat,
+                   [&] { return GetFileInformationByHandle(handle, &info) ? 0 : LastError(); });
 }
 
 int SysMove(const std::wstring& from, const std::wstring& to) {
-    if (const int error = Inject(Call::Place)) {
-        return error;
-    }
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? 0
-               : LastError();
+    return Guarded(Call::Place, [&] {
+        return MoveFileExW(from.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                   ? 0
+                   : LastError();
+    });
 }
 
 int SysRemove(const std::wstring& path) {
-    if (const int error = Inject(Call::Remove)) {
-        return error;
-    }
-    return DeleteFileW(path.c_str()) ? 0 : LastError();
+    return Guarded(Call::Remove, [&] { return DeleteFileW(path.c_str()) ? 0 : LastError(); });
+}
+
+FileHandle Owned(HANDLE handle) {
+    return FileHandle(new NativeFile{handle, true});
 }
 
 // Marks an open file to go when its last handle closes, or takes the mark back. Unlike
@@ -321,47 +276,13 @@ bool MarkForDeletion(HANDLE handle, bool doomed) {
                                       sizeof disposition) != 0;
 }
 
-// WriteFile until all is written.
-int WriteAll(HANDLE handle, std::string_view bytes) {
-    while (!bytes.empty()) {
-        std::size_t put = 0;
-        if (const int error = SysWrite(handle, bytes.data(), bytes.size(), put)) {
-            return error;
-        }
-        if (put == 0) {
-            return EIO;
-        }
-        bytes.remove_prefix(put);
-    }
-    return 0;
-}
-
-// The handle behind a C run-time descriptor (0 to 2 are the standard handles).
-HANDLE HandleOf(int fd) {
-    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-}
-
-// InputFile keeps an int: kernel handles are 32-bit values on 64-bit Windows too, which
-// is what HandleToLong relies on.
-int Stored(HANDLE handle) {
-    return static_cast<int>(HandleToLong(handle));
-}
-HANDLE Loaded(int stored) {
-    return LongToHandle(stored);
-}
-
-// A name beside the output that no other writer, in this process or another, will pick
-// at the same moment; CREATE_NEW catches the rest.
+// A name for a temporary file in `folder`.
 std::wstring TemporaryName(const std::wstring& folder) {
-    static std::atomic<unsigned> counter{0};
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    return folder + L"\\.velmora-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(counter.fetch_add(1)) + L"-" + std::to_wstring(now % 1000000007) +
-           L".tmp";
+    return folder + L"\\" + Wide(TemporaryLeaf());
 }
 
 // A stream copied to a file in the temporary folder that goes when it is closed.
-int UnnamedTemporary(HANDLE& handle) {
+int MakeScratch(HANDLE& handle) {
     std::array<wchar_t, MAX_PATH + 1> base{};
     const DWORD length = GetTempPathW(static_cast<DWORD>(base.size()), base.data());
     std::wstring folder =
@@ -435,16 +356,6 @@ private:
     std::atomic<int>* m_slot = nullptr;
 };
 
-// A failure to make or rename a file in the output's folder, said of the folder: the
-// output itself may well be writable.
-Failure FolderFailure(const std::string& path, const std::string& folder, const char* what,
-                      int error) {
-    if (error == EACCES || error == EPERM || error == EROFS) {
-        return WriteFailure(path, error, std::string(what) + " the folder \"" + folder + "\"");
-    }
-    return WriteFailure(path, error);
-}
-
 // The new text in a hidden file beside the output, marked for deletion until it is put
 // in its place.
 class Temporary {
@@ -488,6 +399,10 @@ public:
         return EEXIST;
     }
     HANDLE Handle() const { return m_handle; }
+    NativeFile& File() {
+        m_file = {m_handle, false};
+        return m_file;
+    }
 
     // Takes the deletion mark back and moves the file over `target`, replacing what is
     // there; on failure the mark is put back.
@@ -538,95 +453,77 @@ private:
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     bool m_placed = false;
     PlacingSlot m_slot;
+    NativeFile m_file; // the handle, borrowed, for the system core to write through
 };
 
-// ---- Memory -----------------------------------------------------------------------------
+} // namespace
 
-// All the machine has: the best that is known when it does not say what is free.
-std::size_t PhysicalMemory() {
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    return GlobalMemoryStatusEx(&status) ? static_cast<std::size_t>(status.ullTotalPhys)
-                                         : kUnlimited;
+// ---- Files ----------------------------------------------------------------------------
+
+void CloseNativeFile::operator()(NativeFile* file) const {
+    if (file->owned && file->handle != INVALID_HANDLE_VALUE) {
+        SysClose(file->handle);
+    }
+    delete file;
 }
 
-std::size_t MachineMemory() {
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    if (!GlobalMemoryStatusEx(&status)) {
-        return PhysicalMemory();
-    }
-    // Memory is committed against the page file as well as found in RAM: the smaller
-    // of the two is what an allocation can still get.
-    return static_cast<std::size_t>(std::min(status.ullAvailPhys, status.ullAvailPageFile));
+unsigned long ProcessId() {
+    return GetCurrentProcessId();
 }
 
-// Room left under the limits of the job object the process runs in, if any.
-std::size_t JobMemory() {
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits,
-                                   sizeof limits, nullptr)) {
-        return kUnlimited; // in no job
-    }
-    const DWORD flags = limits.BasicLimitInformation.LimitFlags;
-    std::size_t limit = kUnlimited;
-    if (flags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) {
-        limit = std::min(limit, limits.ProcessMemoryLimit);
-    }
-    if (flags & JOB_OBJECT_LIMIT_JOB_MEMORY) {
-        limit = std::min(limit, limits.JobMemoryLimit);
-    }
-    if (limit == kUnlimited) {
-        return kUnlimited;
-    }
-    PROCESS_MEMORY_COUNTERS_EX used{};
-    if (!GetProcessMemoryInfo(GetCurrentProcess(),
-                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&used), sizeof used)) {
+int ReadSome(NativeFile& file, char* buffer, std::size_t size, std::size_t& done) {
+    done = 0;
+    return Guarded(Call::Read, size, [&] {
+        if (!Valid(file.handle)) {
+            return EBADF;
+        }
+        DWORD count = 0;
+        if (!ReadFile(file.handle, buffer, static_cast<DWORD>(std::min(size, kMostPerCall)), &count,
+                      nullptr)) {
+            const DWORD failure = GetLastError();
+            // A pipe whose writer has gone has reached its end.
+            return failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF ? 0
+                                                                               : ErrnoOf(failure);
+        }
+        done = count;
         return 0;
-    }
-    return limit > used.PrivateUsage ? limit - used.PrivateUsage : 0;
+    });
 }
 
-} // namespace
-
-// ---- Reading ------------------------------------------------------------------------
-
-namespace {
-
-// Copies what `from` holds to its end into a temporary file, left at its start.
-Result<InputFile> CopyFrom(HANDLE from, const std::string& name,
-                           Result<InputFile> (*adopt)(HANDLE, const std::string&)) {
-    HANDLE copy = INVALID_HANDLE_VALUE;
-    if (const int error = UnnamedTemporary(copy)) {
-        return ReadFailure(name, error, "no temporary file to hold it");
-    }
-    Result<InputFile> file = adopt(copy, name);
-    std::unique_ptr<char[]> buffer(new char[1 << 16]);
-    for (;;) {
-        std::size_t got = 0;
-        if (const int error = SysRead(from, buffer.get(), std::size_t{1} << 16, got)) {
-            return ReadFailure(name, error);
+int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t& done) {
+    done = 0;
+    return Guarded(Call::Write, size, [&] {
+        if (!Valid(file.handle)) {
+            return EBADF;
         }
-        if (got == 0) {
-            break;
+        DWORD count = 0;
+        if (!WriteFile(file.handle, bytes, static_cast<DWORD>(std::min(size, kMostPerCall)), &count,
+                       nullptr)) {
+            return LastError();
         }
-        if (const int error = WriteAll(copy, std::string_view(buffer.get(), got))) {
-            return ReadFailure(name, error, "no room for a temporary copy");
-        }
-    }
-    Result<void> rewound = file.value().Rewind();
-    if (!rewound.has_value()) {
-        return rewound.error();
-    }
-    return file;
+        done = count;
+        return 0;
+    });
 }
 
-} // namespace
+int RewindFile(NativeFile& file) {
+    return SetFilePointerEx(file.handle, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ? 0 : LastError();
+}
 
-Result<InputFile> InputFile::Open(const std::string& path) {
+int CloseFile(FileHandle file) {
+    const HANDLE handle = std::exchange(file->handle, INVALID_HANDLE_VALUE);
+    return file->owned && handle != INVALID_HANDLE_VALUE ? SysClose(handle) : 0;
+}
+
+// The handle behind a C run-time descriptor (0 to 2 are the standard handles).
+FileHandle Borrowed(int descriptor) {
+    return FileHandle(new NativeFile{reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)), false});
+}
+
+int OpenInput(const std::string& path, FileHandle& file, bool& once) {
     const std::wstring name = SystemPath(path);
     if (name.empty()) {
-        return ReadFailure(path, ENOENT);
+        return ENOENT;
     }
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (int error = SysOpen(Call::Open, name, GENERIC_READ,
@@ -639,72 +536,40 @@ Result<InputFile> InputFile::Open(const std::string& path) {
             error = EISDIR;
         }
         // A name Windows cannot hold (a control byte, a '?') names no file.
-        return ReadFailure(path, NotFoundOrNotAFolder(error == EINVAL ? ENOENT : error, name));
+        return NotFoundOrNotAFolder(error == EINVAL ? ENOENT : error, name);
     }
-    InputFile file(Stored(handle), path);
-    if (Inject(Call::Stat) != 0 || GetFileType(handle) != FILE_TYPE_DISK) {
-        // A pipe or a device can be read only once.
-        return CopyFrom(handle, path, [](HANDLE copy, const std::string& shown) {
-            return Result<InputFile>(InputFile(Stored(copy), shown));
-        });
+    file = Owned(handle);
+    // A pipe or a device can be read only once.
+    once = Inject(Call::Stat) != 0 || GetFileType(handle) != FILE_TYPE_DISK;
+    return 0;
+}
+
+int MakeScratchFile(FileHandle& file) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const int error = MakeScratch(handle);
+    if (error == 0) {
+        file = Owned(handle);
     }
-    return file;
+    return error;
 }
 
-Result<InputFile> InputFile::CopyOf(int fd, const std::string& name) {
-    const HANDLE from = HandleOf(fd);
-    if (from == INVALID_HANDLE_VALUE || from == nullptr) {
-        return ReadFailure(name, EBADF);
-    }
-    return CopyFrom(from, name, [](HANDLE copy, const std::string& shown) {
-        return Result<InputFile>(InputFile(Stored(copy), shown));
-    });
-}
+// ---- The output -------------------------------------------------------------------------
 
-InputFile::InputFile(InputFile&& other) noexcept
-    : m_fd(other.m_fd), m_name(std::move(other.m_name)) {
-    other.m_fd = -1;
-}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-    std::swap(m_fd, other.m_fd);
-    std::swap(m_name, other.m_name);
-    return *this;
-}
-
-InputFile::~InputFile() {
-    if (m_fd != -1) {
-        SysClose(Loaded(m_fd));
-    }
-}
-
-Result<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
-    std::size_t got = 0;
-    if (const int error = SysRead(Loaded(m_fd), buffer, size, got)) {
-        return ReadFailure(m_name, error);
-    }
-    return got;
-}
-
-Result<void> InputFile::Rewind() {
-    if (!SetFilePointerEx(Loaded(m_fd), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
-        return ReadFailure(m_name, LastError());
-    }
-    return {};
-}
-
-// ---- Writing ------------------------------------------------------------------------
-
-struct OutputFile::State {
-    std::string path;    // as the user named it, for messages
+struct Replacement {
     std::wstring target; // the file that will be replaced or made
     std::string shownFolder;
-    HANDLE direct = INVALID_HANDLE_VALUE; // a device, pipe or stream written directly
-    bool ownsHandle = true;
     bool exists = false;
     DWORD oldAttributes = 0;
     std::optional<Temporary> temporary;
 };
+
+void DropReplacement::operator()(Replacement* replacement) const {
+    delete replacement; // an uncommitted temporary goes with it
+}
+
+NativeFile& FileOf(Replacement& replacement) {
+    return replacement.temporary->File();
+}
 
 namespace {
 
@@ -728,23 +593,23 @@ std::wstring FinalPath(const std::wstring& path) {
 
 } // namespace
 
-Result<OutputFile> OutputFile::Create(const std::string& path) {
-    if (path.empty()) {
-        return WriteFailure(path, 0, "no output file was named");
-    }
-    auto state = std::make_unique<State>();
-    state->path = path;
+Result<void> OpenOutput(const std::string& path, FileHandle& direct,
+                        ReplacementHandle& replacement) {
+    ReplacementHandle made(new Replacement);
+    Replacement* const state = made.get();
     state->target = SystemPath(path);
     if (state->target.empty()) {
         return WriteFailure(path, EINVAL);
     }
     if (IsDevice(state->target)) {
+        HANDLE handle = INVALID_HANDLE_VALUE;
         if (const int error =
                 SysOpen(Call::Open, state->target, GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0, state->direct)) {
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0, handle)) {
             return WriteFailure(path, error);
         }
-        return OutputFile(state.release());
+        direct = Owned(handle);
+        return {};
     }
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
     bool followed = false;
@@ -782,53 +647,11 @@ Result<OutputFile> OutputFile::Create(const std::string& path) {
         return FolderFailure(path, state->shownFolder, "no new file can be made in",
                              NotFoundOrNotAFolder(error, state->target));
     }
-    return OutputFile(state.release());
-}
-
-OutputFile OutputFile::Stream(int fd, std::string name) {
-    auto* state = new State;
-    state->path = std::move(name);
-    state->direct = HandleOf(fd);
-    state->ownsHandle = false;
-    return OutputFile(state);
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept : m_state(other.m_state) {
-    other.m_state = nullptr;
-}
-
-OutputFile::~OutputFile() {
-    if (m_state != nullptr && m_state->direct != INVALID_HANDLE_VALUE && m_state->ownsHandle) {
-        SysClose(m_state->direct);
-    }
-    delete m_state; // an uncommitted temporary goes with it
-}
-
-Result<void> OutputFile::Write(std::string_view bytes) {
-    const bool direct = m_state->direct != INVALID_HANDLE_VALUE || !m_state->temporary;
-    const HANDLE handle = direct ? m_state->direct : m_state->temporary->Handle();
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
-        return WriteFailure(m_state->path, EBADF);
-    }
-    if (const int error = WriteAll(handle, bytes)) {
-        return WriteFailure(m_state->path, error);
-    }
+    replacement = std::move(made);
     return {};
 }
 
-Result<void> OutputFile::Commit() {
-    State& state = *m_state;
-    const std::string& path = state.path;
-    if (!state.temporary) {
-        const HANDLE handle = state.direct;
-        state.direct = INVALID_HANDLE_VALUE;
-        if (state.ownsHandle && handle != INVALID_HANDLE_VALUE) {
-            if (const int error = SysClose(handle)) {
-                return WriteFailure(path, error);
-            }
-        }
-        return {};
-    }
+Result<void> PutInPlace(Replacement& state, const std::string& path) {
     Temporary& temporary = *state.temporary;
     // The replaced file's attributes (hidden, system, not indexed), else a plain file's.
     constexpr DWORD kKept =
@@ -851,14 +674,53 @@ Result<void> OutputFile::Commit() {
     return {};
 }
 
-// ---- Threads, memory, interruption, identity ------------------------------------------------
+// ---- Memory -----------------------------------------------------------------------------
 
-std::size_t AvailableMemory() {
-    if (Inject(Call::MemoryQuery) != 0) {
-        return PhysicalMemory(); // as when the system does not say what is free
-    }
-    return std::min(MachineMemory(), JobMemory());
+std::size_t PhysicalMemory() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? static_cast<std::size_t>(status.ullTotalPhys)
+                                         : kUnlimited;
 }
+
+std::size_t MachineMemory() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) {
+        return PhysicalMemory();
+    }
+    // Memory is committed against the page file as well as found in RAM: the smaller
+    // of the two is what an allocation can still get.
+    return static_cast<std::size_t>(std::min(status.ullAvailPhys, status.ullAvailPageFile));
+}
+
+// Room left under the limits of the job object the process runs in, if any.
+std::size_t LimitedMemory() {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits,
+                                   sizeof limits, nullptr)) {
+        return kUnlimited; // in no job
+    }
+    const DWORD flags = limits.BasicLimitInformation.LimitFlags;
+    std::size_t limit = kUnlimited;
+    if (flags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) {
+        limit = std::min(limit, limits.ProcessMemoryLimit);
+    }
+    if (flags & JOB_OBJECT_LIMIT_JOB_MEMORY) {
+        limit = std::min(limit, limits.JobMemoryLimit);
+    }
+    if (limit == kUnlimited) {
+        return kUnlimited;
+    }
+    PROCESS_MEMORY_COUNTERS_EX used{};
+    if (!GetProcessMemoryInfo(GetCurrentProcess(),
+                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&used), sizeof used)) {
+        return 0;
+    }
+    return limit > used.PrivateUsage ? limit - used.PrivateUsage : 0;
+}
+
+// ---- Interruption, identity -------------------------------------------------------------
 
 void InstallInterruptCleanup() {
     SetConsoleCtrlHandler(EndQuietly, TRUE);

@@ -1,0 +1,77 @@
+#pragma once
+
+// What each platform file (system_posix.cpp, system_windows.cpp) gives the system core
+// (system_common.cpp). Every primitive returns 0 or the errno value of its failure, and
+// makes its calls through the fault seam (faults.h); EINTR is returned, not retried.
+
+#include "system.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace velmora::sys {
+
+inline Failure ReadFailure(const std::string& path, int error, std::string context = {}) {
+    return Failure{Action::Read, path, std::move(context), error};
+}
+
+inline Failure WriteFailure(const std::string& path, int error, std::string context = {}) {
+    return Failure{Action::Write, path, std::move(context), error};
+}
+
+// A failure to make or rename a file in the output's folder, said of the folder when the
+// folder refuses it: the output itself may well be writable.
+Failure FolderFailure(const std::string& path, const std::string& folder, const char* what,
+                      int error);
+
+// A name for a temporary file, to stand in a folder beside the output or the system's
+// temporary folder: one that no other writer, in this process or another, picks at the
+// same moment; making it exclusively catches the rest.
+std::string TemporaryLeaf();
+unsigned long ProcessId();
+
+// ---- Files ------------------------------------------------------------------------------
+
+// One read or write of up to `size` bytes; `done` says how many.
+int ReadSome(NativeFile& file, char* buffer, std::size_t size, std::size_t& done);
+int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t& done);
+int RewindFile(NativeFile& file);
+// Closes a file the process opened; a borrowed one is only let go of.
+int CloseFile(FileHandle file);
+
+// A C library descriptor's file, borrowed: never closed here.
+FileHandle Borrowed(int descriptor);
+// Opens an existing file for reading; `once` is set for what can be read only once (a
+// pipe, a device), which is then copied.
+int OpenInput(const std::string& path, FileHandle& file, bool& once);
+// A new file for a stream's copy, in the system's temporary folder, gone once closed.
+int MakeScratchFile(FileHandle& file);
+
+// ---- The output -------------------------------------------------------------------------
+
+// The new file beside the output and what it is to replace.
+struct Replacement;
+struct DropReplacement {
+    void operator()(Replacement* replacement) const;
+};
+using ReplacementHandle = std::unique_ptr<Replacement, DropReplacement>;
+
+// Checks `path` and opens where the text is to go: `direct` for what is written in place
+// (a device, a FIFO, a socket), else a `replacement`.
+Result<void> OpenOutput(const std::string& path, FileHandle& direct,
+                        ReplacementHandle& replacement);
+NativeFile& FileOf(Replacement& replacement);
+// Flushes the new file and puts it in the output's place; `path` is the output as named.
+Result<void> PutInPlace(Replacement& replacement, const std::string& path);
+
+// ---- Memory -----------------------------------------------------------------------------
+
+// All the machine has: the best that is known when it does not say what is free.
+std::size_t PhysicalMemory();
+// What the machine can still give.
+std::size_t MachineMemory();
+// Room left under the limits the process runs in (a control group, a job object).
+std::size_t LimitedMemory();
+
+} // namespace velmora::sys

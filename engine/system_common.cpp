@@ -1,0 +1,190 @@
+// What the system layer does alike on every system, over the primitives of platform.h.
+
+#include "faults.h"
+#include "platform.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+
+namespace velmora::sys {
+
+Failure FolderFailure(const std::string& path, const std::string& folder, const char* what,
+                      int error) {
+    if (error == EACCES || error == EPERM || error == EROFS) {
+        return WriteFailure(path, error, std::string(what) + " the folder \"" + folder + "\"");
+    }
+    return WriteFailure(path, error);
+}
+
+std::string TemporaryLeaf() {
+    static std::atomic<unsigned> counter{0};
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return ".velmora-" + std::to_string(ProcessId()) + "-" + std::to_string(counter.fetch_add(1)) +
+           "-" + std::to_string(now % 1000000007) + ".tmp";
+}
+
+namespace {
+
+// One read, tried again when interrupted.
+int ReadOnce(NativeFile& file, char* buffer, std::size_t size, std::size_t& got) {
+    int error = 0;
+    while ((error = ReadSome(file, buffer, size, got)) == EINTR) {
+    }
+    return error;
+}
+
+// Writes until all is written, through interruptions and short writes.
+int WriteAll(NativeFile& file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        std::size_t put = 0;
+        if (const int error = WriteSome(file, bytes.data(), bytes.size(), put)) {
+            if (error == EINTR) {
+                continue;
+            }
+            return error;
+        }
+        if (put == 0) {
+            return EIO;
+        }
+        bytes.remove_prefix(put);
+    }
+    return 0;
+}
+
+} // namespace
+
+// ---- Reading ------------------------------------------------------------------------
+
+InputFile::InputFile(FileHandle file, std::string name)
+    : m_file(std::move(file)), m_name(std::move(name)) {}
+InputFile::InputFile(InputFile&& other) noexcept = default;
+InputFile& InputFile::operator=(InputFile&& other) noexcept = default;
+InputFile::~InputFile() = default;
+
+Result<InputFile> InputFile::Open(const std::string& path) {
+    FileHandle file;
+    bool once = false;
+    if (const int error = OpenInput(path, file, once)) {
+        return ReadFailure(path, error);
+    }
+    if (once) {
+        // A pipe or a device can be read only once.
+        return CopyFrom(*file, path);
+    }
+    return InputFile(std::move(file), path);
+}
+
+Result<InputFile> InputFile::CopyOf(int descriptor, const std::string& name) {
+    const FileHandle from = Borrowed(descriptor);
+    return CopyFrom(*from, name);
+}
+
+// Copies what `from` holds to its end into a temporary file, left at its start.
+Result<InputFile> InputFile::CopyFrom(NativeFile& from, const std::string& name) {
+    FileHandle scratch;
+    if (const int error = MakeScratchFile(scratch)) {
+        return ReadFailure(name, error, "no temporary file to hold it");
+    }
+    InputFile copy(std::move(scratch), name);
+    constexpr std::size_t kBlock = std::size_t{1} << 16;
+    const std::unique_ptr<char[]> buffer(new char[kBlock]);
+    for (;;) {
+        std::size_t got = 0;
+        if (const int error = ReadOnce(from, buffer.get(), kBlock, got)) {
+            return ReadFailure(name, error);
+        }
+        if (got == 0) {
+            break;
+        }
+        if (const int error = WriteAll(*copy.m_file, std::string_view(buffer.get(), got))) {
+            return ReadFailure(name, error, "no room for a temporary copy");
+        }
+    }
+    if (Result<void> rewound = copy.Rewind(); !rewound.has_value()) {
+        return rewound.error();
+    }
+    return copy;
+}
+
+Result<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
+    std::size_t got = 0;
+    if (const int error = ReadOnce(*m_file, buffer, size, got)) {
+        return ReadFailure(m_name, error);
+    }
+    return got;
+}
+
+Result<void> InputFile::Rewind() {
+    if (const int error = RewindFile(*m_file)) {
+        return ReadFailure(m_name, error);
+    }
+    return {};
+}
+
+// ---- Writing ------------------------------------------------------------------------
+
+struct OutputFile::State {
+    std::string path;   // as the user named it, for messages
+    FileHandle direct;  // a device, FIFO, socket or stream written directly
+    ReplacementHandle replacement;
+};
+
+Result<OutputFile> OutputFile::Create(const std::string& path) {
+    if (path.empty()) {
+        return WriteFailure(path, 0, "no output file was named");
+    }
+    auto state = std::make_unique<State>();
+    state->path = path;
+    if (Result<void> opened = OpenOutput(path, state->direct, state->replacement);
+        !opened.has_value()) {
+        return opened.error();
+    }
+    return OutputFile(state.release());
+}
+
+OutputFile OutputFile::Stream(int descriptor, std::string name) {
+    auto* state = new State;
+    state->path = std::move(name);
+    state->direct = Borrowed(descriptor);
+    return OutputFile(state);
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept : m_state(other.m_state) {
+    other.m_state = nullptr;
+}
+
+OutputFile::~OutputFile() {
+    delete m_state; // an uncommitted new file goes with it
+}
+
+Result<void> OutputFile::Write(std::string_view bytes) {
+    NativeFile& file = m_state->direct ? *m_state->direct : FileOf(*m_state->replacement);
+    if (const int error = WriteAll(file, bytes)) {
+        return WriteFailure(m_state->path, error);
+    }
+    return {};
+}
+
+Result<void> OutputFile::Commit() {
+    if (m_state->direct) {
+        if (const int error = CloseFile(std::move(m_state->direct))) {
+            return WriteFailure(m_state->path, error);
+        }
+        return {};
+    }
+    return PutInPlace(*m_state->replacement, m_state->path);
+}
+
+// ---- Memory -------------------------------------------------------------------------
+
+std::size_t AvailableMemory() {
+    if (Inject(Call::MemoryQuery) != 0) {
+        return PhysicalMemory(); // as when the system does not say what is free
+    }
+    return std::min(MachineMemory(), LimitedMemory());
+}
+
+} // namespace velmora::sys
