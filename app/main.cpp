@@ -2,7 +2,7 @@
 
 #include "module1.h"
 
-#include "velmora/assemble.h"
+#include "velmora/process.h"
 #include "velmora/version.h"
 
 #include <QApplication>

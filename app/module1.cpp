@@ -1,6 +1,6 @@
 #include "module1.h"
 
-#include "ui/main_window.h"
+#include "main_window.h"
 
 #include <QLibrary>
 #include <QPointer>

@@ -1,12 +1,10 @@
 // Each phase and the whole conversion in memory, without disk I/O, in bytes per second
 // of input.
 
+#include "phases.h"
 #include "report_generator.h"
 #include "steps.h"
-#include "velmora/assemble.h"
 #include "velmora/convert.h"
-#include "velmora/rewrite.h"
-#include "velmora/source.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,11 +2,9 @@
 // called, one line per problem on standard error, an exit status that tells a script
 // what happened.
 
-#include "velmora/assemble.h"
 #include "velmora/convert.h"
-#include "velmora/memory.h"
 #include "velmora/output_path.h"
-#include "velmora/source.h"
+#include "velmora/process.h"
 #include "velmora/version.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "velmora/assemble.h"
+#include "phases.h"
 
 #include "bytes.h"
 #include "out_of_memory.h"

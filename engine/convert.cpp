@@ -4,7 +4,7 @@
 #include "stages.h"
 #include "steps.h"
 #include "system.h"
-#include "velmora/memory.h"
+#include "velmora/process.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,11 +1,11 @@
-#include "velmora/source.h"
+#include "phases.h"
 
 #include "bytes.h"
 #include "out_of_memory.h"
 #include "stages.h"
 #include "steps.h"
 #include "system.h"
-#include "velmora/memory.h"
+#include "velmora/process.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 
 #include "bytes.h"
 #include "steps.h"
-#include "velmora/memory.h"
+#include "velmora/process.h"
 
 #include <algorithm>
 #include <bit>

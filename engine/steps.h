@@ -1,11 +1,11 @@
 #pragma once
 
 // The single steps behind the phase functions, for the engine's own tests. They work
-// on bytes, one character per byte, and may throw std::bad_alloc; the front ends call
-// only the phase functions of source.h, rewrite.h and assemble.h, which never throw.
+// on bytes, one character per byte, and may throw std::bad_alloc; the phase functions
+// of phases.h, which never throw, are made of them.
 
+#include "phases.h"
 #include "velmora/progress.h"
-#include "velmora/source.h"
 
 #include <string>
 #include <string_view>

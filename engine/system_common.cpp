@@ -127,8 +127,8 @@ Result<void> InputFile::Rewind() {
 // ---- Writing ------------------------------------------------------------------------
 
 struct OutputFile::State {
-    std::string path;   // as the user named it, for messages
-    FileHandle direct;  // a device, FIFO, socket or stream written directly
+    std::string path;  // as the user named it, for messages
+    FileHandle direct; // a device, FIFO, socket or stream written directly
     ReplacementHandle replacement;
 };
 

@@ -1,4 +1,4 @@
-#include "velmora/assemble.h"
+#include "phases.h"
 
 #include "out_of_memory.h"
 #include "system.h"
@@ -6,15 +6,6 @@
 #include <new>
 
 namespace velmora {
-
-void InstallInterruptCleanup() {
-    sys::InstallInterruptCleanup();
-}
-
-Result<void> WriteOutputStream(int fd, std::string_view text, const std::string& name) {
-    sys::OutputFile stream = sys::OutputFile::Stream(fd, name);
-    return stream.Write(text);
-}
 
 Result<void> WriteOutputFile(const std::string& path, std::string_view text) {
     return detail::OrOutOfMemory(Action::Write, path, [&]() -> Result<void> {

@@ -1,6 +1,6 @@
+#include "phases.h"
 #include "steps.h"
 #include "support/test_support.h"
-#include "velmora/assemble.h"
 
 #include <gtest/gtest.h>
 

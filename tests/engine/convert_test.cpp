@@ -1,8 +1,8 @@
+#include "phases.h"
 #include "support/test_support.h"
-#include "velmora/assemble.h"
 #include "velmora/convert.h"
-#include "velmora/memory.h"
 #include "velmora/output_path.h"
+#include "velmora/process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,9 @@
 // Inputs that are quadratic for a converter that restarts its searches from the front
 // of the text after every replacement. Each must finish well inside the ctest timeout.
 
+#include "phases.h"
 #include "support/test_support.h"
 #include "velmora/convert.h"
-#include "velmora/rewrite.h"
-#include "velmora/source.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
+#include "phases.h"
 #include "steps.h"
 #include "support/test_support.h"
-#include "velmora/rewrite.h"
-#include "velmora/source.h"
 
 #include <gtest/gtest.h>
 

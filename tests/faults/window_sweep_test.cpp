@@ -2,9 +2,9 @@
 // turn, once and from then on: the window ends ready with one message naming the file,
 // or with the file written, and the earlier output is never torn.
 
+#include "convert_command.h"
+#include "convert_window.h"
 #include "faults.h"
-#include "ui/convert_command.h"
-#include "ui/convert_window.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,8 @@
 #include "compare.h"
 
+#include "phases.h"
 #include "steps.h"
-#include "velmora/assemble.h"
 #include "velmora/convert.h"
-#include "velmora/rewrite.h"
 
 #include <cstdio>
 

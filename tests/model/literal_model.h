@@ -5,7 +5,7 @@
 // step by step as the conversion is defined. Quadratic, and only for comparing the
 // engine's one-pass phases against on small inputs.
 
-#include "velmora/source.h"
+#include "velmora/convert.h"
 
 #include <string>
 #include <utility>

@@ -1,9 +1,9 @@
 // The Convert command against a window that only records what is asked of it, so that
 // the order of every call can be checked.
 
+#include "convert_command.h"
+#include "convert_window.h"
 #include "files.h"
-#include "ui/convert_command.h"
-#include "ui/convert_window.h"
 
 #include <QDir>
 #include <QFile>

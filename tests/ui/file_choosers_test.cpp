@@ -1,10 +1,10 @@
 // The two Browse buttons: their steps against a scripted dialog, then Qt's real file
 // dialog as a user meets it.
 
+#include "common_dialog.h"
+#include "file_choosers.h"
+#include "main_window.h"
 #include "scripted_dialog.h"
-#include "ui/common_dialog.h"
-#include "ui/file_choosers.h"
-#include "ui/main_window.h"
 
 #include <QApplication>
 #include <QComboBox>

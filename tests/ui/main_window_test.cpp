@@ -1,10 +1,10 @@
 // The window the program shows, driven as a user would: typing, clicking, Tab.
 
-#include "app/module1.h"
 #include "files.h"
+#include "main_window.h"
+#include "module1.h"
+#include "progress_bar.h"
 #include "scripted_dialog.h"
-#include "ui/main_window.h"
-#include "ui/progress_bar.h"
 
 #include <QAbstractButton>
 #include <QAccessible>

@@ -1,4 +1,4 @@
-#include "ui/progress_bar.h"
+#include "progress_bar.h"
 
 #include <QTest>
 

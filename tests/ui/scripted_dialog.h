@@ -3,7 +3,7 @@
 // A file dialog that opens nothing: it answers ShowOpen as the test says, and fails at
 // any step on request.
 
-#include "ui/common_dialog.h"
+#include "common_dialog.h"
 
 #include <QStringList>
 

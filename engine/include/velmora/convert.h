@@ -2,13 +2,21 @@
 
 #include "velmora/failure.h"
 #include "velmora/progress.h"
-#include "velmora/source.h"
 
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace velmora {
+
+enum class SourceOutcome {
+    Empty,    // the input holds no bytes
+    Refused,  // the input is a report of the generator we do not convert
+    Accepted, // the text is converted
+};
+
+// What is said of a report of that generator in place of converting it.
+inline constexpr const char* kRefusedMessage = "ZOAK Metadata Generated HTML Reports Not Supported";
 
 // Where a conversion reads from: a file, or an open stream such as standard input
 // (copied to a temporary file first, since it is read more than once). `name` is what

@@ -4,7 +4,15 @@
 #include <functional>
 #include <thread>
 
+// What a program of the engine's shares with everything else in its process: the clean-up
+// when it is interrupted, its threads, and one budget for the memory its conversions take.
+
 namespace velmora {
+
+// Makes SIGINT, SIGTERM and SIGHUP (a console's Ctrl+C and its closing on Windows) remove
+// any temporary file of an output being written before they end the process as they
+// would have. Call once at start; signals the process was started ignoring stay ignored.
+void InstallInterruptCleanup();
 
 // Memory a conversion may still take, in bytes: the smaller of what the machine can give
 // (page cache it can drop included) and what the process's control group allows (cgroup

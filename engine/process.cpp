@@ -1,4 +1,4 @@
-#include "velmora/memory.h"
+#include "velmora/process.h"
 
 #include "faults.h"
 #include "system.h"
@@ -19,6 +19,10 @@ std::condition_variable g_released;
 std::size_t g_claimed = 0;
 
 } // namespace
+
+void InstallInterruptCleanup() {
+    sys::InstallInterruptCleanup();
+}
 
 std::size_t AvailableMemory() {
     return sys::AvailableMemory();
