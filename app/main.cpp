@@ -9,7 +9,6 @@
 #include <QByteArray>
 #include <QList>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -54,21 +53,18 @@ void HoldStartMessage(QtMsgType type, const QMessageLogContext&, const QString& 
 } // namespace
 
 int main(int argc, char** argv) {
-#ifndef _WIN32
-    // Past a file-size limit, writing the output should fail with a message, not end
-    // the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
-    // Closed by the desktop in the middle of writing, the program leaves no file of its own.
-    velmora::InstallInterruptCleanup();
-#ifndef _WIN32 // Windows always has its desktop to show the window on
-    if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
+    // Past a file-size limit, writing the output should fail with a message, not end the
+    // program; closed by the desktop in the middle of writing, it leaves no file of its own.
+    if (!velmora::StartProcess(velmora::Program::Window, argc, argv)) {
+        return 1;
+    }
+    if (!velmora::DesktopAlwaysThere() && !Set("QT_QPA_PLATFORM") && !Set("DISPLAY") &&
+        !Set("WAYLAND_DISPLAY")) {
         std::fputs("velmora: no display to open the window on; velmora-convert converts "
                    "from the command line (velmora-convert --help)\n",
                    stderr);
         return 1;
     }
-#endif
     const QtMessageHandler previous = qInstallMessageHandler(HoldStartMessage);
     QApplication application(argc, argv);
     qInstallMessageHandler(previous);

@@ -12,6 +12,20 @@ std::string ProposeOutputPath(std::string_view inputPath) {
     return std::string(inputPath.substr(0, dot + 1)) + "txt";
 }
 
+std::string DefaultOutputPath(const std::string& input) {
+    const std::size_t slash = input.find_last_of(sys::kPathSeparators);
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = input.rfind('.');
+    if (dot == std::string::npos || dot <= nameStart) {
+        return input + ".txt";
+    }
+    return input.substr(0, dot + 1) + "txt";
+}
+
+std::string_view PathSeparators() {
+    return sys::kPathSeparators;
+}
+
 std::string FileKey(const std::string& path) {
     return sys::FileKey(path);
 }

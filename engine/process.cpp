@@ -20,6 +20,26 @@ std::size_t g_claimed = 0;
 
 } // namespace
 
+std::optional<std::vector<std::string>> StartProcess(Program program, int argc, char** argv) {
+    std::vector<std::string> arguments;
+    if (!sys::StartProcess(program == Program::CommandLine, argc, argv, arguments)) {
+        return std::nullopt;
+    }
+    return arguments;
+}
+
+bool ErrorsGoToTerminal() {
+    return sys::ErrorsGoToTerminal();
+}
+
+void WriteToStandardError(std::string_view bytes) {
+    sys::WriteToStandardError(bytes);
+}
+
+bool DesktopAlwaysThere() {
+    return sys::DesktopAlwaysThere();
+}
+
 void InstallInterruptCleanup() {
     sys::InstallInterruptCleanup();
 }

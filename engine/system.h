@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora::sys {
 
@@ -80,6 +81,15 @@ std::size_t AvailableMemory();
 
 // See InstallInterruptCleanup in velmora/process.h.
 void InstallInterruptCleanup();
+
+// See velmora/process.h.
+bool StartProcess(bool commandLine, int argc, char** argv, std::vector<std::string>& arguments);
+bool ErrorsGoToTerminal();
+void WriteToStandardError(std::string_view bytes);
+bool DesktopAlwaysThere();
+
+// The bytes after which the last name in a path starts.
+extern const std::string_view kPathSeparators;
 
 // The identity of the file at `path` where it exists, else where it would be made; ""
 // when the path cannot be looked at.

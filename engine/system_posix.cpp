@@ -24,6 +24,7 @@
 #include <sys/un.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace velmora::sys {
 
@@ -639,7 +640,43 @@ std::size_t LimitedMemory() {
     return GroupMemory();
 }
 
-// ---- Signals, identity --------------------------------------------------------------
+// ---- Start-up, signals, identity ----------------------------------------------------
+
+const std::string_view kPathSeparators = "/";
+
+bool StartProcess(bool commandLine, int argc, char** argv, std::vector<std::string>& arguments) {
+    if (commandLine) {
+        for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+            if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
+                open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) {
+                return false;
+            }
+        }
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+    InstallInterruptCleanup();
+    arguments.assign(argv, argv + argc);
+    return true;
+}
+
+bool ErrorsGoToTerminal() {
+    return isatty(STDERR_FILENO);
+}
+
+void WriteToStandardError(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put = write(STDERR_FILENO, bytes.data(), bytes.size());
+        if (put <= 0 && errno != EINTR) {
+            return; // nowhere left to say it
+        }
+        bytes.remove_prefix(put > 0 ? static_cast<std::size_t>(put) : 0);
+    }
+}
+
+bool DesktopAlwaysThere() {
+    return false;
+}
 
 void InstallInterruptCleanup() {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {

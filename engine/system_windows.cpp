@@ -10,17 +10,20 @@
 #include <windows.h>
 
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <io.h>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <system_error>
+#include <vector>
 
 namespace velmora::sys {
 
@@ -720,7 +723,48 @@ std::size_t LimitedMemory() {
     return limit > used.PrivateUsage ? limit - used.PrivateUsage : 0;
 }
 
-// ---- Interruption, identity -------------------------------------------------------------
+// ---- Start-up, interruption, identity ---------------------------------------------------
+
+const std::string_view kPathSeparators = ":/\\"; // "C:report" too
+
+bool StartProcess(bool commandLine, int, char**, std::vector<std::string>& arguments) {
+    if (commandLine) {
+        for (const int fd : {0, 1, 2}) {
+            _setmode(fd, _O_BINARY);
+        }
+    }
+    InstallInterruptCleanup();
+    // The arguments as the user typed them, whatever the code page.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; wide != nullptr && i < count; ++i) {
+        arguments.push_back(Narrow(wide[i]));
+    }
+    LocalFree(wide);
+    return true;
+}
+
+bool ErrorsGoToTerminal() {
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode) &&
+           ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+            SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+}
+
+void WriteToStandardError(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const int put = _write(2, bytes.data(), static_cast<unsigned>(bytes.size()));
+        if (put <= 0 && errno != EINTR) {
+            return; // nowhere left to say it
+        }
+        bytes.remove_prefix(put > 0 ? static_cast<std::size_t>(put) : 0);
+    }
+}
+
+bool DesktopAlwaysThere() {
+    return true;
+}
 
 void InstallInterruptCleanup() {
     SetConsoleCtrlHandler(EndQuietly, TRUE);

@@ -447,12 +447,35 @@ TEST(MemoryBudget, ClaimsWaitForEachOtherAndNeverOverrun) {
     EXPECT_GE(budget.Room(), most / 2); // the second claim was given back on its way out
 }
 
-// The whole table of cases is run through the Browse button's tests; here, the rule as
-// the command-line converter meets it.
-TEST(ProposeOutputPath, ReplacesWhateverFollowsTheLastDot) {
-    EXPECT_EQ(ProposeOutputPath("/home/me/site/index.html"), "/home/me/site/index.txt");
-    EXPECT_EQ(ProposeOutputPath("/home/me/v1.2/README"), "/home/me/v1.txt");
-    EXPECT_EQ(ProposeOutputPath("notes"), "notes.txt");
+// The two rules for an output nobody named, row by row: the window's looks at the last dot
+// of the whole path, the command line's at the last dot of the file's own name. The
+// Browse button's tests run the window's rule through the window too.
+struct NamingCase {
+    const char* input;
+    const char* proposed; // ProposeOutputPath
+    const char* written;  // DefaultOutputPath
+};
+
+TEST(OutputNames, EachRuleAsItIsMeant) {
+    const NamingCase rows[] = {
+        {"/home/me/site/index.html", "/home/me/site/index.txt", "/home/me/site/index.txt"},
+        {"/home/me/v1.2/README", "/home/me/v1.txt", "/home/me/v1.2/README.txt"},
+        {"notes", "notes.txt", "notes.txt"},
+        {"report.tar.html", "report.tar.txt", "report.tar.txt"},
+        {".config", ".txt", ".config.txt"},
+        {"folder/.hidden", "folder/.txt", "folder/.hidden.txt"},
+        {"trailing.", "trailing.txt", "trailing.txt"},
+        {"a.b/", "a.txt", "a.b/.txt"},
+        {"", ".txt", ".txt"},
+    };
+    for (const NamingCase& row : rows) {
+        EXPECT_EQ(ProposeOutputPath(row.input), row.proposed) << row.input;
+        EXPECT_EQ(DefaultOutputPath(row.input), row.written) << row.input;
+    }
+    // Where a name ends depends on the system: Windows ends it at "\\" and a drive's ":".
+    const bool windows = PathSeparators().find('\\') != std::string_view::npos;
+    EXPECT_EQ(DefaultOutputPath("v1.2\\README"), windows ? "v1.2\\README.txt" : "v1.txt");
+    EXPECT_EQ(DefaultOutputPath("C:.profile"), windows ? "C:.profile.txt" : "C:.txt");
 }
 
 } // namespace

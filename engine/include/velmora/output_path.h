@@ -5,10 +5,22 @@
 
 namespace velmora {
 
-// The output path proposed for a chosen input: everything up to and including the last
-// "." of the whole path, then "txt"; the path plus ".txt" when it holds no dot. Folder
-// separators are not looked at: "/data.old/report" gives "/data.txt".
+// Where an output is written when the user names none. The window and the command line
+// follow rules of their own, side by side here.
+
+// The output path the window proposes for a chosen input: everything up to and including
+// the last "." of the whole path, then "txt"; the path plus ".txt" when it holds no dot.
+// Folder separators are not looked at: "/data.old/report" gives "/data.txt".
 std::string ProposeOutputPath(std::string_view inputPath);
+
+// The output velmora-convert writes for `input` without -o: the input with the extension
+// of its file name replaced by "txt". The extension starts at the last "." of the last
+// path component, unless that dot starts the name (".config" is a name, not an
+// extension); on Windows a component ends at "\\" and at a drive's ":" too.
+std::string DefaultOutputPath(const std::string& input);
+
+// The bytes after which the last name in a path starts: "/", and on Windows "\\" and ":".
+std::string_view PathSeparators();
 
 // True when the two paths name one file: the same file on disk (links followed), or,
 // for a file that does not exist yet, the same place once links in its folders are

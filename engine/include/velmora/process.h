@@ -2,12 +2,41 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 // What a program of the engine's shares with everything else in its process: the clean-up
 // when it is interrupted, its threads, and one budget for the memory its conversions take.
 
 namespace velmora {
+
+enum class Program { CommandLine, Window };
+
+// What a program does first, the same call on every system. Every program: a write past
+// the file-size limit fails with a message instead of ending the process (SIGXFSZ), and
+// InstallInterruptCleanup. The command line also: descriptors 0 to 2 it was started
+// without are opened on the null device, so that no file it opens takes their place and
+// receives its messages; a pipe nobody reads any more makes a write fail instead of
+// ending the process (SIGPIPE); and on Windows the standard streams are binary, so that
+// nothing adds a CR to a line. Returns the arguments, the program's name first, in UTF-8
+// (on Windows from the UTF-16 command line, whatever the code page), or nothing when the
+// standard descriptors cannot be had.
+std::optional<std::vector<std::string>> StartProcess(Program program, int argc, char** argv);
+
+// Whether standard error is a terminal that takes escape sequences (a Windows console
+// once it is asked to).
+bool ErrorsGoToTerminal();
+
+// Writes `bytes` whole to standard error, taking no memory: a failure must be reportable
+// when none can be had. Nothing is said when standard error takes nothing.
+void WriteToStandardError(std::string_view bytes);
+
+// True where the system always has a desktop to show a window on (Windows); elsewhere
+// the window needs a display named.
+bool DesktopAlwaysThere();
 
 // Makes SIGINT, SIGTERM and SIGHUP (a console's Ctrl+C and its closing on Windows) remove
 // any temporary file of an output being written before they end the process as they

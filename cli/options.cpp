@@ -1,0 +1,203 @@
+#include "options.h"
+
+#include "reporter.h"
+#include "velmora/version.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <thread>
+
+namespace velmora::cli {
+
+namespace {
+
+constexpr const char* kUsageText =
+    "Usage: velmora-convert [OPTION]... INPUT...\n"
+    "Convert HTML documents written as nested definition lists into indented text.\n"
+    "\n"
+    "Each INPUT is written beside itself with its extension replaced by \"txt\"\n"
+    "(report.html -> report.txt); an INPUT that already ends in \".txt\" needs -o.\n"
+    "An INPUT of \"-\" reads standard input and, without -o, writes standard output.\n"
+    "\n"
+    "  -o, --output=FILE  write the one INPUT to FILE (\"-\" for standard output)\n"
+    "  -j, --jobs=N       convert up to N inputs at once (default: the number of cores)\n"
+    "      --help         show this help and exit\n"
+    "      --version      show the version and exit\n"
+    "\n"
+    "Options may stand before or after the inputs; \"--\" ends them.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every input was converted\n"
+    "  1  some input could not be read, converted or written\n"
+    "  3  none failed, but some input was refused (a ZOAK metadata report)\n"
+    "  4  none failed or was refused, but some input was empty: nothing was written for it\n"
+    "  2  the command line was wrong\n";
+
+// Prints `text` on standard output and says whether it got there: help asked for with
+// standard output on a full disk has not been given.
+int PrintAndExit(const char* text) {
+    std::fputs(text, stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "%s: cannot write standard output: %s\n", kProgram,
+                     std::strerror(errno));
+        return kFailed;
+    }
+    return kConverted;
+}
+
+struct LongOption {
+    std::string_view name;
+    char key;
+    bool takesValue;
+};
+constexpr char kHelpKey = 'h';
+constexpr char kVersionKey = 'V';
+constexpr LongOption kLongOptions[] = {{"output", 'o', true},
+                                       {"jobs", 'j', true},
+                                       {"help", kHelpKey, false},
+                                       {"version", kVersionKey, false}};
+
+// The long option `name` stands for: its own, or the one it is an abbreviation of.
+std::optional<LongOption> FindLongOption(std::string_view name, std::string& problem) {
+    std::optional<LongOption> found;
+    for (const LongOption& option : kLongOptions) {
+        if (option.name == name) {
+            return option;
+        }
+        if (!name.empty() && option.name.starts_with(name)) {
+            if (found) {
+                problem = "option '--" + std::string(name) + "' is ambiguous";
+                return std::nullopt;
+            }
+            found = option;
+        }
+    }
+    if (!found) {
+        problem = "unknown option '--" + Escaped(name) + "'";
+    }
+    return found;
+}
+
+// Takes one option with its value (nullptr for none); returns an exit status when the
+// program should stop at once (help, version, a usage error).
+std::optional<int> TakeOption(char key, const std::string& shown, const char* value,
+                              Options& options) {
+    switch (key) {
+    case 'o':
+        if (options.output) {
+            return UsageError("-o names one output, but was given twice");
+        }
+        if (*value == '\0') {
+            return UsageError("the output file name (" + shown + ") is empty");
+        }
+        options.output = value;
+        return std::nullopt;
+    case 'j': {
+        char* end = nullptr;
+        errno = 0;
+        const long jobs = std::strtol(value, &end, 10);
+        if (*value == '\0' || *end != '\0' || errno != 0 || jobs < 1 || jobs > 1024) {
+            return UsageError(shown + " wants a number of jobs from 1 to 1024, not '" +
+                              Escaped(value) + "'");
+        }
+        options.jobs = static_cast<unsigned>(jobs);
+        return std::nullopt;
+    }
+    case kHelpKey:
+        return PrintAndExit(kUsageText);
+    default:
+        return PrintAndExit((std::string(kProgram) + " " + velmora::kVersion + "\n").c_str());
+    }
+}
+
+} // namespace
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
+                 message.c_str(), kProgram);
+    return kUsage;
+}
+
+std::optional<int> ParseArguments(const std::vector<std::string>& arguments, Options& options) {
+    const std::size_t argc = arguments.size();
+    bool optionsEnded = false;
+    for (std::size_t i = 1; i < argc; ++i) {
+        const std::string_view arg = arguments[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (arg.empty()) {
+                return UsageError("an input file name is empty");
+            }
+            options.inputs.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg.starts_with("--")) {
+            const std::size_t equals = arg.find('=');
+            const std::string_view name = arg.substr(
+                2, equals == std::string_view::npos ? std::string_view::npos : equals - 2);
+            std::string problem;
+            const std::optional<LongOption> option = FindLongOption(name, problem);
+            if (!option) {
+                return UsageError(problem);
+            }
+            const std::string shown = "--" + std::string(option->name);
+            const char* value = nullptr;
+            if (equals != std::string_view::npos) {
+                if (!option->takesValue) {
+                    return UsageError("option '" + shown + "' takes no value");
+                }
+                value = arguments[i].c_str() + equals + 1;
+            } else if (option->takesValue) {
+                if (i + 1 == argc) {
+                    return UsageError("option '" + shown + "' needs a value");
+                }
+                value = arguments[++i].c_str();
+            }
+            if (const std::optional<int> stop = TakeOption(option->key, shown, value, options)) {
+                return stop;
+            }
+            continue;
+        }
+        for (std::size_t k = 1; k < arg.size(); ++k) {
+            const char key = arg[k];
+            const std::string shown = std::string("-") + key;
+            if (key != 'o' && key != 'j') {
+                return UsageError("unknown option '" + Escaped(shown) + "'");
+            }
+            const char* value = arguments[i].c_str() + k + 1;
+            if (k + 1 == arg.size()) {
+                if (i + 1 == argc) {
+                    return UsageError("option '" + shown + "' needs a value");
+                }
+                value = arguments[++i].c_str();
+            }
+            if (const std::optional<int> stop = TakeOption(key, shown, value, options)) {
+                return stop;
+            }
+            break;
+        }
+    }
+    if (options.inputs.empty()) {
+        return UsageError("no input named");
+    }
+    if (options.output && options.inputs.size() > 1) {
+        return UsageError("-o names the output of one input, but " +
+                          std::to_string(options.inputs.size()) + " were given");
+    }
+    if (std::count(options.inputs.begin(), options.inputs.end(), kStdio) > 1) {
+        return UsageError("standard input ('-') can be read only once");
+    }
+    if (options.jobs == 0) {
+        options.jobs = std::max(1u, std::thread::hardware_concurrency());
+    }
+    return std::nullopt;
+}
+
+} // namespace velmora::cli

@@ -1,0 +1,164 @@
+#include "reporter.h"
+
+#include "options.h"
+#include "velmora/output_path.h"
+#include "velmora/process.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace velmora::cli {
+
+namespace {
+
+// The C escape of a control byte or backslash that has a letter of its own, or "".
+std::string_view EscapeOf(char c) {
+    switch (c) {
+    case '\\':
+        // Where it separates folders, it is shown as it is.
+        return PathSeparators().find('\\') == std::string_view::npos ? "\\\\" : "";
+    case '\a':
+        return "\\a";
+    case '\b':
+        return "\\b";
+    case '\t':
+        return "\\t";
+    case '\n':
+        return "\\n";
+    case '\v':
+        return "\\v";
+    case '\f':
+        return "\\f";
+    case '\r':
+        return "\\r";
+    default:
+        return {};
+    }
+}
+
+// The one escaper: `put` takes each byte shown.
+template <typename Put> void Show(std::string_view name, Put put) {
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (const std::string_view named = EscapeOf(c); !named.empty()) {
+            for (const char e : named) {
+                put(e);
+            }
+        } else if (byte < 0x20 || byte == 0x7f) {
+            put('\\');
+            put(static_cast<char>('0' + (byte >> 6)));
+            put(static_cast<char>('0' + ((byte >> 3) & 7)));
+            put(static_cast<char>('0' + (byte & 7)));
+        } else {
+            put(c);
+        }
+    }
+}
+
+} // namespace
+
+std::string Escaped(std::string_view name) {
+    std::string shown;
+    shown.reserve(name.size());
+    Show(name, [&](char c) { shown += c; });
+    return shown;
+}
+
+std::string Quoted(std::string_view name) {
+    std::string shown(1, '"');
+    Show(name, [&](char c) { shown += c; });
+    shown += '"';
+    return shown;
+}
+
+// ---- Line -----------------------------------------------------------------------------
+
+Line& Line::Text(std::string_view text) {
+    for (const char c : text) {
+        Put(c);
+    }
+    return *this;
+}
+
+Line& Line::Escape(std::string_view name) {
+    Show(name, [this](char c) { Put(c); });
+    return *this;
+}
+
+Line& Line::Name(std::string_view name) {
+    Put('"');
+    Escape(name);
+    Put('"');
+    return *this;
+}
+
+void Line::Say() {
+    Put('\n');
+    WriteToStandardError(std::string_view(m_buffer, m_size));
+}
+
+// ---- Reporter -------------------------------------------------------------------------
+
+Reporter::Reporter(std::size_t total)
+    : m_total(total), m_counting(total > 1 && ErrorsGoToTerminal()) {}
+
+void Reporter::Problem(const Failure& failure, std::string_view input) {
+    Line line;
+    line.Text(kProgram).Text(": ");
+    if (failure.error == ENOMEM) {
+        line.Text("not enough memory to convert ").Name(input);
+    } else {
+        line.Text(ActionText(failure.action));
+        if (!failure.path.empty()) {
+            line.Text(" ").Name(failure.path);
+        }
+        line.Text(": ").Text(failure.context);
+        if (failure.error != 0) {
+            line.Text(failure.context.empty() ? "" : ": ").Text(ErrorText(failure.error));
+        }
+    }
+    Say(line);
+}
+
+void Reporter::NoMemory(std::string_view input) {
+    Line line;
+    Say(line.Text(kProgram).Text(": not enough memory to convert ").Name(input));
+}
+
+void Reporter::Note(std::string_view input, std::string_view note) {
+    Line line;
+    Say(line.Text(kProgram).Text(": ").Escape(input).Text(": ").Text(note));
+}
+
+void Reporter::Finished() {
+    std::lock_guard lock(m_mutex);
+    ++m_done;
+    ShowCount();
+}
+
+void Reporter::End() {
+    std::lock_guard lock(m_mutex);
+    ClearCount();
+}
+
+void Reporter::Say(Line& line) {
+    std::lock_guard lock(m_mutex);
+    ClearCount();
+    line.Say();
+    ShowCount();
+}
+
+void Reporter::ShowCount() {
+    if (m_counting && m_done > 0) {
+        std::fprintf(stderr, "\r%zu of %zu inputs done", m_done, m_total);
+        std::fflush(stderr);
+    }
+}
+
+void Reporter::ClearCount() {
+    if (m_counting && m_done > 0) {
+        std::fputs("\r\033[K", stderr);
+    }
+}
+
+} // namespace velmora::cli

@@ -1,0 +1,68 @@
+#pragma once
+
+// What velmora-convert says on standard error: one line per problem, and the count of
+// inputs done while a terminal watches.
+
+#include "velmora/failure.h"
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace velmora::cli {
+
+// A file name as it may be shown on a terminal: control bytes, and the backslash that
+// starts an escape where it separates no folders, written as C escapes, as `ls -b` does.
+std::string Escaped(std::string_view name);
+// The same in double quotes.
+std::string Quoted(std::string_view name);
+
+// One line for standard error, made in a fixed buffer and written with one call: a
+// failure must be reportable when no memory can be had at all. A line too long for the
+// buffer is cut short.
+class Line {
+public:
+    Line& Text(std::string_view text);
+    // A file name, escaped as Escaped does.
+    Line& Escape(std::string_view name);
+    // The same in double quotes.
+    Line& Name(std::string_view name);
+    void Say();
+
+private:
+    void Put(char c) {
+        if (m_size < sizeof m_buffer - 1) {
+            m_buffer[m_size++] = c;
+        }
+    }
+    char m_buffer[4096];
+    std::size_t m_size = 0;
+};
+
+// Messages and the progress count share standard error; one lock keeps lines whole.
+class Reporter {
+public:
+    explicit Reporter(std::size_t total);
+
+    // "cannot read "in.html": No such file or directory", or, when memory ran out,
+    // "not enough memory to convert "in.html"".
+    void Problem(const Failure& failure, std::string_view input);
+    void NoMemory(std::string_view input);
+    // "in.html: the input is empty; nothing was written"
+    void Note(std::string_view input, std::string_view note);
+    void Finished();
+    void End();
+
+private:
+    void Say(Line& line);
+    void ShowCount();
+    void ClearCount();
+
+    std::mutex m_mutex;
+    std::size_t m_total;
+    std::size_t m_done = 0;
+    bool m_counting;
+};
+
+} // namespace velmora::cli
