@@ -36,8 +36,7 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
         return kFailed;
     }
     Result<Conversion> conversion = Conversion::Prepare(
-        input == kStdio ? Source::Stream(kStandardInput, std::string(name))
-                        : Source::File(input));
+        input == kStdio ? Source::Stream(kStandardInput, std::string(name)) : Source::File(input));
     if (!conversion.has_value()) {
         reporter.Problem(conversion.error(), name);
         return kFailed;

@@ -6,8 +6,9 @@ namespace velmora::model {
 
 namespace {
 
-// Positions are 1-based, 0 when nothing is found, as in the definition.
-std::size_t InStr(std::size_t start, const std::string& text, const std::string& what) {
+// Positions count from 1, and 0 means nothing was found: the literal way keeps the
+// arithmetic of its steps plain (a position past a match is found + length).
+std::size_t FindFrom(std::size_t start, const std::string& text, const std::string& what) {
     if (start == 0 || start > text.size() + 1) {
         return 0;
     }
@@ -15,21 +16,21 @@ std::size_t InStr(std::size_t start, const std::string& text, const std::string&
     return found == std::string::npos ? 0 : found + 1;
 }
 
-std::size_t InStrRev(const std::string& text, const std::string& what) {
+std::size_t FindLast(const std::string& text, const std::string& what) {
     const std::size_t found = text.rfind(what);
     return found == std::string::npos ? 0 : found + 1;
 }
 
-std::string Mid(const std::string& text, std::size_t start,
-                std::size_t length = std::string::npos) {
+std::string Slice(const std::string& text, std::size_t start,
+                  std::size_t length = std::string::npos) {
     return start > text.size() ? std::string() : text.substr(start - 1, length);
 }
 
-std::string Left(const std::string& text, std::size_t length) {
+std::string Prefix(const std::string& text, std::size_t length) {
     return text.substr(0, length);
 }
 
-std::string LCase(std::string text) {
+std::string Lowered(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
@@ -46,9 +47,9 @@ std::string ReplaceAll(const std::string& text, const std::string& what, const s
     std::string result;
     std::size_t position = 1;
     for (;;) {
-        const std::size_t found = InStr(position, text, what);
+        const std::size_t found = FindFrom(position, text, what);
         if (found == 0) {
-            return result + Mid(text, position);
+            return result + Slice(text, position);
         }
         result += text.substr(position - 1, found - position) + with;
         position = found + what.size();
@@ -57,38 +58,38 @@ std::string ReplaceAll(const std::string& text, const std::string& what, const s
 
 std::string ReplaceFirst(const std::string& text, const std::string& what,
                          const std::string& with) {
-    const std::size_t found = InStr(1, text, what);
+    const std::size_t found = FindFrom(1, text, what);
     if (found == 0) {
         return text;
     }
-    return Left(text, found - 1) + with + Mid(text, found + what.size());
+    return Prefix(text, found - 1) + with + Slice(text, found + what.size());
 }
 
 std::string Normalise(const std::string& text) {
     std::string lineBreak;
-    if (InStr(1, text, "\r\n") != 0) {
+    if (FindFrom(1, text, "\r\n") != 0) {
         lineBreak = "\r\n";
-    } else if (InStr(1, text, "\n") != 0) {
+    } else if (FindFrom(1, text, "\n") != 0) {
         lineBreak = "\n";
-    } else if (InStr(1, text, "\r") != 0) {
+    } else if (FindFrom(1, text, "\r") != 0) {
         lineBreak = "\r";
     }
     return ReplaceAll(ReplaceAll(text, lineBreak, " "), "  ", " ");
 }
 
 std::string Scope(std::string text) {
-    const std::size_t open = InStr(1, LCase(text), "<dl");
+    const std::size_t open = FindFrom(1, Lowered(text), "<dl");
     if (open == 0) {
         return text;
     }
-    text = Mid(text, open);
-    const std::size_t close = InStr(1, text, ">");
+    text = Slice(text, open);
+    const std::size_t close = FindFrom(1, text, ">");
     if (close != 0) {
-        text = Mid(text, close + 1);
+        text = Slice(text, close + 1);
     }
-    const std::size_t last = InStrRev(LCase(text), "</dl>");
+    const std::size_t last = FindLast(Lowered(text), "</dl>");
     if (last != 0) {
-        text = Left(text, last - 1);
+        text = Prefix(text, last - 1);
     }
     return text;
 }
@@ -96,26 +97,26 @@ std::string Scope(std::string text) {
 std::string RewriteTags(std::string text, Conversion& record) {
     std::string prefix = "++";
     for (;;) {
-        const std::size_t s = InStr(1, text, "<");
+        const std::size_t s = FindFrom(1, text, "<");
         if (s == 0) {
             return text;
         }
-        std::size_t e = InStr(1, text, ">");
+        std::size_t e = FindFrom(1, text, ">");
         while (e != 0 && e < s) {
-            e = InStr(e + 1, text, ">");
+            e = FindFrom(e + 1, text, ">");
         }
         record.progress.emplace_back('V', static_cast<double>(static_cast<float>(e)));
         if (e == 0) {
             // A tag that never closes: it and all after it are dropped.
-            return Left(text, s - 1);
+            return Prefix(text, s - 1);
         }
-        const std::string tag = Mid(text, s, e - s + 1);
-        const std::string lower = LCase(tag);
+        const std::string tag = Slice(text, s, e - s + 1);
+        const std::string lower = Lowered(tag);
         std::string replacement;
         if (lower == "<dl>") {
             prefix += "++";
         } else if (lower == "</dl>") {
-            prefix = prefix.size() >= 2 ? Left(prefix, prefix.size() - 2) : "";
+            prefix = prefix.size() >= 2 ? Prefix(prefix, prefix.size() - 2) : "";
         } else if (lower == "<dt>") {
             replacement = "\n" + prefix;
         } else if (lower == "<dd>") {
@@ -133,9 +134,9 @@ std::string Assemble(const std::string& text, double max, Conversion& record) {
     if (!text.empty()) {
         std::size_t position = 1;
         for (;;) {
-            const std::size_t found = InStr(position, text, "\n");
+            const std::size_t found = FindFrom(position, text, "\n");
             if (found == 0) {
-                segments.push_back(Mid(text, position));
+                segments.push_back(Slice(text, position));
                 break;
             }
             segments.push_back(text.substr(position - 1, found - position));
@@ -170,7 +171,7 @@ Conversion Convert(const std::string& file) {
         return record;
     }
     record.normalised = Normalise(file);
-    if (InStr(1, LCase(record.normalised), "zoak metadata report generated") != 0) {
+    if (FindFrom(1, Lowered(record.normalised), "zoak metadata report generated") != 0) {
         record.outcome = SourceOutcome::Refused;
         record.normalised.clear();
         return record;

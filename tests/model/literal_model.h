@@ -2,8 +2,8 @@
 
 // The conversion written the slow, literal way: every search starts at position 1 and
 // every replacement rewrites the first occurrence or runs one pass over the whole text,
-// step by step as the conversion is defined. Quadratic, and only for comparing the
-// engine's one-pass phases against on small inputs.
+// one step after another in the order the engine fuses them. Quadratic, and only for
+// comparing the engine's one-pass phases against on small inputs.
 
 #include "velmora/convert.h"
 
