@@ -48,6 +48,10 @@ int OpenInput(const std::string& path, FileHandle& file, bool& once);
 // A new file for a stream's copy, in the system's temporary folder, gone once closed.
 int MakeScratchFile(FileHandle& file);
 
+// One write to standard error, outside the fault seam: what it wrote, or -1 with errno
+// set.
+long WriteErrorStream(const char* bytes, std::size_t size);
+
 // ---- The output -------------------------------------------------------------------------
 
 // The new file beside the output and what it is to replace.

@@ -178,6 +178,18 @@ Result<void> OutputFile::Commit() {
     return PutInPlace(*m_state->replacement, m_state->path);
 }
 
+// ---- Standard error -----------------------------------------------------------------
+
+void WriteToStandardError(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const long put = WriteErrorStream(bytes.data(), bytes.size());
+        if (put <= 0 && errno != EINTR) {
+            return; // nowhere left to say it
+        }
+        bytes.remove_prefix(put > 0 ? static_cast<std::size_t>(put) : 0);
+    }
+}
+
 // ---- Memory -------------------------------------------------------------------------
 
 std::size_t AvailableMemory() {

@@ -279,30 +279,6 @@ void SyncFolder(const std::string& folder) {
 
 // A stream copied to an unnamed file in the temporary folder; a named one, removed at
 // once, where the file system has no unnamed files.
-int MakeScratch(int& fd) {
-    const char* base = std::getenv("TMPDIR");
-    const std::string folder = base != nullptr && *base != '\0' ? base : "/tmp";
-#ifdef O_TMPFILE
-    const int unnamed =
-        SysOpen(Call::CreateTemporary, folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600, fd);
-    if (!Unnamed(unnamed)) {
-        return unnamed;
-    }
-#endif
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = folder + "/" + TemporaryLeaf();
-        const int error = SysOpen(Call::CreateTemporary, name.c_str(),
-                                  O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600, fd);
-        if (error == 0) {
-            SysRemove(name.c_str());
-            return 0;
-        }
-        if (error != EEXIST) {
-            return error;
-        }
-    }
-    return EEXIST;
-}
 
 // Opens what stands at `path` and cannot be replaced by a file: a device, a FIFO, a
 // socket, a descriptor's /dev/fd name.
@@ -395,11 +371,32 @@ int OpenInput(const std::string& path, FileHandle& file, bool& once) {
 
 int MakeScratchFile(FileHandle& file) {
     int fd = -1;
-    const int error = MakeScratch(fd);
-    if (error == 0) {
+    const char* base = std::getenv("TMPDIR");
+    const std::string folder = base != nullptr && *base != '\0' ? base : "/tmp";
+#ifdef O_TMPFILE
+    const int unnamed =
+        SysOpen(Call::CreateTemporary, folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600, fd);
+    if (unnamed == 0) {
         file = Owned(fd);
     }
-    return error;
+    if (!Unnamed(unnamed)) {
+        return unnamed;
+    }
+#endif
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = folder + "/" + TemporaryLeaf();
+        const int error = SysOpen(Call::CreateTemporary, name.c_str(),
+                                  O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600, fd);
+        if (error == 0) {
+            file = Owned(fd);
+            SysRemove(name.c_str());
+            return 0;
+        }
+        if (error != EEXIST) {
+            return error;
+        }
+    }
+    return EEXIST;
 }
 
 // ---- The output ---------------------------------------------------------------------
@@ -664,14 +661,8 @@ bool ErrorsGoToTerminal() {
     return isatty(STDERR_FILENO);
 }
 
-void WriteToStandardError(std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = write(STDERR_FILENO, bytes.data(), bytes.size());
-        if (put <= 0 && errno != EINTR) {
-            return; // nowhere left to say it
-        }
-        bytes.remove_prefix(put > 0 ? static_cast<std::size_t>(put) : 0);
-    }
+long WriteErrorStream(const char* bytes, std::size_t size) {
+    return write(STDERR_FILENO, bytes, size);
 }
 
 bool DesktopAlwaysThere() {

@@ -284,27 +284,6 @@ std::wstring TemporaryName(const std::wstring& folder) {
     return folder + L"\\" + Wide(TemporaryLeaf());
 }
 
-// A stream copied to a file in the temporary folder that goes when it is closed.
-int MakeScratch(HANDLE& handle) {
-    std::array<wchar_t, MAX_PATH + 1> base{};
-    const DWORD length = GetTempPathW(static_cast<DWORD>(base.size()), base.data());
-    std::wstring folder =
-        length > 0 && length < base.size() ? std::wstring(base.data(), length) : std::wstring(L".");
-    while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) {
-        folder.pop_back();
-    }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const int error = SysOpen(
-            Call::CreateTemporary, TemporaryName(folder), GENERIC_READ | GENERIC_WRITE, 0,
-            CREATE_NEW,
-            FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, handle);
-        if (error != EEXIST) {
-            return error;
-        }
-    }
-    return EEXIST;
-}
-
 // ---- Interruption ---------------------------------------------------------------------
 
 // Temporaries being put in place: between taking back their deletion mark and the move,
@@ -547,13 +526,29 @@ int OpenInput(const std::string& path, FileHandle& file, bool& once) {
     return 0;
 }
 
+// A stream copied to a file in the temporary folder that goes when it is closed.
 int MakeScratchFile(FileHandle& file) {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    const int error = MakeScratch(handle);
-    if (error == 0) {
-        file = Owned(handle);
+    std::array<wchar_t, MAX_PATH + 1> base{};
+    const DWORD length = GetTempPathW(static_cast<DWORD>(base.size()), base.data());
+    std::wstring folder =
+        length > 0 && length < base.size() ? std::wstring(base.data(), length) : std::wstring(L".");
+    while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) {
+        folder.pop_back();
     }
-    return error;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int error = SysOpen(
+            Call::CreateTemporary, TemporaryName(folder), GENERIC_READ | GENERIC_WRITE, 0,
+            CREATE_NEW,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, handle);
+        if (error == 0) {
+            file = Owned(handle);
+        }
+        if (error != EEXIST) {
+            return error;
+        }
+    }
+    return EEXIST;
 }
 
 // ---- The output -------------------------------------------------------------------------
@@ -752,14 +747,8 @@ bool ErrorsGoToTerminal() {
             SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
 }
 
-void WriteToStandardError(std::string_view bytes) {
-    while (!bytes.empty()) {
-        const int put = _write(2, bytes.data(), static_cast<unsigned>(bytes.size()));
-        if (put <= 0 && errno != EINTR) {
-            return; // nowhere left to say it
-        }
-        bytes.remove_prefix(put > 0 ? static_cast<std::size_t>(put) : 0);
-    }
+long WriteErrorStream(const char* bytes, std::size_t size) {
+    return _write(2, bytes, static_cast<unsigned>(std::min<std::size_t>(size, kMostPerCall)));
 }
 
 bool DesktopAlwaysThere() {
