@@ -7,7 +7,6 @@
 
 #include <limits>
 #include <string>
-#include <vector>
 
 namespace velmora::ui {
 namespace {
@@ -74,14 +73,6 @@ TEST(LayOut, GrowsTogetherWhereTheFontNeedsMoreRoom) {
     needs = SmallFont();
     needs.texts[static_cast<std::size_t>(Control::FileIn)].width = 1000; // paths scroll
     EXPECT_EQ(LayOut(96, 96, needs).width, 427);
-}
-
-TEST(LayOut, StatusLabelMustHoldEitherStatus) {
-    const std::vector<std::string_view> expected{"Select File to Convert",
-                                                 "File Successfully Processed"};
-    EXPECT_EQ(TextsToFit(Control::Label3), expected);
-    EXPECT_EQ(TextsToFit(Control::Command2), std::vector<std::string_view>{"Browse"});
-    EXPECT_TRUE(TextsToFit(Control::FileIn).empty());
 }
 
 struct Fill {
