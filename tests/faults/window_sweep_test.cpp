@@ -2,8 +2,8 @@
 // turn, once and from then on: the window ends ready with one message naming the file,
 // or with the file written, and the earlier output is never torn.
 
-#include "convert_command.h"
-#include "convert_window.h"
+#include "core/convert_command.h"
+#include "core/convert_window.h"
 #include "faults.h"
 
 #include <QDir>
@@ -25,16 +25,16 @@ public:
     QString status;
     int disabled = 0;
 
-    QString GetPathText(PathBox box) const override {
-        return box == PathBox::FileIn ? fileIn : fileOut;
+    std::string GetPathText(PathBox box) const override {
+        return QFile::encodeName(box == PathBox::FileIn ? fileIn : fileOut).toStdString();
     }
     void SetInputEnabled(Input, bool enabled) override { disabled += enabled ? -1 : 1; }
     void SetProgressVisible(bool) override {}
     void SetProgressMax(float) override {}
     void SetProgressValue(float) override {}
-    void SetStatusText(const QString& text) override { status = text; }
-    void ShowMessage(const QString& message, const QString& title) override {
-        messages.append(title + ": " + message);
+    void SetStatusText(const std::string& text) override { status = QString::fromStdString(text); }
+    void ShowMessage(const std::string& message, const std::string& title) override {
+        messages.append(QString::fromStdString(title + ": " + message));
     }
     void Beep() override {}
 };

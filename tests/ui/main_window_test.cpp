@@ -1,10 +1,10 @@
 // The window the program shows, driven as a user would: typing, clicking, Tab.
 
+#include "core/scripted_dialog.h"
 #include "files.h"
 #include "main_window.h"
 #include "module1.h"
 #include "progress_bar.h"
-#include "scripted_dialog.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -342,7 +342,7 @@ private slots:
         QCOMPARE(calls, 5); // one conversion
         QTest::qWait(20);
         QCOMPARE(calls, 5);
-        QVERIFY(m_window->dialog->calls.isEmpty());
+        QVERIFY(m_window->dialog->calls.empty());
         QCOMPARE(Box("FileIn")->text(), m_dir->filePath("in.html"));
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(m_window->focusWidget(), Child("Command1"));
