@@ -124,6 +124,14 @@ Result<void> InputFile::Rewind() {
     return {};
 }
 
+Result<FileStamp> InputFile::Stamp() const {
+    FileStamp stamp;
+    if (const int error = StampFile(*m_file, stamp)) {
+        return ReadFailure(m_name, error);
+    }
+    return stamp;
+}
+
 // ---- Writing ------------------------------------------------------------------------
 
 struct OutputFile::State {

@@ -343,6 +343,22 @@ int RewindFile(NativeFile& file) {
     return lseek(file.fd, 0, SEEK_SET) == 0 ? 0 : errno;
 }
 
+int StampFile(NativeFile& file, FileStamp& stamp) {
+    struct stat info {};
+    if (const int error = SysFstat(file.fd, &info)) {
+        return error;
+    }
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u +
+               static_cast<std::uint64_t>(time.tv_nsec);
+    };
+    stamp =
+        FileStamp{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                  static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
+                  nanoseconds(info.st_ctim)};
+    return 0;
+}
+
 int CloseFile(FileHandle file) {
     const int fd = std::exchange(file->fd, -1);
     return file->owned ? SysClose(fd) : 0;

@@ -9,8 +9,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -531,6 +533,71 @@ TEST_F(Cli, SignalsLeaveTheOutputWholeAndNothingBehind) {
             << "signal " << row.signal;
         if (WIFSIGNALED(status)) {
             EXPECT_EQ(WTERMSIG(status), row.signal) << "did not end as the signal would have";
+        }
+    }
+#endif
+}
+
+// Another process cuts the input short, adds to it or overwrites it at moments spread
+// over a whole run: every run ends with the old output and a failure naming the file, or
+// with the text of the one version the converter saw throughout.
+TEST_F(Cli, InputChangedDuringTheRunIsConvertedWholeOrFails) {
+#ifdef _WIN32
+    GTEST_SKIP() << "starts and times the converter with fork; the engine's own table runs here";
+#else
+    const std::string before = LargeDocument(8);
+    const std::string after = "<dl><dt>Another document</dt></dl>" + before.substr(1000);
+    const auto converted = [&](const std::string& text) {
+        Put("big.html", text);
+        EXPECT_EQ(Convert({"big.html"}).status, 0);
+        return Get("big.txt");
+    };
+    const std::string oldText = converted(before);
+    const std::string cutText = converted(before.substr(0, before.size() / 2));
+    const std::string addedText = converted(before + "<dl><dt>more</dt></dl>");
+    const std::string newText = converted(after);
+    const auto started = std::chrono::steady_clock::now();
+    converted(before);
+    const auto took = std::chrono::steady_clock::now() - started;
+    const std::vector<std::pair<std::string, std::function<void()>>> changes{
+        {"cut short",
+         [&] { EXPECT_EQ(truncate((Dir() + "/big.html").c_str(), before.size() / 2), 0); }},
+        {"added to", [&] { Put("big.html", before + "<dl><dt>more</dt></dl>"); }},
+        {"overwritten", [&] { Put("big.html", after); }},
+    };
+    for (const auto& [what, change] : changes) {
+        for (int moment = 0; moment <= 8; ++moment) {
+            Put("big.html", before);
+            Put("big.txt", "old");
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (chdir(Dir().c_str()) == 0 && freopen("err", "w", stderr) != nullptr) {
+                    execl(VELMORA_CONVERT, VELMORA_CONVERT, "big.html", nullptr);
+                }
+                _exit(127);
+            }
+            std::this_thread::sleep_for(took * moment / 8);
+            change();
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            const std::string output = Get("big.txt");
+            const std::string where = what + " at " + std::to_string(moment) + "/8";
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+                EXPECT_TRUE(output == oldText || output == cutText || output == addedText ||
+                            output == newText)
+                    << where << ": a text of neither version";
+            } else if (WIFEXITED(status) && WEXITSTATUS(status) == 4) { // found while rewritten
+                EXPECT_EQ(output, "old") << where;
+            } else {
+                EXPECT_EQ(WEXITSTATUS(status), 1) << where;
+                EXPECT_EQ(Get("err"), "velmora-convert: cannot read \"big.html\": the file changed "
+                                      "while it was being converted\n")
+                    << where;
+                EXPECT_EQ(output, "old") << where;
+            }
+            std::remove((Dir() + "/err").c_str());
+            EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html", "big.txt"})) << where;
         }
     }
 #endif

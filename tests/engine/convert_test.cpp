@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <future>
 #include <thread>
@@ -426,6 +427,91 @@ TEST(ConvertFile, FailuresNameTheFile) {
     ASSERT_FALSE(folder.has_value());
     EXPECT_EQ(Describe(folder.error()), "cannot write \"" + dir.Path() + "\": Is a directory");
 }
+
+// An input changed while it is converted: cut short, added to, overwritten in place with
+// other text or with the refused generator's phrase, or only touched, between the two
+// readings or at moments spread over the second. The conversion fails, naming the file,
+// and leaves the earlier output as it was and nothing beside it.
+struct InputChange {
+    std::string name;
+    std::function<void(const std::string& path)> change;
+};
+
+class ChangedInput : public testing::TestWithParam<InputChange> {};
+
+TEST_P(ChangedInput, FailsAndLeavesTheOutput) {
+    std::string document = "<dl>";
+    for (int i = 0; document.size() < (std::size_t{1} << 20); ++i) {
+        document += "<dt>Term " + std::to_string(i) + "</dt><dd>Its value</dd>\r\n";
+    }
+    document += "</dl>";
+    // Calls the change at one SetValue of the second reading.
+    struct ChangeAt final : ProgressSink {
+        std::function<void()> change;
+        long at = -1;
+        long calls = 0;
+        void SetMax(float) override {}
+        void SetValue(float) override {
+            if (calls++ == at) {
+                change();
+            }
+        }
+    };
+    for (const double moment : {-1.0, 0.0, 0.3, 0.6, 0.99}) {
+        test::TempDir dir;
+        const std::string input = dir.File("in.html");
+        test::WriteBytes(input, document);
+        test::WriteBytes(dir.File("out.txt"), "the earlier output");
+        Result<Conversion> conversion = Conversion::Prepare(Source::File(input));
+        ASSERT_TRUE(conversion.has_value());
+        ChangeAt sink;
+        sink.change = [&] { GetParam().change(input); };
+        if (moment < 0) {
+            sink.change();
+        } else {
+            sink.at = static_cast<long>(moment * 40000);
+        }
+        Result<void> written =
+            conversion.value().Write(Destination::File(dir.File("out.txt")), sink);
+        ASSERT_FALSE(written.has_value()) << "changed at " << moment;
+        EXPECT_EQ(Describe(written.error()),
+                  "cannot read \"" + input + "\": the file changed while it was being converted");
+        EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "the earlier output");
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.html", "out.txt"}));
+    }
+}
+
+void Overwrite(const std::string& path, std::size_t at, std::string_view bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, static_cast<long>(at), SEEK_SET);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ConvertFile, ChangedInput,
+    testing::Values(
+        InputChange{"CutToNothing", [](const std::string& path) { test::WriteBytes(path, ""); }},
+        InputChange{"CutShort",
+                    [](const std::string& path) {
+                        test::WriteBytes(path, test::ReadBytes(path).substr(0, 5000));
+                    }},
+        InputChange{"AddedTo",
+                    [](const std::string& path) {
+                        test::WriteBytes(path, test::ReadBytes(path) + "<dt>more</dt>");
+                    }},
+        InputChange{"OverwrittenInPlace",
+                    [](const std::string& path) { Overwrite(path, 600000, "<dd>Other</dd>"); }},
+        InputChange{"GivenTheRefusedPhrase",
+                    [](const std::string& path) {
+                        Overwrite(path, 1000, "zoak metadata report generated");
+                    }},
+        InputChange{"OverwrittenAfterTheList",
+                    [](const std::string& path) {
+                        Overwrite(path, test::ReadBytes(path).size() - 1, "!");
+                    }}),
+    test::RowName());
 
 // Conversions running at once share one budget: a claim that does not fit beside another
 // waits for it to be given back, and one that could never fit fails at once.
