@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
@@ -57,6 +58,9 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
                          : Destination::File(target),
         quiet);
     if (!written.has_value()) {
+        if (target == kStdio && written.error().error == EPIPE) {
+            EndForClosedPipe(); // as `head` leaves a filter
+        }
         reporter.Problem(written.error(), name);
         return kFailed;
     }
@@ -79,9 +83,9 @@ std::vector<std::string> OutputsOf(const Options& options) {
     std::vector<std::string> outputs;
     outputs.reserve(options.inputs.size());
     for (const std::string& input : options.inputs) {
-        outputs.push_back(options.output
-                              ? *options.output
-                              : (input == kStdio ? std::string(kStdio) : DefaultOutputPath(input)));
+        outputs.push_back(options.output                               ? *options.output
+                          : input == kStdio || !HasOutputBeside(input) ? std::string(kStdio)
+                                                                       : DefaultOutputPath(input));
     }
     return outputs;
 }

@@ -40,6 +40,14 @@ bool DesktopAlwaysThere() {
     return sys::DesktopAlwaysThere();
 }
 
+bool StartedWithout(int descriptor) {
+    return sys::StartedWithout(descriptor);
+}
+
+void EndForClosedPipe() {
+    sys::EndForClosedPipe();
+}
+
 void InstallInterruptCleanup() {
     sys::InstallInterruptCleanup();
 }

@@ -101,6 +101,13 @@ bool StartProcess(bool commandLine, int argc, char** argv, std::vector<std::stri
 bool ErrorsGoToTerminal();
 void WriteToStandardError(std::string_view bytes);
 bool DesktopAlwaysThere();
+bool StartedWithout(int descriptor);
+void EndForClosedPipe();
+
+// Whether the path names a regular file by a name of its own: not a stream, a device or
+// a descriptor's name such as /dev/stdin, which have no folder to write an output beside.
+// A path that cannot be looked at counts as a file: reading it will say why.
+bool NamesARegularFile(const std::string& path);
 
 // The bytes after which the last name in a path starts.
 extern const std::string_view kPathSeparators;

@@ -585,6 +585,9 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
     if (end->descriptor >= 0) {
         // Written through the descriptor itself, where it stands.
         struct stat info {};
+        if (StartedWithout(end->descriptor)) {
+            return WriteFailure(path, EBADF);
+        }
         if (const int error = SysFstat(end->descriptor, &info)) {
             return WriteFailure(path, error);
         }
@@ -830,12 +833,18 @@ std::size_t LimitedMemory() {
 
 const std::string_view kPathSeparators = "/";
 
+namespace {
+std::array<bool, 3> g_startedWithout{};
+}
+
 bool StartProcess(bool commandLine, int argc, char** argv, std::vector<std::string>& arguments) {
     if (commandLine) {
         for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-            if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
-                open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) {
-                return false;
+            if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+                g_startedWithout[static_cast<std::size_t>(fd)] = true;
+                if (open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) {
+                    return false;
+                }
             }
         }
         std::signal(SIGPIPE, SIG_IGN);
@@ -856,6 +865,28 @@ long WriteErrorStream(const char* bytes, std::size_t size) {
 
 bool DesktopAlwaysThere() {
     return false;
+}
+
+bool StartedWithout(int descriptor) {
+    return descriptor >= 0 && descriptor <= 2 &&
+           g_startedWithout[static_cast<std::size_t>(descriptor)];
+}
+
+void EndForClosedPipe() {
+    std::signal(SIGPIPE, SIG_DFL);
+    RemovePendingAndDie(SIGPIPE);
+}
+
+bool NamesARegularFile(const std::string& path) {
+    Result<LinkEnd> end = FollowLinks(path);
+    if (!end.has_value()) {
+        return true;
+    }
+    if (end->descriptor >= 0) {
+        return false;
+    }
+    struct stat info {};
+    return SysStat(end->target.c_str(), &info) != 0 || S_ISREG(info.st_mode);
 }
 
 void InstallInterruptCleanup() {

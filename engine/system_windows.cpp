@@ -775,6 +775,19 @@ bool DesktopAlwaysThere() {
     return true;
 }
 
+// Windows starts a program without a standard handle as with one that takes nothing.
+bool StartedWithout(int) {
+    return false;
+}
+
+// A pipe whose reader has gone is a failed write, said as any other.
+void EndForClosedPipe() {}
+
+// Windows names no descriptors as files; its devices ("NUL", "CON") are written in place.
+bool NamesARegularFile(const std::string&) {
+    return true;
+}
+
 void InstallInterruptCleanup() {
     SetConsoleCtrlHandler(EndQuietly, TRUE);
 }

@@ -42,6 +42,8 @@ struct Setting {
     std::vector<std::string> environment; // "NAME=value" added to what it gets
     std::string stdoutTo; // a file of the test folder instead of the captured output
     bool closeStderr = false;
+    bool closeStdin = false;
+    bool closeStdout = false;
 };
 
 struct Outcome {
@@ -59,10 +61,13 @@ protected:
         std::vector<std::string> words = setting.wrapper;
         words.push_back(VELMORA_CONVERT);
         words.insert(words.end(), args.begin(), args.end());
-        const test::Streams io{m_io.File("stdin"),
-                               setting.stdoutTo.empty() ? m_io.File("stdout")
-                                                        : m_dir.File(setting.stdoutTo),
-                               m_io.File("stderr"), setting.closeStderr};
+        const test::Streams io{
+            m_io.File("stdin"),
+            setting.stdoutTo.empty() ? m_io.File("stdout") : m_dir.File(setting.stdoutTo),
+            m_io.File("stderr"),
+            setting.closeStderr,
+            setting.closeStdin,
+            setting.closeStdout};
         Outcome run;
         run.status = test::Launch(words, m_dir.Path(), io, setting.environment);
         run.out = setting.stdoutTo.empty() ? test::ReadBytes(m_io.File("stdout")) : "";
@@ -249,6 +254,8 @@ struct CommandCase {
     std::vector<std::string> absent;
     bool needsRoot = false;
     const char* posixOnly = nullptr; // why the row cannot run on Windows
+    std::string input = {};          // on standard input
+    const char* out = nullptr;       // what standard output must hold, where the row says
     friend void PrintTo(const CommandCase& row, std::ostream* os) { *os << row.name; }
 };
 
@@ -268,12 +275,21 @@ TEST_P(CommandLine, DoesWhatTheRowSays) {
     for (const char* name : {"a.html", "a.htm", "b.html", "README", ".config"}) {
         Put(name, kDocument);
     }
+    for (const std::string& arg : row.args) {
+        if ((arg.starts_with("/sys/") || arg.starts_with("/proc/")) &&
+            !std::filesystem::exists(arg)) {
+            GTEST_SKIP() << "reads " << arg << ", which this machine has not";
+        }
+    }
     if (row.setup != nullptr) {
         row.setup(test::NativePath(Dir()));
     }
-    const Outcome run = Convert(row.args, "", row.setting);
+    const Outcome run = Convert(row.args, row.input, row.setting);
     EXPECT_EQ(run.status, row.status) << run.err;
     EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+    if (row.out != nullptr) {
+        EXPECT_EQ(run.out, row.out);
+    }
     for (const auto& [name, bytes] : row.files) {
         EXPECT_EQ(Get(name), bytes) << name;
     }
@@ -291,6 +307,16 @@ std::vector<std::string> Words(std::vector<std::string> first,
 }
 namespace fs = std::filesystem;
 constexpr const char* kNoLinks = "symbolic links need a privilege on Windows";
+
+// A FIFO pipe.html that a writer of its own fills with the document once it is opened.
+void MakeFifoWithWriter([[maybe_unused]] const fs::path& dir) {
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo((dir / "pipe.html").c_str(), 0600), 0);
+    std::thread([fifo = dir / "pipe.html"] {
+        test::WriteBytes(fifo.string(), kDocument);
+    }).detach();
+#endif
+}
 
 void MakeFullDevice([[maybe_unused]] const fs::path& dir) {
 #ifndef _WIN32
@@ -421,6 +447,83 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     false,
                     "reads a file of Linux's /sys"},
+        CommandCase{"ClosedStandardOutputIsAFailure",
+                    nullptr,
+                    {"-"},
+                    {{}, {}, "", false, false, true},
+                    1,
+                    "cannot write \"standard output\": Bad file descriptor",
+                    {},
+                    {},
+                    false,
+                    "closes standard output",
+                    kDocument},
+        CommandCase{"HelpToAClosedStandardOutputFails",
+                    nullptr,
+                    {"--help"},
+                    {{}, {}, "", false, false, true},
+                    1,
+                    "cannot write standard output: Bad file descriptor",
+                    {},
+                    {},
+                    false,
+                    "closes standard output"},
+        CommandCase{"VersionToAClosedStandardOutputFails",
+                    nullptr,
+                    {"--version"},
+                    {{}, {}, "", false, false, true},
+                    1,
+                    "cannot write standard output: Bad file descriptor",
+                    {},
+                    {},
+                    false,
+                    "closes standard output"},
+        CommandCase{"ClosedStandardInputIsAFailure",
+                    nullptr,
+                    {"-", "-o", "x.txt"},
+                    {{}, {}, "", false, true},
+                    1,
+                    "cannot read \"standard input\": Bad file descriptor",
+                    {},
+                    {"x.txt"},
+                    false,
+                    "closes standard input"},
+        CommandCase{"InputNamedByADescriptorGoesToStandardOutput",
+                    nullptr,
+                    {"/dev/stdin"},
+                    {},
+                    0,
+                    "",
+                    {},
+                    {"/dev/stdin.txt"},
+                    false,
+                    "names standard input by a POSIX name",
+                    kDocument,
+                    kConverted},
+        CommandCase{"FifoInputGoesToStandardOutput",
+                    MakeFifoWithWriter,
+                    {"pipe.html"},
+                    {},
+                    0,
+                    "",
+                    {},
+                    {"pipe.txt"},
+                    false,
+                    "makes a FIFO",
+                    "",
+                    kConverted},
+        CommandCase{"LongNameIsCutInItsMiddleNotItsReason",
+                    nullptr,
+                    {std::string(5000, 'n') + ".html"},
+                    {},
+                    1,
+                    "n.html\": File name too long\n",
+                    {},
+                    {},
+                    false,
+                    "names a file longer than POSIX file systems take",
+                    "",
+                    nullptr},
         CommandCase{"ClosedStandardErrorTakesNoOutput",
                     nullptr,
                     {"-j2", "a.html", "missing.html", "b.html"},
@@ -608,6 +711,20 @@ TEST_F(Cli, InputChangedDuringTheRunIsConvertedWholeOrFails) {
             EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html", "big.txt"})) << where;
         }
     }
+#endif
+}
+
+// A reader that stops early, as `head` does, ends the converter quietly, as any filter.
+TEST_F(Cli, ClosedPipeOnStandardOutputEndsQuietly) {
+#ifdef _WIN32
+    GTEST_SKIP() << "SIGPIPE and a shell's pipeline";
+#else
+    Put("big.html", LargeDocument(8));
+    const Setting throughHead{
+        {"bash", "-c", "set -o pipefail; \"$0\" \"$@\" | head -c 1 >/dev/null"}, {}, ""};
+    const Outcome run = Convert({"-o", "-", "big.html"}, "", throughHead);
+    EXPECT_EQ(run.status, 128 + SIGPIPE);
+    EXPECT_EQ(run.err, "");
 #endif
 }
 
