@@ -757,6 +757,39 @@ TEST_F(Cli, GroupMemoryLimitIsAFailureNotAKill) {
 #endif
 }
 
+// With 3 MiB left under the control group's limit (its files stood in for in a private
+// mount namespace), a batch of eight small documents run eight at a time converts whole:
+// each claims what a small document needs, and those that find no room wait for the
+// others to end.
+TEST_F(Cli, SmallDocumentsConvertInLittleRoom) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Linux control groups";
+#else
+    if (test::Launch({"unshare", "-m", "true"}, Dir(), {}) != 0) {
+        GTEST_SKIP() << "needs a private mount namespace (unshare -m, root)";
+    }
+    const std::string group = R"(
+        mount -t tmpfs none /sys/fs/cgroup || exit 125
+        v1=$(sed -n 's/^[0-9]*:[^:]*memory[^:]*:\(.*\)$/\1/p' /proc/self/cgroup)
+        v2=$(sed -n 's/^0::\(.*\)$/\1/p' /proc/self/cgroup)
+        if [ -n "$v1" ]; then d=/sys/fs/cgroup/memory$v1; limit=memory.limit_in_bytes
+             used=memory.usage_in_bytes
+        else d=/sys/fs/cgroup$v2; limit=memory.max; used=memory.current; fi
+        mkdir -p "$d" && echo 1003145728 > "$d/$limit" && echo 1000000000 > "$d/$used"
+        exec "$0" "$@")";
+    std::vector<std::string> args{"-j", "8"};
+    for (char name = 'a'; name < 'i'; ++name) {
+        Put(std::string(1, name) + ".html", kDocument);
+        args.push_back(std::string(1, name) + ".html");
+    }
+    const Outcome run = Convert(args, "", {{"unshare", "-m", "sh", "-c", group}, {}, ""});
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (char name = 'a'; name < 'i'; ++name) {
+        EXPECT_EQ(Get(std::string(1, name) + ".txt"), kConverted) << name;
+    }
+#endif
+}
+
 TEST_F(Cli, HelpAndVersion) {
     const Outcome help = Convert({"--help"});
     EXPECT_EQ(help.status, 0);

@@ -97,8 +97,9 @@ private:
 // or no memory for one.
 bool StartThread(std::jthread& thread, std::function<void()> body);
 
-// What a conversion claims for its working buffers, whatever the size of its input; a
-// line longer than those is checked against AvailableMemory as it grows.
-std::size_t ConversionMemory();
+// What a conversion claims for its working buffers: a few megabytes whatever the size of
+// its input, less for a small one (`inputBytes`, where it is known). A line longer than
+// those is checked as it grows against what the other conversions leave.
+std::size_t ConversionMemory(std::optional<std::size_t> inputBytes = std::nullopt);
 
 } // namespace velmora
