@@ -757,36 +757,48 @@ TEST_F(Cli, GroupMemoryLimitIsAFailureNotAKill) {
 #endif
 }
 
-// With 3 MiB left under the control group's limit (its files stood in for in a private
-// mount namespace), a batch of eight small documents run eight at a time converts whole:
-// each claims what a small document needs, and those that find no room wait for the
-// others to end.
-TEST_F(Cli, SmallDocumentsConvertInLittleRoom) {
+// Little room left under the control group's limit (its files stood in for in a private
+// mount namespace). With 3 MiB, a batch of eight small documents run eight at a time
+// converts whole: each claims what a small document needs, and those that find no room
+// wait for the others to end. With 100 MiB, a line costs what it takes (its buffer, the
+// old one while it grows, and the line once more on its way out): one of 40 MiB fails as
+// not enough memory instead of being taken on credit, one of 10 MiB converts.
+TEST_F(Cli, LittleRoomIsSharedAtWhatEachConversionCosts) {
 #ifdef _WIN32
     GTEST_SKIP() << "Linux control groups";
 #else
     if (test::Launch({"unshare", "-m", "true"}, Dir(), {}) != 0) {
         GTEST_SKIP() << "needs a private mount namespace (unshare -m, root)";
     }
-    const std::string group = R"(
-        mount -t tmpfs none /sys/fs/cgroup || exit 125
-        v1=$(sed -n 's/^[0-9]*:[^:]*memory[^:]*:\(.*\)$/\1/p' /proc/self/cgroup)
-        v2=$(sed -n 's/^0::\(.*\)$/\1/p' /proc/self/cgroup)
-        if [ -n "$v1" ]; then d=/sys/fs/cgroup/memory$v1; limit=memory.limit_in_bytes
-             used=memory.usage_in_bytes
-        else d=/sys/fs/cgroup$v2; limit=memory.max; used=memory.current; fi
-        mkdir -p "$d" && echo 1003145728 > "$d/$limit" && echo 1000000000 > "$d/$used"
-        exec "$0" "$@")";
-    std::vector<std::string> args{"-j", "8"};
+    const auto withRoom = [](std::size_t room) {
+        const std::string script = R"(
+            mount -t tmpfs none /sys/fs/cgroup || exit 125
+            v1=$(sed -n 's/^[0-9]*:[^:]*memory[^:]*:\(.*\)$/\1/p' /proc/self/cgroup)
+            v2=$(sed -n 's/^0::\(.*\)$/\1/p' /proc/self/cgroup)
+            if [ -n "$v1" ]; then d=/sys/fs/cgroup/memory$v1; limit=memory.limit_in_bytes
+                 used=memory.usage_in_bytes
+            else d=/sys/fs/cgroup$v2; limit=memory.max; used=memory.current; fi
+            mkdir -p "$d" && echo $((1000000000 + )" +
+                                   std::to_string(room) + R"()) > "$d/$limit" &&
+                echo 1000000000 > "$d/$used"
+            exec "$0" "$@")";
+        return Setting{{"unshare", "-m", "sh", "-c", script}, {}, ""};
+    };
+    std::vector<std::string> batch{"-j", "8"};
     for (char name = 'a'; name < 'i'; ++name) {
         Put(std::string(1, name) + ".html", kDocument);
-        args.push_back(std::string(1, name) + ".html");
+        batch.push_back(std::string(1, name) + ".html");
     }
-    const Outcome run = Convert(args, "", {{"unshare", "-m", "sh", "-c", group}, {}, ""});
-    EXPECT_EQ(run.status, 0) << run.err;
+    const Outcome small = Convert(batch, "", withRoom(std::size_t{3} << 20));
+    EXPECT_EQ(small.status, 0) << small.err;
     for (char name = 'a'; name < 'i'; ++name) {
         EXPECT_EQ(Get(std::string(1, name) + ".txt"), kConverted) << name;
     }
+    Put("40.html", "<dl><dt>" + std::string(std::size_t{40} << 20, 'x') + "</dl>");
+    Put("10.html", "<dl><dt>" + std::string(std::size_t{10} << 20, 'x') + "</dl>");
+    const Outcome longer = Convert({"40.html"}, "", withRoom(std::size_t{100} << 20));
+    EXPECT_EQ(longer.err, "velmora-convert: not enough memory to convert \"40.html\"\n");
+    EXPECT_EQ(Convert({"10.html"}, "", withRoom(std::size_t{100} << 20)).status, 0);
 #endif
 }
 

@@ -656,28 +656,6 @@ TEST(MemoryBudget, ClaimsWaitForEachOtherAndNeverOverrun) {
     EXPECT_GE(budget.Room(), most / 2); // the second claim was given back on its way out
 }
 
-// A long line costs what it takes: its own buffer, the old one while it grows, and the
-// line once more on its way out. With 100 MiB left beside the other claims, a line of
-// 40 MiB (some 160 MiB at the peak) fails as not enough memory instead of being taken on
-// credit; one of 10 MiB converts.
-TEST(MemoryBudget, ALongLineIsCountedAtWhatItCosts) {
-    MemoryBudget& budget = MemoryBudget::Shared();
-    const std::size_t others = budget.Room() - (std::size_t{100} << 20);
-    ASSERT_TRUE(budget.Claim(others));
-    test::TempDir dir;
-    NoProgress none;
-    std::vector<Result<SourceOutcome>> outcomes;
-    for (const std::size_t megabytes : {40, 10}) {
-        test::WriteBytes(dir.File("long.html"),
-                         "<dl><dt>" + std::string(megabytes << 20, 'x') + "</dt></dl>");
-        outcomes.push_back(ConvertFile(dir.File("long.html"), dir.File("long.txt"), none));
-    }
-    budget.Release(others);
-    ASSERT_FALSE(outcomes[0].has_value());
-    EXPECT_EQ(outcomes[0].error().error, ENOMEM);
-    EXPECT_TRUE(outcomes[1].has_value()) << Describe(outcomes[1].error());
-}
-
 // The two rules for an output nobody named, row by row: the window's looks at the last dot
 // of the whole path, the command line's at the last dot of the file's own name. The
 // Browse button's tests run the window's rule through the window too.
