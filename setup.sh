@@ -21,7 +21,7 @@ mode=${1:-run}
 # The format check is pinned to one clang-format: another version lays code out differently.
 clang_format=clang-format-14
 
-base=(cmake ninja-build g++ libgtest-dev libgmock-dev)
+base=(cmake ninja-build g++ libgtest-dev libgmock-dev acl)
 gui=(qt6-base-dev fonts-dejavu-core libbenchmark-dev)
 case "$mode" in
 run | test | sanitize) packages=("${base[@]}" "${gui[@]}") ;;

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -22,6 +24,14 @@ namespace {
 constexpr int kStandardInput = 0;
 constexpr int kStandardOutput = 1;
 
+// The size of the file at `path` (UTF-8), where it can be told.
+std::optional<std::size_t> SizeOf(const std::string& path) {
+    const std::u8string name(path.begin(), path.end());
+    std::error_code unknown;
+    const std::uintmax_t size = std::filesystem::file_size(std::filesystem::path(name), unknown);
+    return unknown ? std::nullopt : std::optional<std::size_t>(size);
+}
+
 std::string_view ShownName(const std::string& path) {
     return path == kStdio ? std::string_view("standard input") : std::string_view(path);
 }
@@ -31,7 +41,7 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
     // What a conversion works in is claimed from the budget all jobs share before it
     // starts; a line longer than that is checked as it grows.
     MemoryClaim claim;
-    if (!claim.Take(ConversionMemory())) {
+    if (!claim.Take(ConversionMemory(input == kStdio ? std::nullopt : SizeOf(input)))) {
         reporter.NoMemory(name);
         return kFailed;
     }
@@ -57,6 +67,9 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
                          : Destination::File(target),
         quiet);
     if (!written.has_value()) {
+        if (target == kStdio && written.error().error == EPIPE) {
+            EndForClosedPipe(); // as `head` leaves a filter
+        }
         reporter.Problem(written.error(), name);
         return kFailed;
     }
@@ -79,9 +92,9 @@ std::vector<std::string> OutputsOf(const Options& options) {
     std::vector<std::string> outputs;
     outputs.reserve(options.inputs.size());
     for (const std::string& input : options.inputs) {
-        outputs.push_back(options.output
-                              ? *options.output
-                              : (input == kStdio ? std::string(kStdio) : DefaultOutputPath(input)));
+        outputs.push_back(options.output                               ? *options.output
+                          : input == kStdio || !HasOutputBeside(input) ? std::string(kStdio)
+                                                                       : DefaultOutputPath(input));
     }
     return outputs;
 }

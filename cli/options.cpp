@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "reporter.h"
+#include "velmora/process.h"
 #include "velmora/version.h"
 
 #include <algorithm>
@@ -40,10 +41,17 @@ constexpr const char* kUsageText =
 // Prints `text` on standard output and says whether it got there: help asked for with
 // standard output on a full disk has not been given.
 int PrintAndExit(const char* text) {
-    std::fputs(text, stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "%s: cannot write standard output: %s\n", kProgram,
-                     std::strerror(errno));
+    int error = 0;
+    if (StartedWithout(1)) {
+        error = EBADF;
+    } else if (std::fputs(text, stdout), std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        error = errno;
+    }
+    if (error == EPIPE) {
+        EndForClosedPipe();
+    }
+    if (error != 0) {
+        std::fprintf(stderr, "%s: cannot write standard output: %s\n", kProgram, ErrorText(error));
         return kFailed;
     }
     return kConverted;

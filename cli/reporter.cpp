@@ -81,7 +81,17 @@ Line& Line::Text(std::string_view text) {
 }
 
 Line& Line::Escape(std::string_view name) {
-    Show(name, [this](char c) { Put(c); });
+    std::size_t shown = 0;
+    Show(name, [&](char) { ++shown; });
+    std::size_t at = 0;
+    Show(name, [&](char c) {
+        if (shown <= kNameRoom || at < kNameEnd || at >= shown - kNameEnd) {
+            Put(c);
+        } else if (at == kNameEnd) {
+            Text("...");
+        }
+        ++at;
+    });
     return *this;
 }
 
@@ -93,7 +103,7 @@ Line& Line::Name(std::string_view name) {
 }
 
 void Line::Say() {
-    Put('\n');
+    m_buffer[m_size++] = '\n';
     WriteToStandardError(std::string_view(m_buffer, m_size));
 }
 

@@ -19,8 +19,9 @@ std::string Escaped(std::string_view name);
 std::string Quoted(std::string_view name);
 
 // One line for standard error, made in a fixed buffer and written with one call: a
-// failure must be reportable when no memory can be had at all. A line too long for the
-// buffer is cut short.
+// failure must be reportable when no memory can be had at all. A name too long to leave
+// room for the rest is shown cut in its middle ("..."), so that the line keeps its
+// reason and its end.
 class Line {
 public:
     Line& Text(std::string_view text);
@@ -31,11 +32,15 @@ public:
     void Say();
 
 private:
+    // The line break always has its place at the end.
     void Put(char c) {
         if (m_size < sizeof m_buffer - 1) {
             m_buffer[m_size++] = c;
         }
     }
+    // The most of a name shown, and of each of its ends when it is cut.
+    static constexpr std::size_t kNameRoom = 1024;
+    static constexpr std::size_t kNameEnd = 500;
     char m_buffer[4096];
     std::size_t m_size = 0;
 };

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -32,6 +33,8 @@ constexpr std::size_t kTwoThreadsFrom = std::size_t{4} << 20;
 // In front of each piece read: a held-back CR and the scanner's look behind.
 constexpr std::size_t kHeadroom = 64;
 static_assert(kHeadroom >= detail::kScanHeadroom + 1);
+
+constexpr const char* kChanged = "the file changed while it was being converted";
 
 // The input, read from its start as often as asked: a file, or text in memory.
 class Reader {
@@ -57,10 +60,93 @@ public:
         return {};
     }
 
+    // The file's stamp; none for text in memory, which cannot change.
+    Result<std::optional<sys::FileStamp>> Stamp() const {
+        if (const auto* file = std::get_if<sys::InputFile>(&m_input)) {
+            Result<sys::FileStamp> stamp = file->Stamp();
+            if (!stamp.has_value()) {
+                return stamp.error();
+            }
+            return std::optional<sys::FileStamp>(stamp.value());
+        }
+        return std::optional<sys::FileStamp>();
+    }
+
 private:
     std::variant<sys::InputFile, std::string_view> m_input;
     std::size_t m_pieceSize = kReadSize;
     std::size_t m_at = 0;
+};
+
+// A digest of the bytes of one reading, to tell whether two readings delivered the same
+// bytes: not proof against a file made to collide, only against one that changed. It
+// does not depend on where the reads cut the bytes. It can also note its value once
+// `mark` bytes have been fed.
+class Digest {
+public:
+    void MarkAt(std::uint64_t mark) { m_mark = mark; }
+    void Feed(const char* data, std::size_t size) {
+        if (m_count < m_mark && m_mark - m_count <= size) {
+            const auto before = static_cast<std::size_t>(m_mark - m_count);
+            Add(data, before);
+            m_marked = Value();
+            data += before;
+            size -= before;
+        }
+        Add(data, size);
+    }
+    std::uint64_t Count() const { return m_count; }
+    std::uint64_t Marked() const { return m_marked; }
+    // The digest of everything fed so far, its length included.
+    std::uint64_t Value() const {
+        std::uint64_t tail = 0;
+        std::memcpy(&tail, m_held, m_heldSize);
+        return Mix(Mix(m_lanes[0] ^ tail) ^ Mix(m_lanes[1] + m_count));
+    }
+
+private:
+    static constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15u;
+    static std::uint64_t Mix(std::uint64_t x) {
+        x ^= x >> 31;
+        x *= kOdd;
+        return x ^ (x >> 29);
+    }
+    void Step(const char* word, int lane) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, word, 8);
+        m_lanes[lane] = ((m_lanes[lane] ^ w) * kOdd) ^ (m_lanes[lane] >> 32);
+    }
+    void Add(const char* data, std::size_t size) {
+        m_count += size;
+        // Whole words in two lanes, alternately; the bytes of a word cut between two
+        // reads wait in m_held.
+        while (size > 0 && m_heldSize > 0) {
+            m_held[m_heldSize++] = *data++;
+            --size;
+            if (m_heldSize == 8) {
+                Step(m_held, m_lane);
+                m_lane ^= 1;
+                m_heldSize = 0;
+            }
+        }
+        if (m_heldSize > 0) {
+            return;
+        }
+        for (; size >= 8; data += 8, size -= 8) {
+            Step(data, m_lane);
+            m_lane ^= 1;
+        }
+        std::memcpy(m_held, data, size);
+        m_heldSize = size;
+    }
+
+    std::uint64_t m_lanes[2] = {kOdd, ~kOdd};
+    int m_lane = 0;
+    char m_held[8] = {};
+    std::size_t m_heldSize = 0;
+    std::uint64_t m_count = 0;
+    std::uint64_t m_mark = UINT64_MAX;
+    std::uint64_t m_marked = 0;
 };
 
 // Hands each piece of output to the file or stream, keeping the first failure; any
@@ -203,14 +289,26 @@ struct Passes {
     std::string_view lineBreak;
     std::size_t begin = 0; // the scope, in the normalised text
     std::size_t end = 0;
+    // What the first reading saw: the file's stamp before it, and the digest of its bytes,
+    // with the value after the bytes that the line break was looked for in.
+    std::optional<sys::FileStamp> stamp;
+    Digest first;
+    std::uint64_t breaksDigest = 0;
+    std::uint64_t breaksRead = 0; // bytes
+    bool breaksToEnd = false;     // the line break was looked for in the whole file
 
     char* Piece() { return buffer.data() + kHeadroom; }
 
     // The first pass: the line break (stopping early once it is settled), then the
     // normalised text searched for the refusal phrase and the scope.
     Result<void> Scan() {
+        Result<std::optional<sys::FileStamp>> stamped = reader.Stamp();
+        if (!stamped.has_value()) {
+            return stamped.error();
+        }
+        stamp = stamped.value();
         detail::LineBreakFinder breaks;
-        bool empty = true;
+        Digest looked;
         for (;;) {
             Result<std::size_t> got = reader.Read(Piece(), kReadSize);
             if (!got.has_value()) {
@@ -219,23 +317,37 @@ struct Passes {
             if (got.value() == 0) {
                 break;
             }
-            empty = false;
+            looked.Feed(Piece(), got.value());
             breaks.Feed(std::string_view(Piece(), got.value()));
             if (breaks.Settled()) {
                 break;
             }
         }
-        if (empty) {
+        if (looked.Count() == 0) {
             outcome = SourceOutcome::Empty;
+            // A file that says it holds bytes but gave none was cut short as it was read,
+            // and one that was empty may have been given its text meanwhile.
+            Result<std::optional<sys::FileStamp>> now = reader.Stamp();
+            if (!now.has_value()) {
+                return now.error();
+            }
+            if (stamp && (stamp->size > 0 || now.value() != stamp)) {
+                return Failure{Action::Read, name, kChanged};
+            }
             return {};
         }
+        breaksDigest = looked.Value();
+        breaksRead = looked.Count();
+        breaksToEnd = !breaks.Settled();
+        first.MarkAt(breaksRead);
         lineBreak = breaks.LineBreak();
         detail::Normaliser normaliser(lineBreak);
         detail::Scanner scanner;
-        Result<void> passed = Pass(normaliser, [&](char* data, std::size_t size, std::size_t) {
-            scanner.Feed(data, size);
-            return true;
-        });
+        Result<void> passed =
+            Pass(normaliser, &first, [&](char* data, std::size_t size, std::size_t) {
+                scanner.Feed(data, size);
+                return true;
+            });
         if (!passed.has_value()) {
             return passed;
         }
@@ -246,8 +358,10 @@ struct Passes {
     }
 
     // Reads the input from its start and normalises it a piece at a time, handing each
-    // normalised piece and its position to `take` until that says enough.
-    template <typename Take> Result<void> Pass(detail::Normaliser& normaliser, Take take) {
+    // normalised piece and its position to `take` until that says enough. The bytes read
+    // go into `digest`, where there is one.
+    template <typename Take>
+    Result<void> Pass(detail::Normaliser& normaliser, Digest* digest, Take take) {
         if (Result<void> rewound = reader.Rewind(); !rewound.has_value()) {
             return rewound;
         }
@@ -256,6 +370,9 @@ struct Passes {
             Result<std::size_t> got = reader.Read(Piece(), kReadSize);
             if (!got.has_value()) {
                 return got.error();
+            }
+            if (digest != nullptr) {
+                digest->Feed(Piece(), got.value());
             }
             const bool last = got.value() == 0;
             const std::string_view piece = normaliser.Feed(Piece(), got.value(), last);
@@ -272,16 +389,56 @@ struct Passes {
 
     // Reads the input again and hands the scope of its normalised text to `rewriter`,
     // stopping at the scope's end, since nothing after it matters, or once `stop()` says so.
-    template <typename Stop> Result<void> RewriteScope(detail::Rewriter& rewriter, Stop stop) {
+    // With a `digest`, the rest of the input is read into it after the scope's end.
+    template <typename Stop>
+    Result<void> RewriteScope(detail::Rewriter& rewriter, Stop stop, Digest* digest = nullptr) {
         detail::Normaliser normaliser(lineBreak);
-        return Pass(normaliser, [&](char* data, std::size_t size, std::size_t at) {
-            const std::size_t from = std::max(at, begin);
-            const std::size_t to = std::min(at + size, end);
-            if (from < to) {
-                rewriter.Feed(std::string_view(data + (from - at), to - from));
+        bool scoped = false; // the scope's end was reached before the input's
+        Result<void> passed =
+            Pass(normaliser, digest, [&](char* data, std::size_t size, std::size_t at) {
+                const std::size_t from = std::max(at, begin);
+                const std::size_t to = std::min(at + size, end);
+                if (from < to) {
+                    rewriter.Feed(std::string_view(data + (from - at), to - from));
+                }
+                if (stop()) {
+                    return false;
+                }
+                scoped = size > 0 && at + size >= end;
+                return !scoped;
+            });
+        if (!passed.has_value() || digest == nullptr || !scoped) {
+            return passed;
+        }
+        for (;;) {
+            Result<std::size_t> got = reader.Read(Piece(), kReadSize);
+            if (!got.has_value()) {
+                return got.error();
             }
-            return at + size < end && !stop();
-        });
+            if (got.value() == 0) {
+                return {};
+            }
+            digest->Feed(Piece(), got.value());
+        }
+    }
+
+    // Whether the second reading found the file as the first did: the same bytes, and the
+    // same file, size and times afterwards as before the first. A file changed meanwhile
+    // would give a text made of neither version, or an empty one.
+    Result<void> Unchanged(const Digest& second) const {
+        const Failure changed{Action::Read, name, kChanged};
+        if (first.Marked() != breaksDigest || (breaksToEnd && first.Count() != breaksRead) ||
+            second.Value() != first.Value()) {
+            return changed;
+        }
+        Result<std::optional<sys::FileStamp>> now = reader.Stamp();
+        if (!now.has_value()) {
+            return now.error();
+        }
+        if (now.value() != stamp) {
+            return changed;
+        }
+        return {};
     }
 
     // How long the rewritten text will be: the second pass counting only, for an output
@@ -304,7 +461,7 @@ struct Passes {
     // The second pass: the scope of the normalised text through the rewriting and the
     // assembly into `out`.
     Result<void> Stream(ProgressSink& progress, detail::PieceSink& out,
-                        const std::atomic<bool>* outFailed) {
+                        const std::atomic<bool>* outFailed, Digest* digest = nullptr) {
         const auto max = static_cast<float>(end - begin);
         progress.SetMax(max);
         detail::Assembler assembler(out);
@@ -316,9 +473,12 @@ struct Passes {
         detail::Rewriter rewriter(progress, handover ? static_cast<detail::PieceSink&>(*handover)
                                                      : assembler);
         // A failed write ends the pass.
-        Result<void> passed = RewriteScope(rewriter, [&] {
-            return (outFailed != nullptr && *outFailed) || (handover && handover->Stopped());
-        });
+        Result<void> passed = RewriteScope(
+            rewriter,
+            [&] {
+                return (outFailed != nullptr && *outFailed) || (handover && handover->Stopped());
+            },
+            digest);
         if (!passed.has_value()) {
             return passed;
         }
@@ -375,12 +535,17 @@ Result<void> Conversion::Write(const Destination& destination, ProgressSink& pro
             return file.error();
         }
         OutputSink sink(file.value());
-        if (Result<void> streamed = m_state->passes.Stream(progress, sink, &sink.Failed());
+        Digest second;
+        if (Result<void> streamed = m_state->passes.Stream(progress, sink, &sink.Failed(), &second);
             !streamed.has_value()) {
             return streamed;
         }
         if (sink.FirstFailure()) {
             return *sink.FirstFailure();
+        }
+        // Before the new text takes the output's place.
+        if (Result<void> same = m_state->passes.Unchanged(second); !same.has_value()) {
+            return same;
         }
         return file.value().Commit();
     });

@@ -50,7 +50,8 @@ void ArmFromEnvironment() {
         }
         for (int i = 0; i < kCallKinds; ++i) {
             if (std::strcmp(kind, kNames[i]) == 0) {
-                ArmFault({static_cast<Call>(i), nth, error, std::strcmp(mode, "persistent") == 0});
+                ArmFault({static_cast<Call>(i), nth, error, std::strcmp(mode, "persistent") == 0,
+                          std::strcmp(mode, "ends") == 0});
             }
         }
     });
@@ -88,7 +89,9 @@ int Inject(Call call, std::size_t* size) {
         return 0;
     }
     if (g_fault.error == 0) {
-        if (size != nullptr && *size > 1) {
+        if (size != nullptr && g_fault.ends) {
+            *size = 0;
+        } else if (size != nullptr && *size > 1) {
             *size = std::max<std::size_t>(1, *size / 3);
         }
         return 0;

@@ -24,12 +24,14 @@ enum class Call {
 inline constexpr int kCallKinds = 11;
 
 // Fail the `nth` call of a kind (counted from 1 since arming) with `error`, once or from
-// then on; an `error` of 0 makes a read or write come short instead.
+// then on; an `error` of 0 makes a read or write come short instead, or, with `ends`, a
+// read find nothing more, as at the end of a file that has shrunk.
 struct Fault {
     Call call = Call::Open;
     unsigned long nth = 1;
     int error = 0;
     bool persistent = false;
+    bool ends = false;
 };
 
 #ifdef VELMORA_FAULTS

@@ -22,6 +22,10 @@ std::string DefaultOutputPath(const std::string& input) {
     return input.substr(0, dot + 1) + "txt";
 }
 
+bool HasOutputBeside(const std::string& input) {
+    return sys::NamesARegularFile(input);
+}
+
 std::string_view PathSeparators() {
     return sys::kPathSeparators;
 }

@@ -37,6 +37,7 @@ unsigned long ProcessId();
 int ReadSome(NativeFile& file, char* buffer, std::size_t size, std::size_t& done);
 int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t& done);
 int RewindFile(NativeFile& file);
+int StampFile(NativeFile& file, FileStamp& stamp);
 // Closes a file the process opened; a borrowed one is only let go of.
 int CloseFile(FileHandle file);
 

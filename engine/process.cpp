@@ -40,6 +40,14 @@ bool DesktopAlwaysThere() {
     return sys::DesktopAlwaysThere();
 }
 
+bool StartedWithout(int descriptor) {
+    return sys::StartedWithout(descriptor);
+}
+
+void EndForClosedPipe() {
+    sys::EndForClosedPipe();
+}
+
 void InstallInterruptCleanup() {
     sys::InstallInterruptCleanup();
 }
@@ -62,8 +70,15 @@ bool StartThread(std::jthread& thread, std::function<void()> body) {
     }
 }
 
-std::size_t ConversionMemory() {
-    return std::size_t{4} << 20;
+std::size_t ConversionMemory(std::optional<std::size_t> inputBytes) {
+    // The buffers of the two readings and of the assembly, which a document smaller than
+    // one piece of reading never fills.
+    constexpr std::size_t kMost = std::size_t{4} << 20;
+    constexpr std::size_t kLeast = std::size_t{1} << 20;
+    if (!inputBytes || *inputBytes >= kMost / 4) {
+        return kMost;
+    }
+    return std::max(kLeast, *inputBytes * 4);
 }
 
 MemoryBudget& MemoryBudget::Shared() {

@@ -62,14 +62,17 @@ std::string_view TrimSpaces(std::string_view segment) {
 }
 
 // Makes room in `text` for `size` bytes; past a few megabytes (one very long line),
-// only where the memory can be had, since the system would give it on credit and kill
-// the process while filling it.
-void EnsureCapacity(std::string& text, std::size_t size) {
+// only where the memory can be had beside what the other conversions claim, since the
+// system would give it on credit and kill the process while filling it. What it costs
+// is counted whole: the new buffer, the old one until the text has moved, and
+// `alsoNeeded`, what the same bytes will take again further on.
+void EnsureCapacity(std::string& text, std::size_t size, std::size_t alsoNeeded = 0) {
     if (size <= text.capacity()) {
         return;
     }
     const std::size_t wanted = std::max(size, text.capacity() * 2);
-    if (wanted >= (std::size_t{8} << 20) && wanted > AvailableMemory()) {
+    if (wanted >= (std::size_t{8} << 20) &&
+        wanted + text.capacity() + alsoNeeded > MemoryBudget::Shared().Room()) {
         throw std::bad_alloc();
     }
     text.reserve(wanted);
@@ -420,14 +423,15 @@ void Assembler::Take(std::string_view piece) {
         const char* const feed = FindByte(p, end, '\n');
         const auto length = static_cast<std::size_t>(feed - p);
         if (feed == end) {
-            EnsureCapacity(m_segment, m_segment.size() + length);
+            // The line is written out once more, as long.
+            EnsureCapacity(m_segment, m_segment.size() + length, m_segment.size() + length);
             m_segment.append(p, length);
             return;
         }
         if (m_segment.empty()) {
             Segment(std::string_view(p, length));
         } else {
-            EnsureCapacity(m_segment, m_segment.size() + length);
+            EnsureCapacity(m_segment, m_segment.size() + length, m_segment.size() + length);
             m_segment.append(p, length);
             Segment(m_segment);
             m_segment.clear();

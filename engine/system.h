@@ -8,6 +8,7 @@
 #include "velmora/failure.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,6 +23,17 @@ struct CloseNativeFile {
     void operator()(NativeFile* file) const;
 };
 using FileHandle = std::unique_ptr<NativeFile, CloseNativeFile>;
+
+// What changes when a file does: which file it is, its size, and when it was last
+// modified and last changed (its times, as the system keeps them).
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::uint64_t modified = 0;
+    std::uint64_t changed = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
 
 // A file opened for reading, from its start, as many times as a conversion needs.
 class InputFile {
@@ -42,6 +54,8 @@ public:
     Result<std::size_t> Read(char* buffer, std::size_t size);
     // Back to the first byte.
     Result<void> Rewind();
+    // The open file's stamp, to tell whether it changed between two readings.
+    Result<FileStamp> Stamp() const;
     const std::string& Name() const { return m_name; }
 
 private:
@@ -87,6 +101,13 @@ bool StartProcess(bool commandLine, int argc, char** argv, std::vector<std::stri
 bool ErrorsGoToTerminal();
 void WriteToStandardError(std::string_view bytes);
 bool DesktopAlwaysThere();
+bool StartedWithout(int descriptor);
+void EndForClosedPipe();
+
+// Whether the path names a regular file by a name of its own: not a stream, a device or
+// a descriptor's name such as /dev/stdin, which have no folder to write an output beside.
+// A path that cannot be looked at counts as a file: reading it will say why.
+bool NamesARegularFile(const std::string& path);
 
 // The bytes after which the last name in a path starts.
 extern const std::string_view kPathSeparators;

@@ -78,6 +78,9 @@ Result<InputFile> InputFile::Open(const std::string& path) {
 }
 
 Result<InputFile> InputFile::CopyOf(int descriptor, const std::string& name) {
+    if (StartedWithout(descriptor)) {
+        return ReadFailure(name, EBADF);
+    }
     const FileHandle from = Borrowed(descriptor);
     return CopyFrom(*from, name);
 }
@@ -124,12 +127,21 @@ Result<void> InputFile::Rewind() {
     return {};
 }
 
+Result<FileStamp> InputFile::Stamp() const {
+    FileStamp stamp;
+    if (const int error = StampFile(*m_file, stamp)) {
+        return ReadFailure(m_name, error);
+    }
+    return stamp;
+}
+
 // ---- Writing ------------------------------------------------------------------------
 
 struct OutputFile::State {
     std::string path;  // as the user named it, for messages
     FileHandle direct; // a device, FIFO, socket or stream written directly
     ReplacementHandle replacement;
+    bool closed = false; // a standard stream the program was started without
 };
 
 Result<OutputFile> OutputFile::Create(const std::string& path) {
@@ -149,6 +161,7 @@ OutputFile OutputFile::Stream(int descriptor, std::string name) {
     auto* state = new State;
     state->path = std::move(name);
     state->direct = Borrowed(descriptor);
+    state->closed = StartedWithout(descriptor);
     return OutputFile(state);
 }
 
@@ -161,6 +174,9 @@ OutputFile::~OutputFile() {
 }
 
 Result<void> OutputFile::Write(std::string_view bytes) {
+    if (m_state->closed) {
+        return WriteFailure(m_state->path, EBADF);
+    }
     NativeFile& file = m_state->direct ? *m_state->direct : FileOf(*m_state->replacement);
     if (const int error = WriteAll(file, bytes)) {
         return WriteFailure(m_state->path, error);

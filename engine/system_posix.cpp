@@ -15,13 +15,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
 #include <limits>
 #include <memory>
 #include <optional>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -70,20 +74,30 @@ int SysReadlink(const char* path, char* buffer, std::size_t size, std::size_t& l
         return ErrorOf(got);
     });
 }
-int SysAccess(const char* path, int mode) {
-    return Guarded(Call::Stat,
-                   [&] { return ErrorOf(faccessat(AT_FDCWD, path, mode, AT_EACCESS)); });
-}
-int SysLink(const char* from, const char* to) {
-    return Guarded(Call::Place, [&] {
-        return ErrorOf(linkat(AT_FDCWD, from, AT_FDCWD, to, AT_SYMLINK_FOLLOW));
-    });
-}
-int SysRename(const char* from, const char* to) {
-    return Guarded(Call::Place, [&] { return ErrorOf(rename(from, to)); });
-}
 int SysRemove(const char* path) {
     return Guarded(Call::Remove, [&] { return ErrorOf(unlink(path)); });
+}
+// The same calls on names in a folder held open, so that the folder another program
+// moves or swaps for a link meanwhile is still the one written in.
+int SysOpenAt(Call kind, int folder, const char* name, int flags, mode_t mode, int& fd) {
+    fd = -1;
+    return Guarded(kind, [&] { return ErrorOf(fd = openat(folder, name, flags, mode)); });
+}
+int SysStatAt(int folder, const char* name, struct stat* info) {
+    return Guarded(Call::Stat, [&] { return ErrorOf(fstatat(folder, name, info, 0)); });
+}
+int SysAccessAt(int folder, const char* name, int mode) {
+    return Guarded(Call::Stat, [&] { return ErrorOf(faccessat(folder, name, mode, AT_EACCESS)); });
+}
+int SysLinkAt(const char* from, int folder, const char* to) {
+    return Guarded(Call::Place,
+                   [&] { return ErrorOf(linkat(AT_FDCWD, from, folder, to, AT_SYMLINK_FOLLOW)); });
+}
+int SysRenameAt(int folder, const char* from, const char* to) {
+    return Guarded(Call::Place, [&] { return ErrorOf(renameat(folder, from, folder, to)); });
+}
+int SysRemoveAt(int folder, const char* name) {
+    return Guarded(Call::Remove, [&] { return ErrorOf(unlinkat(folder, name, 0)); });
 }
 
 FileHandle Owned(int fd) {
@@ -98,20 +112,55 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Follows a chain of symbolic links to the path at its end, which may not exist yet (a
-// dangling link names the file to make). Relative links count from their own folder.
-Result<std::string> FollowLinks(const std::string& path) {
+// The last name of a path: what a file is called in its folder.
+std::string LeafOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The descriptor that a name such as /dev/stdout, /dev/fd/3 or /proc/self/fd/3 stands for,
+// or -1 for any other name. What such a name links to is not a place to make a file in:
+// it may be a file that has since been removed, or one that was opened for appending.
+int DescriptorNamed(const std::string& path) {
+    static const std::string kPrefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/",
+                                            "/proc/" + std::to_string(getpid()) + "/fd/"};
+    if (path == "/dev/stdin" || path == "/dev/stdout" || path == "/dev/stderr") {
+        return path == "/dev/stdin" ? 0 : path == "/dev/stdout" ? 1 : 2;
+    }
+    for (const std::string& prefix : kPrefixes) {
+        if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
+            path.size() - prefix.size() <= 9 &&
+            std::all_of(path.begin() + static_cast<long>(prefix.size()), path.end(),
+                        [](char c) { return c >= '0' && c <= '9'; })) {
+            return std::stoi(path.substr(prefix.size()));
+        }
+    }
+    return -1;
+}
+
+// Where a chain of symbolic links ends: the path there, which may not exist yet (a
+// dangling link names the file to make), or the descriptor a link in it names.
+// Relative links count from their own folder.
+struct LinkEnd {
+    std::string target;
+    int descriptor = -1;
+};
+
+Result<LinkEnd> FollowLinks(const std::string& path) {
     std::string target = path;
     for (int hops = 0;; ++hops) {
+        if (const int descriptor = DescriptorNamed(target); descriptor >= 0) {
+            return LinkEnd{target, descriptor};
+        }
         struct stat info {};
         if (const int error = SysLstat(target.c_str(), &info)) {
             if (error == ENOENT) {
-                return target;
+                return LinkEnd{target};
             }
             return WriteFailure(path, error);
         }
         if (!S_ISLNK(info.st_mode)) {
-            return target;
+            return LinkEnd{target};
         }
         if (hops == 40) {
             return WriteFailure(path, ELOOP);
@@ -135,21 +184,24 @@ Result<std::string> FollowLinks(const std::string& path) {
 enum SlotState : int { kFree, kFilling, kReady };
 struct PendingSlot {
     std::atomic<int> state{kFree};
-    char path[PATH_MAX];
+    int folder = -1;
+    char name[NAME_MAX + 1];
 };
 std::array<PendingSlot, 64> g_pending;
 
-// Keeps a temporary's name in a slot for as long as the file may exist under it.
+// Keeps a temporary's name in its folder in a slot for as long as the file may exist
+// under it.
 class PendingName {
 public:
-    explicit PendingName(const std::string& path) {
-        if (path.size() >= PATH_MAX) {
+    PendingName(int folder, const std::string& name) {
+        if (name.size() > NAME_MAX) {
             return;
         }
         for (std::size_t i = 0; i < g_pending.size(); ++i) {
             int expected = kFree;
             if (g_pending[i].state.compare_exchange_strong(expected, kFilling)) {
-                std::memcpy(g_pending[i].path, path.c_str(), path.size() + 1);
+                g_pending[i].folder = folder;
+                std::memcpy(g_pending[i].name, name.c_str(), name.size() + 1);
                 g_pending[i].state.store(kReady);
                 m_slot = static_cast<int>(i);
                 return;
@@ -171,7 +223,7 @@ private:
 extern "C" void RemovePendingAndDie(int signal) {
     for (PendingSlot& slot : g_pending) {
         if (slot.state.load() == kReady) {
-            unlink(slot.path);
+            unlinkat(slot.folder, slot.name, 0);
         }
     }
     // The handler was installed for one delivery: this one ends the process as the
@@ -185,11 +237,12 @@ bool Unnamed(int error) {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-// The new text in a file of its own beside the output, flushed, with the mode and owner
-// the output is to have; on Linux unnamed until it is put in place.
+// The new text in a file of its own beside the output, in the output's folder held open,
+// flushed, with the mode and owner the output is to have; on Linux unnamed until it is
+// put in place.
 class Temporary {
 public:
-    explicit Temporary(std::string folder) : m_folder(std::move(folder)) {}
+    explicit Temporary(int folder) : m_folder(folder) {}
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
     ~Temporary() {
@@ -197,22 +250,22 @@ public:
             SysClose(m_fd);
         }
         if (!m_name.empty()) {
-            SysRemove(m_name.c_str());
+            SysRemoveAt(m_folder, m_name.c_str());
         }
     }
 
     // 0 or the error of making it.
     int Create(mode_t mode) {
 #ifdef O_TMPFILE
-        const int error = SysOpen(Call::CreateTemporary, m_folder.c_str(),
-                                  O_TMPFILE | O_WRONLY | O_CLOEXEC, mode, m_fd);
+        const int error = SysOpenAt(Call::CreateTemporary, m_folder, ".",
+                                    O_TMPFILE | O_WRONLY | O_CLOEXEC, mode, m_fd);
         if (!Unnamed(error)) {
             return error;
         }
 #endif
         return WithFreshName([&](const std::string& name) {
-            return SysOpen(Call::CreateTemporary, name.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode, m_fd);
+            return SysOpenAt(Call::CreateTemporary, m_folder, name.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode, m_fd);
         });
     }
     int Fd() const {
@@ -239,17 +292,17 @@ public:
     }
 
 private:
-    // Gives the unnamed file the name `path`; EEXIST when something has it.
-    int LinkTo(const std::string& path) {
+    // Gives the unnamed file the name `name`; EEXIST when something has it.
+    int LinkTo(const std::string& name) {
         const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-        return SysLink(self.c_str(), path.c_str());
+        return SysLinkAt(self.c_str(), m_folder, name.c_str());
     }
     // Tries fresh names beside the output until `make` takes one (0) or fails otherwise
     // than by finding the name taken; the name is known to the signal handler throughout.
     template <typename Make> int WithFreshName(Make make) {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = m_folder + "/" + TemporaryLeaf();
-            m_pending.emplace(name);
+            std::string name = TemporaryLeaf();
+            m_pending.emplace(m_folder, name);
             const int error = make(name);
             if (error == 0) {
                 m_name = std::move(name);
@@ -263,19 +316,11 @@ private:
         return EEXIST;
     }
 
-    std::string m_folder;
+    int m_folder;
     std::string m_name;
     std::optional<PendingName> m_pending;
     int m_fd = -1;
 };
-
-void SyncFolder(const std::string& folder) {
-    int fd = -1;
-    if (SysOpen(Call::Open, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, fd) == 0) {
-        SysFlush(fd); // some file systems cannot, and the file itself is safe by now
-        SysClose(fd);
-    }
-}
 
 // A stream copied to an unnamed file in the temporary folder; a named one, removed at
 // once, where the file system has no unnamed files.
@@ -343,6 +388,22 @@ int RewindFile(NativeFile& file) {
     return lseek(file.fd, 0, SEEK_SET) == 0 ? 0 : errno;
 }
 
+int StampFile(NativeFile& file, FileStamp& stamp) {
+    struct stat info {};
+    if (const int error = SysFstat(file.fd, &info)) {
+        return error;
+    }
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u +
+               static_cast<std::uint64_t>(time.tv_nsec);
+    };
+    stamp =
+        FileStamp{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                  static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
+                  nanoseconds(info.st_ctim)};
+    return 0;
+}
+
 int CloseFile(FileHandle file) {
     const int fd = std::exchange(file->fd, -1);
     return file->owned ? SysClose(fd) : 0;
@@ -401,13 +462,30 @@ int MakeScratchFile(FileHandle& file) {
 
 // ---- The output ---------------------------------------------------------------------
 
+// The output's folder, opened once: the new file is made, named and renamed in it, and
+// the folder flushed, through this descriptor alone.
+struct Folder {
+    Folder() = default;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    int fd = -1;
+    bool flushable = false; // opened for reading, not only as a place
+};
+
 struct Replacement {
     std::string target; // the regular file that will be replaced or made
-    std::string folder;
+    std::string folderName;
+    std::string leaf;
+    Folder folder;
     bool exists = false;
     struct stat old {};
-    std::optional<Temporary> temporary;
-    NativeFile file; // the temporary's descriptor, borrowed from it
+    std::optional<Temporary> temporary; // made, and removed, in `folder`
+    NativeFile file;                    // the temporary's descriptor, borrowed from it
 };
 
 void DropReplacement::operator()(Replacement* replacement) const {
@@ -419,16 +497,114 @@ NativeFile& FileOf(Replacement& replacement) {
     return replacement.file;
 }
 
+namespace {
+
+// 0, or the error of opening the folder of the output; one that may be searched but not
+// read is held as a place only, and is not flushed.
+int OpenFolder(const std::string& name, Folder& folder) {
+    int error = SysOpenAt(Call::Open, AT_FDCWD, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0,
+                          folder.fd);
+    folder.flushable = error == 0;
+#ifdef O_PATH
+    if (error == EACCES) {
+        error = SysOpenAt(Call::Open, AT_FDCWD, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0,
+                          folder.fd);
+    }
+#endif
+    return error;
+}
+
+// Gives the new file the extended attributes of the one it replaces (its access control
+// list and security label among them); 0, or the error that stops one being kept.
+int CopyAttributes([[maybe_unused]] int folder, [[maybe_unused]] const std::string& leaf,
+                   [[maybe_unused]] int to) {
+#ifdef __linux__
+    const std::string from = "/proc/self/fd/" + std::to_string(folder) + "/" + leaf;
+    std::string names;
+    for (;;) {
+        const ssize_t size = llistxattr(from.c_str(), nullptr, 0);
+        if (size <= 0) {
+            // A file system without attributes, or a system without /proc, has none to keep.
+            return size == 0 || errno == ENOTSUP || errno == ENOENT ? 0 : errno;
+        }
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t listed = llistxattr(from.c_str(), names.data(), names.size());
+        if (listed >= 0) {
+            names.resize(static_cast<std::size_t>(listed));
+            break;
+        }
+        if (errno != ERANGE) { // grown meanwhile: asked again
+            return errno;
+        }
+    }
+    std::string value;
+    for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+        const char* name = names.c_str() + at;
+        const ssize_t size = lgetxattr(from.c_str(), name, nullptr, 0);
+        if (size < 0) {
+            if (errno == ENODATA) { // removed meanwhile
+                continue;
+            }
+            return errno;
+        }
+        value.resize(static_cast<std::size_t>(size));
+        const ssize_t got = lgetxattr(from.c_str(), name, value.data(), value.size());
+        if (got < 0 || fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0) {
+            return errno;
+        }
+    }
+#endif
+    return 0;
+}
+
+// Whether the file is one that no one may replace: append-only or immutable.
+bool Unreplaceable([[maybe_unused]] int folder, [[maybe_unused]] const std::string& leaf) {
+#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
+    const int fd = openat(folder, leaf.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    int flags = 0;
+    const bool got = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    close(fd);
+    return got && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
 Result<void> OpenOutput(const std::string& path, FileHandle& direct,
                         ReplacementHandle& replacement) {
+    Result<LinkEnd> end = FollowLinks(path);
+    if (!end.has_value()) {
+        return end.error();
+    }
+    const std::string& target = end->target;
+    if (end->descriptor >= 0) {
+        // Written through the descriptor itself, where it stands.
+        struct stat info {};
+        if (StartedWithout(end->descriptor)) {
+            return WriteFailure(path, EBADF);
+        }
+        if (const int error = SysFstat(end->descriptor, &info)) {
+            return WriteFailure(path, error);
+        }
+        if (S_ISDIR(info.st_mode)) {
+            return WriteFailure(path, EISDIR);
+        }
+        direct = Borrowed(end->descriptor);
+        return {};
+    }
     struct stat info {};
-    if (const int error = SysStat(path.c_str(), &info); error == 0) {
+    if (const int error = SysStat(target.c_str(), &info); error == 0) {
         if (S_ISDIR(info.st_mode)) {
             return WriteFailure(path, EISDIR);
         }
         if (!S_ISREG(info.st_mode)) {
             int fd = -1;
-            if (const int refused = OpenInPlace(path, S_ISSOCK(info.st_mode), fd)) {
+            if (const int refused = OpenInPlace(target, S_ISSOCK(info.st_mode), fd)) {
                 return WriteFailure(path, refused);
             }
             direct = Owned(fd);
@@ -437,29 +613,29 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
     } else if (error != ENOENT) {
         return WriteFailure(path, error);
     }
-    Result<std::string> target = FollowLinks(path);
-    if (!target.has_value()) {
-        return target.error();
-    }
     ReplacementHandle made(new Replacement);
     Replacement& state = *made;
-    state.target = target.value();
-    state.folder = FolderOf(state.target);
-    state.exists = SysStat(state.target.c_str(), &state.old) == 0;
+    state.target = target;
+    state.folderName = FolderOf(target);
+    state.leaf = LeafOf(target);
+    if (const int error = OpenFolder(state.folderName, state.folder)) {
+        return FolderFailure(path, state.folderName, "no new file can be made in", error);
+    }
+    state.exists = SysStatAt(state.folder.fd, state.leaf.c_str(), &state.old) == 0;
     if (state.exists) {
         if (S_ISDIR(state.old.st_mode)) {
             return WriteFailure(path, EISDIR);
         }
         // As cp does: a file its owner made read-only is not written over.
-        if (const int error = SysAccess(state.target.c_str(), W_OK)) {
+        if (const int error = SysAccessAt(state.folder.fd, state.leaf.c_str(), W_OK)) {
             return WriteFailure(path, error);
         }
     }
-    state.temporary.emplace(state.folder);
+    state.temporary.emplace(state.folder.fd);
     // A file that replaces another is private until it has that file's mode; a new one
     // gets 0666 less the umask, as any new file does.
     if (const int error = state.temporary->Create(state.exists ? 0600 : 0666)) {
-        return FolderFailure(path, state.folder, "no new file can be made in", error);
+        return FolderFailure(path, state.folderName, "no new file can be made in", error);
     }
     replacement = std::move(made);
     return {};
@@ -467,14 +643,24 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
 
 Result<void> PutInPlace(Replacement& state, const std::string& path) {
     Temporary& temporary = *state.temporary;
-    if (state.exists) {
+    // What the file carries as it is replaced, not as it was when the conversion began:
+    // a mode changed meanwhile is kept.
+    struct stat now {};
+    const bool existsNow = SysStatAt(state.folder.fd, state.leaf.c_str(), &now) == 0;
+    if (existsNow || state.exists) {
+        const struct stat& old = existsNow ? now : state.old;
         // Only a privileged process may give a file away; the group, where the user is
         // in it; the mode last, since a change of owner clears set-id bits.
-        if (fchown(temporary.Fd(), state.old.st_uid, state.old.st_gid) != 0) {
+        if (fchown(temporary.Fd(), old.st_uid, old.st_gid) != 0) {
             [[maybe_unused]] const int ignored =
-                fchown(temporary.Fd(), static_cast<uid_t>(-1), state.old.st_gid);
+                fchown(temporary.Fd(), static_cast<uid_t>(-1), old.st_gid);
         }
-        if (fchmod(temporary.Fd(), state.old.st_mode & 07777) != 0) {
+        if (existsNow) {
+            if (const int error = CopyAttributes(state.folder.fd, state.leaf, temporary.Fd())) {
+                return WriteFailure(path, error, "its extended attributes cannot be kept");
+            }
+        }
+        if (fchmod(temporary.Fd(), old.st_mode & 07777) != 0) {
             return WriteFailure(path, errno);
         }
     }
@@ -484,16 +670,22 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
     // Named beside the output and closed before it takes the output's place, so that
     // nothing can fail once it has.
     if (const int error = temporary.Name()) {
-        return FolderFailure(path, state.folder, "no new file can be made in", error);
+        return FolderFailure(path, state.folderName, "no new file can be made in", error);
     }
     if (const int error = temporary.Close()) {
         return WriteFailure(path, error);
     }
-    if (const int error = SysRename(temporary.NameInFolder().c_str(), state.target.c_str())) {
-        return FolderFailure(path, state.folder, "the file cannot be replaced in", error);
+    if (const int error =
+            SysRenameAt(state.folder.fd, temporary.NameInFolder().c_str(), state.leaf.c_str())) {
+        if (error == EPERM && Unreplaceable(state.folder.fd, state.leaf)) {
+            return WriteFailure(path, error, "the file is append-only or immutable");
+        }
+        return FolderFailure(path, state.folderName, "the file cannot be replaced in", error);
     }
     temporary.Placed();
-    SyncFolder(state.folder);
+    if (state.folder.flushable) {
+        SysFlush(state.folder.fd); // some file systems cannot, and the file itself is safe by now
+    }
     return {};
 }
 
@@ -641,12 +833,18 @@ std::size_t LimitedMemory() {
 
 const std::string_view kPathSeparators = "/";
 
+namespace {
+std::array<bool, 3> g_startedWithout{};
+}
+
 bool StartProcess(bool commandLine, int argc, char** argv, std::vector<std::string>& arguments) {
     if (commandLine) {
         for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-            if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
-                open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) {
-                return false;
+            if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+                g_startedWithout[static_cast<std::size_t>(fd)] = true;
+                if (open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) {
+                    return false;
+                }
             }
         }
         std::signal(SIGPIPE, SIG_IGN);
@@ -667,6 +865,28 @@ long WriteErrorStream(const char* bytes, std::size_t size) {
 
 bool DesktopAlwaysThere() {
     return false;
+}
+
+bool StartedWithout(int descriptor) {
+    return descriptor >= 0 && descriptor <= 2 &&
+           g_startedWithout[static_cast<std::size_t>(descriptor)];
+}
+
+void EndForClosedPipe() {
+    std::signal(SIGPIPE, SIG_DFL);
+    RemovePendingAndDie(SIGPIPE);
+}
+
+bool NamesARegularFile(const std::string& path) {
+    Result<LinkEnd> end = FollowLinks(path);
+    if (!end.has_value()) {
+        return true;
+    }
+    if (end->descriptor >= 0) {
+        return false;
+    }
+    struct stat info {};
+    return SysStat(end->target.c_str(), &info) != 0 || S_ISREG(info.st_mode);
 }
 
 void InstallInterruptCleanup() {
@@ -692,9 +912,14 @@ std::string FileKey(const std::string& path) {
     if (SysStat(path.c_str(), &info) == 0) {
         return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
     }
-    std::error_code error;
-    const std::filesystem::path place = std::filesystem::weakly_canonical(path, error);
-    return error ? std::string() : "path " + place.string();
+    // Not there yet: its folder and its name there, so that every spelling of one new
+    // file ("a.txt", "./a.txt", "sub/../a.txt", a link to it) is one file.
+    Result<LinkEnd> end = FollowLinks(path);
+    if (!end.has_value() || SysStat(FolderOf(end->target).c_str(), &info) != 0) {
+        return {};
+    }
+    return "new " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + "/" +
+           LeafOf(end->target);
 }
 
 } // namespace velmora::sys

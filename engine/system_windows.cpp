@@ -492,6 +492,26 @@ int RewindFile(NativeFile& file) {
     return SetFilePointerEx(file.handle, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ? 0 : LastError();
 }
 
+int StampFile(NativeFile& file, FileStamp& stamp) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (const int error = SysIdentity(file.handle, info)) {
+        return error;
+    }
+    const auto joined = [](DWORD high, DWORD low) {
+        return (static_cast<std::uint64_t>(high) << 32) | low;
+    };
+    stamp = FileStamp{
+        info.dwVolumeSerialNumber, joined(info.nFileIndexHigh, info.nFileIndexLow),
+        joined(info.nFileSizeHigh, info.nFileSizeLow),
+        joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime), 0};
+    // The change time, where the file system keeps one.
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(file.handle, FileBasicInfo, &basic, sizeof basic)) {
+        stamp.changed = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
+    }
+    return 0;
+}
+
 int CloseFile(FileHandle file) {
     const HANDLE handle = std::exchange(file->handle, INVALID_HANDLE_VALUE);
     return file->owned && handle != INVALID_HANDLE_VALUE ? SysClose(handle) : 0;
@@ -752,6 +772,19 @@ long WriteErrorStream(const char* bytes, std::size_t size) {
 }
 
 bool DesktopAlwaysThere() {
+    return true;
+}
+
+// Windows starts a program without a standard handle as with one that takes nothing.
+bool StartedWithout(int) {
+    return false;
+}
+
+// A pipe whose reader has gone is a failed write, said as any other.
+void EndForClosedPipe() {}
+
+// Windows names no descriptors as files; its devices ("NUL", "CON") are written in place.
+bool NamesARegularFile(const std::string&) {
     return true;
 }
 

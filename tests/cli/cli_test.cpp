@@ -9,8 +9,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -40,6 +42,8 @@ struct Setting {
     std::vector<std::string> environment; // "NAME=value" added to what it gets
     std::string stdoutTo; // a file of the test folder instead of the captured output
     bool closeStderr = false;
+    bool closeStdin = false;
+    bool closeStdout = false;
 };
 
 struct Outcome {
@@ -57,10 +61,13 @@ protected:
         std::vector<std::string> words = setting.wrapper;
         words.push_back(VELMORA_CONVERT);
         words.insert(words.end(), args.begin(), args.end());
-        const test::Streams io{m_io.File("stdin"),
-                               setting.stdoutTo.empty() ? m_io.File("stdout")
-                                                        : m_dir.File(setting.stdoutTo),
-                               m_io.File("stderr"), setting.closeStderr};
+        const test::Streams io{
+            m_io.File("stdin"),
+            setting.stdoutTo.empty() ? m_io.File("stdout") : m_dir.File(setting.stdoutTo),
+            m_io.File("stderr"),
+            setting.closeStderr,
+            setting.closeStdin,
+            setting.closeStdout};
         Outcome run;
         run.status = test::Launch(words, m_dir.Path(), io, setting.environment);
         run.out = setting.stdoutTo.empty() ? test::ReadBytes(m_io.File("stdout")) : "";
@@ -247,6 +254,8 @@ struct CommandCase {
     std::vector<std::string> absent;
     bool needsRoot = false;
     const char* posixOnly = nullptr; // why the row cannot run on Windows
+    std::string input = {};          // on standard input
+    const char* out = nullptr;       // what standard output must hold, where the row says
     friend void PrintTo(const CommandCase& row, std::ostream* os) { *os << row.name; }
 };
 
@@ -266,12 +275,21 @@ TEST_P(CommandLine, DoesWhatTheRowSays) {
     for (const char* name : {"a.html", "a.htm", "b.html", "README", ".config"}) {
         Put(name, kDocument);
     }
+    for (const std::string& arg : row.args) {
+        if ((arg.starts_with("/sys/") || arg.starts_with("/proc/")) &&
+            !std::filesystem::exists(arg)) {
+            GTEST_SKIP() << "reads " << arg << ", which this machine has not";
+        }
+    }
     if (row.setup != nullptr) {
         row.setup(test::NativePath(Dir()));
     }
-    const Outcome run = Convert(row.args, "", row.setting);
+    const Outcome run = Convert(row.args, row.input, row.setting);
     EXPECT_EQ(run.status, row.status) << run.err;
     EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+    if (row.out != nullptr) {
+        EXPECT_EQ(run.out, row.out);
+    }
     for (const auto& [name, bytes] : row.files) {
         EXPECT_EQ(Get(name), bytes) << name;
     }
@@ -289,6 +307,16 @@ std::vector<std::string> Words(std::vector<std::string> first,
 }
 namespace fs = std::filesystem;
 constexpr const char* kNoLinks = "symbolic links need a privilege on Windows";
+
+// A FIFO pipe.html that a writer of its own fills with the document once it is opened.
+void MakeFifoWithWriter([[maybe_unused]] const fs::path& dir) {
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo((dir / "pipe.html").c_str(), 0600), 0);
+    std::thread([fifo = dir / "pipe.html"] {
+        test::WriteBytes(fifo.string(), kDocument);
+    }).detach();
+#endif
+}
 
 void MakeFullDevice([[maybe_unused]] const fs::path& dir) {
 #ifndef _WIN32
@@ -341,6 +369,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     2,
                     "\"a.html\" and \"a.htm\" would both be written to \"a.txt\"",
+                    {},
+                    {"a.txt"}},
+        CommandCase{"TwoSpellingsOfOneNewOutputAreRefused",
+                    nullptr,
+                    {"a.html", "./a.htm"},
+                    {},
+                    2,
+                    "\"a.html\" and \"./a.htm\" would both be written to \"./a.txt\"",
                     {},
                     {"a.txt"}},
         CommandCase{"OutputLinkedToAnInputIsRefused",
@@ -411,6 +447,83 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     false,
                     "reads a file of Linux's /sys"},
+        CommandCase{"ClosedStandardOutputIsAFailure",
+                    nullptr,
+                    {"-"},
+                    {{}, {}, "", false, false, true},
+                    1,
+                    "cannot write \"standard output\": Bad file descriptor",
+                    {},
+                    {},
+                    false,
+                    "closes standard output",
+                    kDocument},
+        CommandCase{"HelpToAClosedStandardOutputFails",
+                    nullptr,
+                    {"--help"},
+                    {{}, {}, "", false, false, true},
+                    1,
+                    "cannot write standard output: Bad file descriptor",
+                    {},
+                    {},
+                    false,
+                    "closes standard output"},
+        CommandCase{"VersionToAClosedStandardOutputFails",
+                    nullptr,
+                    {"--version"},
+                    {{}, {}, "", false, false, true},
+                    1,
+                    "cannot write standard output: Bad file descriptor",
+                    {},
+                    {},
+                    false,
+                    "closes standard output"},
+        CommandCase{"ClosedStandardInputIsAFailure",
+                    nullptr,
+                    {"-", "-o", "x.txt"},
+                    {{}, {}, "", false, true},
+                    1,
+                    "cannot read \"standard input\": Bad file descriptor",
+                    {},
+                    {"x.txt"},
+                    false,
+                    "closes standard input"},
+        CommandCase{"InputNamedByADescriptorGoesToStandardOutput",
+                    nullptr,
+                    {"/dev/stdin"},
+                    {},
+                    0,
+                    "",
+                    {},
+                    {"/dev/stdin.txt"},
+                    false,
+                    "names standard input by a POSIX name",
+                    kDocument,
+                    kConverted},
+        CommandCase{"FifoInputGoesToStandardOutput",
+                    MakeFifoWithWriter,
+                    {"pipe.html"},
+                    {},
+                    0,
+                    "",
+                    {},
+                    {"pipe.txt"},
+                    false,
+                    "makes a FIFO",
+                    "",
+                    kConverted},
+        CommandCase{"LongNameIsCutInItsMiddleNotItsReason",
+                    nullptr,
+                    {std::string(5000, 'n') + ".html"},
+                    {},
+                    1,
+                    "n.html\": File name too long\n",
+                    {},
+                    {},
+                    false,
+                    "names a file longer than POSIX file systems take",
+                    "",
+                    nullptr},
         CommandCase{"ClosedStandardErrorTakesNoOutput",
                     nullptr,
                     {"-j2", "a.html", "missing.html", "b.html"},
@@ -536,6 +649,85 @@ TEST_F(Cli, SignalsLeaveTheOutputWholeAndNothingBehind) {
 #endif
 }
 
+// Another process cuts the input short, adds to it or overwrites it at moments spread
+// over a whole run: every run ends with the old output and a failure naming the file, or
+// with the text of the one version the converter saw throughout.
+TEST_F(Cli, InputChangedDuringTheRunIsConvertedWholeOrFails) {
+#ifdef _WIN32
+    GTEST_SKIP() << "starts and times the converter with fork; the engine's own table runs here";
+#else
+    const std::string before = LargeDocument(8);
+    const std::string after = "<dl><dt>Another document</dt></dl>" + before.substr(1000);
+    const auto converted = [&](const std::string& text) {
+        Put("big.html", text);
+        EXPECT_EQ(Convert({"big.html"}).status, 0);
+        return Get("big.txt");
+    };
+    const std::string oldText = converted(before);
+    const std::string cutText = converted(before.substr(0, before.size() / 2));
+    const std::string addedText = converted(before + "<dl><dt>more</dt></dl>");
+    const std::string newText = converted(after);
+    const auto started = std::chrono::steady_clock::now();
+    converted(before);
+    const auto took = std::chrono::steady_clock::now() - started;
+    const std::vector<std::pair<std::string, std::function<void()>>> changes{
+        {"cut short",
+         [&] { EXPECT_EQ(truncate((Dir() + "/big.html").c_str(), before.size() / 2), 0); }},
+        {"added to", [&] { Put("big.html", before + "<dl><dt>more</dt></dl>"); }},
+        {"overwritten", [&] { Put("big.html", after); }},
+    };
+    for (const auto& [what, change] : changes) {
+        for (int moment = 0; moment <= 8; ++moment) {
+            Put("big.html", before);
+            Put("big.txt", "old");
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (chdir(Dir().c_str()) == 0 && freopen("err", "w", stderr) != nullptr) {
+                    execl(VELMORA_CONVERT, VELMORA_CONVERT, "big.html", nullptr);
+                }
+                _exit(127);
+            }
+            std::this_thread::sleep_for(took * moment / 8);
+            change();
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            const std::string output = Get("big.txt");
+            const std::string where = what + " at " + std::to_string(moment) + "/8";
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+                EXPECT_TRUE(output == oldText || output == cutText || output == addedText ||
+                            output == newText)
+                    << where << ": a text of neither version";
+            } else if (WIFEXITED(status) && WEXITSTATUS(status) == 4) { // found while rewritten
+                EXPECT_EQ(output, "old") << where;
+            } else {
+                EXPECT_EQ(WEXITSTATUS(status), 1) << where;
+                EXPECT_EQ(Get("err"), "velmora-convert: cannot read \"big.html\": the file changed "
+                                      "while it was being converted\n")
+                    << where;
+                EXPECT_EQ(output, "old") << where;
+            }
+            std::remove((Dir() + "/err").c_str());
+            EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html", "big.txt"})) << where;
+        }
+    }
+#endif
+}
+
+// A reader that stops early, as `head` does, ends the converter quietly, as any filter.
+TEST_F(Cli, ClosedPipeOnStandardOutputEndsQuietly) {
+#ifdef _WIN32
+    GTEST_SKIP() << "SIGPIPE and a shell's pipeline";
+#else
+    Put("big.html", LargeDocument(8));
+    const Setting throughHead{
+        {"bash", "-c", "set -o pipefail; \"$0\" \"$@\" | head -c 1 >/dev/null"}, {}, ""};
+    const Outcome run = Convert({"-o", "-", "big.html"}, "", throughHead);
+    EXPECT_EQ(run.status, 128 + SIGPIPE);
+    EXPECT_EQ(run.err, "");
+#endif
+}
+
 // Under a control group's memory limit, a large document converts in the little memory
 // a conversion needs, from a file or from a pipe; one whose single line will not fit
 // fails with a message instead of the process being killed.
@@ -562,6 +754,51 @@ TEST_F(Cli, GroupMemoryLimitIsAFailureNotAKill) {
     EXPECT_EQ(piped.status, 1) << piped.err;
     EXPECT_EQ(piped.err, "velmora-convert: not enough memory to convert \"standard input\"\n");
     EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html", "big.txt", "long.html"}));
+#endif
+}
+
+// Little room left under the control group's limit (its files stood in for in a private
+// mount namespace). With 3 MiB, a batch of eight small documents run eight at a time
+// converts whole: each claims what a small document needs, and those that find no room
+// wait for the others to end. With 100 MiB, a line costs what it takes (its buffer, the
+// old one while it grows, and the line once more on its way out): one of 40 MiB fails as
+// not enough memory instead of being taken on credit, one of 10 MiB converts.
+TEST_F(Cli, LittleRoomIsSharedAtWhatEachConversionCosts) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Linux control groups";
+#else
+    if (test::Launch({"unshare", "-m", "true"}, Dir(), {}) != 0) {
+        GTEST_SKIP() << "needs a private mount namespace (unshare -m, root)";
+    }
+    const auto withRoom = [](std::size_t room) {
+        const std::string script = R"(
+            mount -t tmpfs none /sys/fs/cgroup || exit 125
+            v1=$(sed -n 's/^[0-9]*:[^:]*memory[^:]*:\(.*\)$/\1/p' /proc/self/cgroup)
+            v2=$(sed -n 's/^0::\(.*\)$/\1/p' /proc/self/cgroup)
+            if [ -n "$v1" ]; then d=/sys/fs/cgroup/memory$v1; limit=memory.limit_in_bytes
+                 used=memory.usage_in_bytes
+            else d=/sys/fs/cgroup$v2; limit=memory.max; used=memory.current; fi
+            mkdir -p "$d" && echo $((1000000000 + )" +
+                                   std::to_string(room) + R"()) > "$d/$limit" &&
+                echo 1000000000 > "$d/$used"
+            exec "$0" "$@")";
+        return Setting{{"unshare", "-m", "sh", "-c", script}, {}, ""};
+    };
+    std::vector<std::string> batch{"-j", "8"};
+    for (char name = 'a'; name < 'i'; ++name) {
+        Put(std::string(1, name) + ".html", kDocument);
+        batch.push_back(std::string(1, name) + ".html");
+    }
+    const Outcome small = Convert(batch, "", withRoom(std::size_t{3} << 20));
+    EXPECT_EQ(small.status, 0) << small.err;
+    for (char name = 'a'; name < 'i'; ++name) {
+        EXPECT_EQ(Get(std::string(1, name) + ".txt"), kConverted) << name;
+    }
+    Put("40.html", "<dl><dt>" + std::string(std::size_t{40} << 20, 'x') + "</dl>");
+    Put("10.html", "<dl><dt>" + std::string(std::size_t{10} << 20, 'x') + "</dl>");
+    const Outcome longer = Convert({"40.html"}, "", withRoom(std::size_t{100} << 20));
+    EXPECT_EQ(longer.err, "velmora-convert: not enough memory to convert \"40.html\"\n");
+    EXPECT_EQ(Convert({"10.html"}, "", withRoom(std::size_t{100} << 20)).status, 0);
 #endif
 }
 

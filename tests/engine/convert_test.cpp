@@ -9,18 +9,24 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <thread>
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -164,6 +170,10 @@ TEST(WriteOutputFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
     GTEST_SKIP() << "needs a file-size limit (setrlimit) in a forked child; failed writes are "
                     "reached on Windows through the fault seam";
 }
+
+TEST(ChangedOutput, IsReplacedAsItIsThen) {
+    GTEST_SKIP() << "modes, extended attributes and symbolic links made with POSIX calls";
+}
 #else
 constexpr const char* kText = "\r\n  Title";
 
@@ -196,6 +206,13 @@ std::string Node(const test::TempDir& dir, const char* name, mode_t mode, dev_t 
 std::string Linked(const test::TempDir& dir, const char* link, const char* to) {
     EXPECT_EQ(symlink(to, dir.File(link).c_str()), 0) << link;
     return dir.File(link);
+}
+
+// Sets a file's append-only and immutable flags (ext4 and the like; root only).
+void SetFileFlags(const std::string& path, int flags) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    EXPECT_EQ(ioctl(fd, FS_IOC_SETFLAGS, &flags), 0) << "no file flags here";
+    close(fd);
 }
 
 std::string Existing(const test::TempDir& dir, const char* name, mode_t mode) {
@@ -376,6 +393,42 @@ INSTANTIATE_TEST_SUITE_P(
                    "no new file can be made in the folder",
                    [](auto& dir) { EXPECT_EQ(test::ReadBytes(dir.File("locked/out.txt")), "old"); },
                    true},
+        TargetCase{"DescriptorOfARemovedFileIsWrittenThrough",
+                   [](auto& dir) {
+                       static int fd = -1;
+                       fd = open(dir.File("gone.txt").c_str(), O_RDWR | O_CREAT, 0600);
+                       EXPECT_EQ(unlink(dir.File("gone.txt").c_str()), 0);
+                       return "/proc/self/fd/" + std::to_string(fd);
+                   },
+                   "",
+                   [](auto& dir) {
+                       EXPECT_EQ(dir.Entries(), std::vector<std::string>{}) << "made from the link";
+                   }},
+        TargetCase{"DescriptorOpenedForAppendingIsAppendedTo",
+                   [](auto& dir) {
+                       test::WriteBytes(dir.File("log"), "HEADER\n");
+                       const int fd = open(dir.File("log").c_str(), O_WRONLY | O_APPEND);
+                       return "/dev/fd/" + std::to_string(fd);
+                   },
+                   "",
+                   [](auto& dir) {
+                       EXPECT_EQ(test::ReadBytes(dir.File("log")), std::string("HEADER\n") + kText);
+                   }},
+        TargetCase{"ClosedDescriptorIsNamedAsSuch",
+                   [](auto&) { return std::string("/dev/fd/987"); }, "Bad file descriptor",
+                   [](auto& dir) { EXPECT_EQ(dir.Entries(), std::vector<std::string>{}); }},
+        TargetCase{"AppendOnlyFileIsNamed",
+                   [](auto& dir) {
+                       const std::string path = Existing(dir, "out.txt", 0644);
+                       SetFileFlags(path, FS_APPEND_FL);
+                       return path;
+                   },
+                   "the file is append-only or immutable",
+                   [](auto& dir) {
+                       SetFileFlags(dir.File("out.txt"), 0);
+                       EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "old");
+                   },
+                   false, true},
         TargetCase{"StickyFolderIsNamed",
                    [](auto& dir) {
                        EXPECT_EQ(chmod(dir.Path().c_str(), 01777), 0);
@@ -412,6 +465,76 @@ TEST(WriteOutputFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
     EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), old);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.txt"});
 }
+// What stands at the output's place is changed while the text is made: the replaced
+// file's mode and extended attributes (an access control list among them) at that moment
+// are kept, and a folder swapped for a link to another is not followed.
+constexpr const char* kTitleAndValue = "\r\n  Title\r\n    Value";
+
+struct OutputChange {
+    std::string name;
+    std::function<void(const test::TempDir&)> change;
+    std::function<void(const test::TempDir&)> check;
+    friend void PrintTo(const OutputChange& row, std::ostream* os) { *os << row.name; }
+};
+
+class ChangedOutput : public testing::TestWithParam<OutputChange> {};
+
+TEST_P(ChangedOutput, IsReplacedAsItIsThen) {
+    test::TempDir dir;
+    ASSERT_EQ(mkdir(dir.File("d").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.File("other").c_str(), 0755), 0);
+    test::WriteBytes(dir.File("in.html"), "<dl><dt>Title</dt><dd>Value</dd></dl>");
+    test::WriteBytes(dir.File("d/out.txt"), "old");
+    Result<Conversion> conversion = Conversion::Prepare(Source::File(dir.File("in.html")));
+    ASSERT_TRUE(conversion.has_value());
+    struct ChangeOnce final : ProgressSink {
+        std::function<void()> change;
+        void SetMax(float) override { std::exchange(change, nullptr)(); }
+        void SetValue(float) override {}
+    } sink;
+    sink.change = [&] { GetParam().change(dir); };
+    Result<void> written = conversion.value().Write(Destination::File(dir.File("d/out.txt")), sink);
+    ASSERT_TRUE(written.has_value()) << Describe(written.error());
+    GetParam().check(dir);
+}
+
+std::string Attribute(const std::string& path, const char* name) {
+    std::string value(64, '\0');
+    const ssize_t got = getxattr(path.c_str(), name, value.data(), value.size());
+    value.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return value;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ConvertFile, ChangedOutput,
+    testing::Values(
+        OutputChange{"ModeSetMeanwhileIsKept",
+                     [](auto& dir) { EXPECT_EQ(chmod(dir.File("d/out.txt").c_str(), 0640), 0); },
+                     [](auto& dir) { EXPECT_EQ(ModeOf(dir.File("d/out.txt")) & 07777, 0640u); }},
+        OutputChange{"ExtendedAttributesAreKept",
+                     [](auto& dir) {
+                         const std::string path = dir.File("d/out.txt");
+                         EXPECT_EQ(setxattr(path.c_str(), "user.origin", "survey", 6, 0), 0);
+                         // Read, too, for "nobody": an access control list entry.
+                         EXPECT_EQ(std::system(("setfacl -m u:nobody:r " + path).c_str()), 0);
+                     },
+                     [](auto& dir) {
+                         const std::string path = dir.File("d/out.txt");
+                         EXPECT_EQ(Attribute(path, "user.origin"), "survey");
+                         EXPECT_NE(Attribute(path, "system.posix_acl_access"), "");
+                         EXPECT_EQ(test::ReadBytes(path), kTitleAndValue);
+                     }},
+        OutputChange{"FolderSwappedForALinkIsNotFollowed",
+                     [](auto& dir) {
+                         EXPECT_EQ(rename(dir.File("d").c_str(), dir.File("d.old").c_str()), 0);
+                         EXPECT_EQ(symlink("other", dir.File("d").c_str()), 0);
+                     },
+                     [](auto& dir) {
+                         EXPECT_EQ(test::ReadBytes(dir.File("d.old/out.txt")), kTitleAndValue);
+                         EXPECT_TRUE(std::filesystem::is_empty(dir.File("other")));
+                     }}),
+    test::RowName());
+
 #endif
 
 TEST(ConvertFile, FailuresNameTheFile) {
@@ -426,6 +549,92 @@ TEST(ConvertFile, FailuresNameTheFile) {
     ASSERT_FALSE(folder.has_value());
     EXPECT_EQ(Describe(folder.error()), "cannot write \"" + dir.Path() + "\": Is a directory");
 }
+
+// An input changed while it is converted: cut short, added to, overwritten in place with
+// other text or with the refused generator's phrase, or only touched, between the two
+// readings or at moments spread over the second. The conversion fails, naming the file,
+// and leaves the earlier output as it was and nothing beside it.
+struct InputChange {
+    std::string name;
+    std::function<void(const std::string& path)> change;
+    friend void PrintTo(const InputChange& row, std::ostream* os) { *os << row.name; }
+};
+
+class ChangedInput : public testing::TestWithParam<InputChange> {};
+
+TEST_P(ChangedInput, FailsAndLeavesTheOutput) {
+    std::string document = "<dl>";
+    for (int i = 0; document.size() < (std::size_t{1} << 20); ++i) {
+        document += "<dt>Term " + std::to_string(i) + "</dt><dd>Its value</dd>\r\n";
+    }
+    document += "</dl>";
+    // Calls the change at one SetValue of the second reading.
+    struct ChangeAt final : ProgressSink {
+        std::function<void()> change;
+        long at = -1;
+        long calls = 0;
+        void SetMax(float) override {}
+        void SetValue(float) override {
+            if (calls++ == at) {
+                change();
+            }
+        }
+    };
+    for (const double moment : {-1.0, 0.0, 0.3, 0.6, 0.99}) {
+        test::TempDir dir;
+        const std::string input = dir.File("in.html");
+        test::WriteBytes(input, document);
+        test::WriteBytes(dir.File("out.txt"), "the earlier output");
+        Result<Conversion> conversion = Conversion::Prepare(Source::File(input));
+        ASSERT_TRUE(conversion.has_value());
+        ChangeAt sink;
+        sink.change = [&] { GetParam().change(input); };
+        if (moment < 0) {
+            sink.change();
+        } else {
+            sink.at = static_cast<long>(moment * 40000);
+        }
+        Result<void> written =
+            conversion.value().Write(Destination::File(dir.File("out.txt")), sink);
+        ASSERT_FALSE(written.has_value()) << "changed at " << moment;
+        EXPECT_EQ(Describe(written.error()),
+                  "cannot read \"" + input + "\": the file changed while it was being converted");
+        EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "the earlier output");
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.html", "out.txt"}));
+    }
+}
+
+void Overwrite(const std::string& path, std::size_t at, std::string_view bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, static_cast<long>(at), SEEK_SET);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ConvertFile, ChangedInput,
+    testing::Values(
+        InputChange{"CutToNothing", [](const std::string& path) { test::WriteBytes(path, ""); }},
+        InputChange{"CutShort",
+                    [](const std::string& path) {
+                        test::WriteBytes(path, test::ReadBytes(path).substr(0, 5000));
+                    }},
+        InputChange{"AddedTo",
+                    [](const std::string& path) {
+                        test::WriteBytes(path, test::ReadBytes(path) + "<dt>more</dt>");
+                    }},
+        InputChange{"OverwrittenInPlace",
+                    [](const std::string& path) { Overwrite(path, 600000, "<dd>Other</dd>"); }},
+        InputChange{"GivenTheRefusedPhrase",
+                    [](const std::string& path) {
+                        Overwrite(path, 1000, "zoak metadata report generated");
+                    }},
+        InputChange{"OverwrittenAfterTheList",
+                    [](const std::string& path) {
+                        Overwrite(path, test::ReadBytes(path).size() - 1, "!");
+                    }}),
+    test::RowName());
 
 // Conversions running at once share one budget: a claim that does not fit beside another
 // waits for it to be given back, and one that could never fit fails at once.

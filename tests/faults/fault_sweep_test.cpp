@@ -214,6 +214,9 @@ TEST(FaultSweep, EveryCallAndAllocationFailingInTurnIsSurvived) {
                     sweep.Case({"VELMORA_FAULT=" + at + std::to_string(EINTR)}, true);
                     sweep.Case({"VELMORA_FAULT=" + at + "0:persistent"}, true); // all short
                 }
+                if (kind == "read") { // the file seen to end there, as if it had shrunk
+                    sweep.Case({"VELMORA_FAULT=" + at + "0:ends"}, false);
+                }
             }
         }
         cases += sweep.Cases();

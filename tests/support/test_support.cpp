@@ -167,8 +167,11 @@ int Launch(const std::vector<std::string>& words, const std::string& folder, con
         if (chdir(folder.c_str()) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
             _exit(127);
         }
-        if (io.closeErr) {
-            close(2);
+        const bool closed[] = {io.closeIn, io.closeOut, io.closeErr};
+        for (int fd = 0; fd < 3; ++fd) {
+            if (closed[fd]) {
+                close(fd);
+            }
         }
         for (const std::string& variable : environment) {
             putenv(const_cast<char*>(variable.c_str()));

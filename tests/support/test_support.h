@@ -40,6 +40,8 @@ std::string ReadBytes(const std::string& path);
 struct Streams {
     std::string in, out, err;
     bool closeErr = false; // started without standard error at all
+    bool closeIn = false;  // and the same for standard input and output (POSIX only)
+    bool closeOut = false;
 };
 
 // Starts `words` (a program and its arguments, no shell between) in `folder`, with

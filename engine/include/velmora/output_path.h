@@ -19,6 +19,12 @@ std::string ProposeOutputPath(std::string_view inputPath);
 // extension); on Windows a component ends at "\\" and at a drive's ":" too.
 std::string DefaultOutputPath(const std::string& input);
 
+// Whether velmora-convert can write an input's output beside it: true for a regular file,
+// false for a stream, a device or a descriptor's name ("/dev/stdin", "/proc/self/fd/0",
+// a FIFO), whose text then goes to standard output. A path that cannot be looked at
+// counts as a file: reading it will say why.
+bool HasOutputBeside(const std::string& input);
+
 // The bytes after which the last name in a path starts: "/", and on Windows "\\" and ":".
 std::string_view PathSeparators();
 

@@ -38,6 +38,16 @@ void WriteToStandardError(std::string_view bytes);
 // the window needs a display named.
 bool DesktopAlwaysThere();
 
+// Whether the command line was started with the standard descriptor (0, 1 or 2) closed.
+// StartProcess opens the null device in its place, so that no file takes it; reading or
+// writing it is a failure all the same ("Bad file descriptor").
+bool StartedWithout(int descriptor);
+
+// Standard output is a pipe whose reader has gone: ends the process quietly, as a filter
+// ends then (by SIGPIPE, after the clean-up an interruption makes), where the system has
+// such a signal; returns where it has not.
+void EndForClosedPipe();
+
 // Makes SIGINT, SIGTERM and SIGHUP (a console's Ctrl+C and its closing on Windows) remove
 // any temporary file of an output being written before they end the process as they
 // would have. Call once at start; signals the process was started ignoring stay ignored.
@@ -87,8 +97,9 @@ private:
 // or no memory for one.
 bool StartThread(std::jthread& thread, std::function<void()> body);
 
-// What a conversion claims for its working buffers, whatever the size of its input; a
-// line longer than those is checked against AvailableMemory as it grows.
-std::size_t ConversionMemory();
+// What a conversion claims for its working buffers: a few megabytes whatever the size of
+// its input, less for a small one (`inputBytes`, where it is known). A line longer than
+// those is checked as it grows against what the other conversions leave.
+std::size_t ConversionMemory(std::optional<std::size_t> inputBytes = std::nullopt);
 
 } // namespace velmora
