@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace velmora::detail {
@@ -328,7 +330,8 @@ std::size_t Scanner::ScopeEnd() const {
 
 // ---- Rewriter -------------------------------------------------------------------------
 
-Rewriter::Rewriter(ProgressSink& progress, PieceSink& next) : m_progress(progress), m_out(next) {}
+Rewriter::Rewriter(ProgressSink& progress, PieceSink& next, Markers markers)
+    : m_progress(progress), m_out(next), m_markers(markers) {}
 
 void Rewriter::Feed(std::string_view piece) {
     const char* p = piece.data();
@@ -351,9 +354,7 @@ void Rewriter::Feed(std::string_view piece) {
         }
         const char* const open = FindByte(p, end, '<');
         const auto text = static_cast<std::size_t>(open - p);
-        if (!m_counting) {
-            m_out.Put(p, text);
-        }
+        m_out.Put(p, text);
         m_written += text;
         p = open;
         if (open < end) {
@@ -391,9 +392,15 @@ void Rewriter::EndTag() {
         feeds = 2;
         break;
     }
-    if (!m_counting) {
-        m_out.PutRepeated('\n', feeds);
+    m_out.PutRepeated('\n', feeds);
+    if (m_markers == Markers::Written) {
         m_out.PutRepeated('+', markers);
+    } else if (markers > 0) {
+        char record[2 + std::numeric_limits<std::size_t>::digits10 + 1];
+        record[0] = kCountOpen;
+        char* const digitsEnd = std::to_chars(record + 1, record + sizeof record - 1, markers).ptr;
+        *digitsEnd = kCountClose;
+        m_out.Put(record, static_cast<std::size_t>(digitsEnd + 1 - record));
     }
     m_written += feeds + markers;
 }
@@ -410,13 +417,31 @@ void Rewriter::Finish() {
 
 // ---- Assembler ------------------------------------------------------------------------
 
-Assembler::Assembler(PieceSink& next) : m_out(next) {}
+Assembler::Assembler(PieceSink& next, Markers markers) : m_out(next), m_markers(markers) {}
 
 void Assembler::Take(std::string_view piece) {
     m_any = m_any || !piece.empty();
     const char* p = piece.data();
     const char* const end = p + piece.size();
     while (p < end) {
+        if (m_inCount) {
+            while (p < end && *p != kCountClose) {
+                m_count = m_count * 10 + static_cast<std::size_t>(*p++ - '0');
+            }
+            if (p == end) {
+                return; // the record goes on in the next piece
+            }
+            ++p;
+            m_inCount = false;
+            continue;
+        }
+        if (m_atStart && m_markers == Markers::Counted && *p == kCountOpen) {
+            m_inCount = true;
+            m_atStart = false;
+            ++p;
+            continue;
+        }
+        m_atStart = false;
         const char* const feed = FindByte(p, end, '\n');
         const auto length = static_cast<std::size_t>(feed - p);
         if (feed == end) {
@@ -425,32 +450,59 @@ void Assembler::Take(std::string_view piece) {
             return;
         }
         if (m_segment.empty()) {
-            Segment(std::string_view(p, length));
+            Segment(m_count, std::string_view(p, length));
         } else {
             EnsureCapacity(m_segment, m_segment.size() + length);
             m_segment.append(p, length);
-            Segment(m_segment);
+            Segment(m_count, m_segment);
             m_segment.clear();
         }
+        m_count = 0;
+        m_atStart = true;
         p = feed + 1;
     }
 }
 
-void Assembler::Segment(std::string_view segment) {
-    const std::string_view trimmed = TrimSpaces(segment);
-    if (!IsContentLine(trimmed)) {
+// The segment is `markers` markers, then `text`. Markers are no spaces: with any in
+// front, trimming takes spaces from the end of the text alone, and the trimmed segment
+// (the markers and what is left of the text) is at least two characters long and ends
+// in a marker exactly when that rest is empty or ends in "+". The line is then a space
+// per marker and the cleaned rest, since neither entity holds a "+".
+void Assembler::Segment(std::size_t markers, std::string_view text) {
+    std::string_view rest;
+    if (markers == 0) {
+        rest = TrimSpaces(text);
+        if (!IsContentLine(rest)) {
+            return;
+        }
+    } else {
+        rest = text.substr(0, text.find_last_not_of(' ') + 1); // npos + 1 is 0
+        if (rest.empty() || rest.back() == '+') {
+            return;
+        }
+    }
+    if (m_counting) {
+        m_size += 2 + markers + CleanLine(m_out.Reserve(rest.size()), rest);
         return;
     }
-    char* const line = m_out.Reserve(trimmed.size() + 2);
+    if (markers > kPieceSize) { // an indentation longer than a piece goes out a piece at a time
+        m_out.Put("\r\n", 2);
+        m_out.PutRepeated(' ', markers);
+        m_out.Advance(CleanLine(m_out.Reserve(rest.size()), rest));
+        return;
+    }
+    char* const line = m_out.Reserve(2 + markers + rest.size());
     line[0] = '\r';
     line[1] = '\n';
-    m_out.Advance(2 + CleanLine(line + 2, trimmed));
+    std::memset(line + 2, ' ', markers);
+    m_out.Advance(2 + markers + CleanLine(line + 2 + markers, rest));
 }
 
 void Assembler::Finish() {
     if (m_any) {
-        Segment(m_segment);
+        Segment(m_count, m_segment);
         m_segment.clear();
+        m_count = 0;
     }
     m_out.Flush();
 }

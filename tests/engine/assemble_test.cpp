@@ -1,3 +1,4 @@
+#include "stages.h"
 #include "steps.h"
 #include "support/test_support.h"
 #include "velmora/assemble.h"
@@ -34,6 +35,40 @@ std::string AfterLeadingRun(std::string_view text, std::string_view separator, c
     }
 }
 
+// `text` with the run of markers that begins each segment as a count record, the way
+// the conversion hands markers on to the assembly.
+std::string Counted(std::string_view text) {
+    std::string out;
+    for (std::size_t pos = 0;; ++pos) {
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        const std::size_t run = std::min(text.find_first_not_of('+', pos), end);
+        if (run > pos) {
+            out += detail::kCountOpen;
+            out += std::to_string(run - pos);
+            out += detail::kCountClose;
+        }
+        out.append(text.substr(run, end - run));
+        if (end == text.size()) {
+            return out;
+        }
+        out += '\n';
+        pos = end;
+    }
+}
+
+// The assembly of the counted form fed in pieces of `size`, cut anywhere, records too.
+std::string AssembleCountedInPieces(std::string_view rewritten, std::size_t size) {
+    const std::string counted = Counted(rewritten);
+    std::string output;
+    detail::StringSink into(output);
+    detail::Assembler assembler(into, detail::Markers::Counted);
+    for (std::size_t at = 0; at < counted.size(); at += size) {
+        assembler.Take(std::string_view(counted).substr(at, size));
+    }
+    assembler.Finish();
+    return output;
+}
+
 class Assemble : public testing::TestWithParam<AssembleCase> {};
 
 TEST_P(Assemble, GivesTheOutputText) {
@@ -51,6 +86,10 @@ TEST_P(Assemble, GivesTheOutputText) {
         // One last value, the maximum, also when no line results.
         const std::vector<std::pair<char, float>> expected{{'V', 7.0f}};
         EXPECT_EQ(log.calls, expected);
+    }
+    for (std::size_t size = 1; size <= Counted(GetParam().rewritten).size(); ++size) {
+        EXPECT_EQ(AssembleCountedInPieces(GetParam().rewritten, size), GetParam().expected)
+            << "counted markers, in pieces of " << size;
     }
 }
 
@@ -72,6 +111,9 @@ INSTANTIATE_TEST_SUITE_P(
         AssembleCase{"ContentTestComesBeforeEntityRemoval", "++&gt;\n&gt;&lt;", "\r\n  \r\n"},
         AssembleCase{"ParagraphGetsNoBlankLine", "\n++A\n\n++++one", "\r\n  A\r\n    one"},
         AssembleCase{"OneCharacterIsNoLine", "x\nab", "\r\nab"},
+        AssembleCase{"OneMarkerAndOneCharacterIsALine", "\n+x\n+\n++ +  ", "\r\n x"},
+        AssembleCase{"DeepMarkersComeOutWhole", std::string("\n").append(70000, '+') + "ab",
+                     std::string("\r\n").append(70000, ' ') + "ab"},
         AssembleCase{"TabAndCrAreKeptAtTheEnds", "\tab\t\ncd\r", "\r\n\tab\t\r\ncd\r"},
         AssembleCase{"NothingGivesNothing", "", ""},
         AssembleCase{"NoSegmentPasses", "\n\n++\n+", ""}),
