@@ -179,24 +179,32 @@ std::string_view Normaliser::Feed(char* data, std::size_t n, bool last) {
     return std::string_view(data, NormaliseInPlace(data, n));
 }
 
-std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
+namespace {
+
+// The normalising of one piece with blocks of type Block; `spaceRun` counts the spaces
+// in the run that ends where the piece begins, and then where it ends. Inlined into one
+// function per kind of block, each built for the processor that the block needs.
+template <typename Block>
+[[gnu::always_inline]] inline std::size_t
+NormaliseBlocks(char* data, std::size_t n, std::string_view lineBreak, std::size_t& spaceRun) {
     // Both replacements shrink or keep the text, so one pass writes over what it has
     // already read. The halving keeps the first, third, fifth... space of a run, which is
     // what replacing "  " by " " from the left without rescanning leaves.
-    const bool pairs = m_lineBreak.size() == 2;
+    const bool pairs = lineBreak.size() == 2;
     // The character that starts a line break: CR for CR LF, else the break itself.
-    const char breakStart = m_lineBreak.empty() ? '\0' : m_lineBreak[0];
+    const char breakStart = lineBreak.empty() ? '\0' : lineBreak[0];
     std::size_t in = 0;
     std::size_t out = 0;
-    std::size_t& spaceRun = m_spaceRun; // spaces in the run that ends where `in` stands
 
     // Bytes written may run up to a block past `out`, rather than the exact few, once
     // what has been read is that far ahead: they land on bytes already done with.
-    auto roomToSpare = [&] { return in - out >= Block::kSize; };
+    auto roomToSpare = [&]() __attribute__((always_inline)) {
+        return in - out >= Block::kSize;
+    };
 
     // At a space or a line break: the whole run of them at once, since indentation and
     // wrapped lines make such runs common. Each line break counts as one space.
-    auto run = [&] {
+    auto run = [&]() __attribute__((always_inline)) {
         std::size_t length = 0;
         for (;;) {
             while (in + Block::kSize <= n) {
@@ -212,7 +220,7 @@ std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
                 ++in;
                 ++length;
             }
-            if (in < n && !pairs && !m_lineBreak.empty() && data[in] == breakStart) {
+            if (in < n && !pairs && !lineBreak.empty() && data[in] == breakStart) {
                 ++in;
             } else if (in + 1 < n && pairs && data[in] == '\r' && data[in + 1] == '\n') {
                 in += 2;
@@ -246,7 +254,7 @@ std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
         const Block block(data + in);
         const std::uint32_t spaces = block.Matches(' ');
         std::uint32_t special = spaces & ((spaces << 1) | (spaceRun > 0 ? 1 : 0));
-        if (!m_lineBreak.empty()) {
+        if (!lineBreak.empty()) {
             special |= block.Matches(breakStart);
         }
         if (special == 0) {
@@ -270,7 +278,7 @@ std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
         run();
     }
     while (in < n) {
-        if (data[in] == ' ' || (!m_lineBreak.empty() && data[in] == breakStart)) {
+        if (data[in] == ' ' || (!lineBreak.empty() && data[in] == breakStart)) {
             run();
         } else {
             data[out++] = data[in++];
@@ -278,6 +286,42 @@ std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
         }
     }
     return out;
+}
+
+std::size_t NormaliseWords(char* data, std::size_t n, std::string_view lineBreak,
+                           std::size_t& spaceRun) {
+    return NormaliseBlocks<WordBlock>(data, n, lineBreak, spaceRun);
+}
+
+#if defined(__SSE2__)
+std::size_t NormaliseSse2(char* data, std::size_t n, std::string_view lineBreak,
+                          std::size_t& spaceRun) {
+    return NormaliseBlocks<VectorBlock>(data, n, lineBreak, spaceRun);
+}
+#endif
+
+#if defined(VELMORA_AVX2_BLOCKS)
+__attribute__((target("avx2"))) std::size_t
+NormaliseAvx2(char* data, std::size_t n, std::string_view lineBreak, std::size_t& spaceRun) {
+    return NormaliseBlocks<Avx2Block>(data, n, lineBreak, spaceRun);
+}
+#endif
+
+} // namespace
+
+std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
+    switch (ChosenBlockPath()) {
+#if defined(VELMORA_AVX2_BLOCKS)
+    case BlockPath::Avx2:
+        return NormaliseAvx2(data, n, m_lineBreak, m_spaceRun);
+#endif
+#if defined(__SSE2__)
+    case BlockPath::Sse2:
+        return NormaliseSse2(data, n, m_lineBreak, m_spaceRun);
+#endif
+    default:
+        return NormaliseWords(data, n, m_lineBreak, m_spaceRun);
+    }
 }
 
 // ---- Scanner --------------------------------------------------------------------------
