@@ -324,6 +324,96 @@ std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
     }
 }
 
+// ---- CleanLine ------------------------------------------------------------------------
+
+namespace {
+
+// The markers in front become the indentation. The rest goes in one pass from the left
+// that writes each "+" as a space, skips each "&gt;" of the text and takes back each
+// "&lt;" as soon as its ";" is written, among what was written since the last one taken
+// back: the same as removing "&gt;" in one pass, then "&lt;" in one over what that left,
+// neither looking again at what it has written ("&&gt;gt;" keeps an "&gt;", "&l&gt;t;"
+// loses both). Neither entity holds a "+", so where the markers become spaces is no matter.
+template <typename Block>
+[[gnu::always_inline]] inline std::size_t CleanBlocks(char* out, std::string_view trimmed) {
+    std::size_t markers = 0;
+    while (markers < trimmed.size() && trimmed[markers] == '+') {
+        ++markers;
+    }
+    std::memset(out, ' ', markers);
+    const char* in = trimmed.data() + markers;
+    const char* const end = trimmed.data() + trimmed.size();
+    char* written = out + markers;
+    char* taken = written; // where what was written since the last "&lt;" taken back begins
+    for (;;) {
+        // A block with no "&", "+" or ";" goes whole: no entity begins or ends in it. Once
+        // one is found, the block is stored all the same, since the bytes written ahead
+        // stay within the line's room and are written over.
+        while (static_cast<std::size_t>(end - in) >= Block::kSize) {
+            const Block block(in);
+            const std::uint32_t special =
+                block.Matches('&') | block.Matches('+') | block.Matches(';');
+            block.Store(written);
+            if (special == 0) {
+                written += Block::kSize;
+                in += Block::kSize;
+                continue;
+            }
+            const auto plain = static_cast<std::size_t>(std::countr_zero(special));
+            written += plain;
+            in += plain;
+            break;
+        }
+        if (in == end) {
+            return static_cast<std::size_t>(written - out);
+        }
+        if (*in == '&' && end - in >= 4 && std::memcmp(in, "&gt;", 4) == 0) {
+            in += 4;
+            continue;
+        }
+        const char c = *in == '+' ? ' ' : *in;
+        ++in;
+        *written++ = c;
+        if (c == ';' && written - taken >= 4 && std::memcmp(written - 4, "&lt;", 4) == 0) {
+            written -= 4;
+            taken = written;
+        }
+    }
+}
+
+std::size_t CleanWords(char* out, std::string_view trimmed) {
+    return CleanBlocks<WordBlock>(out, trimmed);
+}
+
+#if defined(__SSE2__)
+std::size_t CleanSse2(char* out, std::string_view trimmed) {
+    return CleanBlocks<VectorBlock>(out, trimmed);
+}
+#endif
+
+#if defined(VELMORA_AVX2_BLOCKS)
+__attribute__((target("avx2"))) std::size_t CleanAvx2(char* out, std::string_view trimmed) {
+    return CleanBlocks<Avx2Block>(out, trimmed);
+}
+#endif
+
+} // namespace
+
+std::size_t CleanLine(char* out, std::string_view trimmed) {
+    switch (ChosenBlockPath()) {
+#if defined(VELMORA_AVX2_BLOCKS)
+    case BlockPath::Avx2:
+        return CleanAvx2(out, trimmed);
+#endif
+#if defined(__SSE2__)
+    case BlockPath::Sse2:
+        return CleanSse2(out, trimmed);
+#endif
+    default:
+        return CleanWords(out, trimmed);
+    }
+}
+
 // ---- Scanner --------------------------------------------------------------------------
 
 void Scanner::Feed(char* piece, std::size_t n) {

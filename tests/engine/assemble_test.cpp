@@ -69,24 +69,31 @@ std::string AssembleCountedInPieces(std::string_view rewritten, std::size_t size
     return output;
 }
 
-class Assemble : public testing::TestWithParam<AssembleCase> {};
-
-TEST_P(Assemble, GivesTheOutputText) {
+void AssemblesAtEveryOffset(const AssembleCase& row) {
     // Spaces after a segment's markers put its text, entities and "+" included, at every
     // offset; a line keeps them after its indentation, and a segment of markers alone
     // still trims to no line.
     for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
         const std::string spaces(shift, ' ');
         test::ProgressLog log;
-        Result<std::string> output = AssembleIndentedText(
-            AfterLeadingRun(GetParam().rewritten, "\n", '+', spaces), log, 7.0f);
+        Result<std::string> output =
+            AssembleIndentedText(AfterLeadingRun(row.rewritten, "\n", '+', spaces), log, 7.0f);
         ASSERT_TRUE(output.has_value());
-        EXPECT_EQ(output.value(), AfterLeadingRun(GetParam().expected, "\r\n", ' ', spaces))
+        EXPECT_EQ(output.value(), AfterLeadingRun(row.expected, "\r\n", ' ', spaces))
             << "shifted by " << shift;
         // One last value, the maximum, also when no line results.
         const std::vector<std::pair<char, float>> expected{{'V', 7.0f}};
         EXPECT_EQ(log.calls, expected);
     }
+}
+
+class Assemble : public testing::TestWithParam<AssembleCase> {};
+
+TEST_P(Assemble, GivesTheOutputText) {
+    test::ForEachBlockPath([](const char* path) {
+        SCOPED_TRACE(path);
+        AssemblesAtEveryOffset(GetParam());
+    });
     for (std::size_t size = 1; size <= Counted(GetParam().rewritten).size(); ++size) {
         EXPECT_EQ(AssembleCountedInPieces(GetParam().rewritten, size), GetParam().expected)
             << "counted markers, in pieces of " << size;
@@ -111,6 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
         AssembleCase{"ContentTestComesBeforeEntityRemoval", "++&gt;\n&gt;&lt;", "\r\n  \r\n"},
         AssembleCase{"ParagraphGetsNoBlankLine", "\n++A\n\n++++one", "\r\n  A\r\n    one"},
         AssembleCase{"OneCharacterIsNoLine", "x\nab", "\r\nab"},
+        AssembleCase{"EntitiesAndPlusAcrossALongLine",
+                     "++&l&gt;t;ab&&gt;gt;c+d&lt;;xy&l&gt;t;ab&&gt;gt;c+d&lt;;xy"
+                     "&l&gt;t;ab&&gt;gt;c+d&lt;;xy&l&gt;t;ab&&gt;gt;c+d&lt;;xy",
+                     "\r\n  ab&gt;c d;xyab&gt;c d;xyab&gt;c d;xyab&gt;c d;xy"},
         AssembleCase{"OneMarkerAndOneCharacterIsALine", "\n+x\n+\n++ +  ", "\r\n x"},
         AssembleCase{"DeepMarkersComeOutWhole", std::string("\n").append(70000, '+') + "ab",
                      std::string("\r\n").append(70000, ' ') + "ab"},
