@@ -1,6 +1,7 @@
 // Each phase and the whole conversion in memory, without disk I/O, in bytes per second
 // of input.
 
+#include "bytes.h"
 #include "phases.h"
 #include "report_generator.h"
 #include "steps.h"
@@ -47,8 +48,15 @@ void PrepareSource(benchmark::State& state) {
     InPlace(state, velmora::PrepareSourceText);
 }
 
+// The second argument is the way through the bytes: 0 words, 1 SSE2, 2 AVX2.
 void Normalise(benchmark::State& state) {
+    const velmora::detail::BlockPath usual = velmora::detail::ChosenBlockPath();
+    if (!velmora::detail::ForceBlockPath(static_cast<velmora::detail::BlockPath>(state.range(1)))) {
+        state.SkipWithError("this processor cannot take that path");
+        return;
+    }
     InPlace(state, velmora::detail::NormaliseSource);
+    velmora::detail::ForceBlockPath(usual);
 }
 
 void RefusalTest(benchmark::State& state) {
@@ -113,12 +121,28 @@ void Shapes(benchmark::internal::Benchmark* benchmark) {
     benchmark->Args({1, static_cast<int>(Shape::Report)});
 }
 
+// Nesting as deep as the document allows, at growing sizes: the time per byte must stay
+// the same (a 7 MB document nests 400,000 deep).
+void DeepestTermSizes(benchmark::internal::Benchmark* benchmark) {
+    benchmark->ArgNames({"MB", "shape"});
+    for (const int megabytes : {1, 2, 4, 8}) {
+        benchmark->Args({megabytes, static_cast<int>(Shape::DeepestTerm)});
+    }
+}
+
 BENCHMARK(PrepareSource)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
-BENCHMARK(Normalise)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(Normalise)
+    ->ArgNames({"MB", "path"})
+    ->Args({1, 2})
+    ->Args({16, 0})
+    ->Args({16, 1})
+    ->Args({16, 2})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(RefusalTest)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rewrite)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(Assemble)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(WholeConversion)->Apply(Shapes)->Unit(benchmark::kMillisecond);
+BENCHMARK(WholeConversion)->Apply(DeepestTermSizes)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,5 +1,5 @@
 // Writes a generated document of about N megabytes, for timing whole processes:
-//   velmora-make-report 100 report.html [report|deep|flat|plain|stray]
+//   velmora-make-report 100 report.html [report|deep|flat|plain|stray|deepest]
 
 #include "report_generator.h"
 
@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     velmora::bench::Shape shape = velmora::bench::Shape::Report;
     if ((argc != 3 && argc != 4) || (argc == 4 && !velmora::bench::ShapeNamed(argv[3], shape))) {
         std::fprintf(
-            stderr, "Usage: velmora-make-report MEGABYTES OUTPUT [report|deep|flat|plain|stray]\n");
+            stderr,
+            "Usage: velmora-make-report MEGABYTES OUTPUT [report|deep|flat|plain|stray|deepest]\n");
         return 2;
     }
     const std::size_t megabytes = std::strtoul(argv[1], nullptr, 10);

@@ -106,14 +106,26 @@ std::string MakeDocument(Shape shape, std::size_t bytes) {
         }
         out += "</dl>";
         break;
+    case Shape::DeepestTerm: {
+        const std::size_t depth = bytes / 18 + 1;
+        for (std::size_t level = 0; level < depth; ++level) {
+            out += "<DL><DD>";
+        }
+        out += "<DT>b</DT>";
+        for (std::size_t level = 0; level < depth; ++level) {
+            out += "</DD></DL>";
+        }
+        break;
+    }
     }
     return out;
 }
 
 bool ShapeNamed(const std::string& name, Shape& shape) {
     const std::pair<const char*, Shape> names[] = {
-        {"report", Shape::Report},   {"deep", Shape::DeepNesting},    {"flat", Shape::FlatList},
-        {"plain", Shape::PlainText}, {"stray", Shape::StrayBrackets},
+        {"report", Shape::Report},       {"deep", Shape::DeepNesting},
+        {"flat", Shape::FlatList},       {"plain", Shape::PlainText},
+        {"stray", Shape::StrayBrackets}, {"deepest", Shape::DeepestTerm},
     };
     for (const auto& [known, value] : names) {
         if (name == known) {

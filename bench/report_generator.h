@@ -15,6 +15,8 @@ enum class Shape {
     FlatList,      // one list of nothing but short terms
     PlainText,     // words and line breaks without a single tag
     StrayBrackets, // text dense with ">" that closes nothing
+    DeepestTerm,   // one term in lists nested as deep as the size allows: the definitions
+                   // that only open the next list make no lines, the term one long line
 };
 
 // A document of the given shape, at least `bytes` long.
@@ -24,7 +26,7 @@ inline std::string MakeReport(std::size_t bytes) {
     return MakeDocument(Shape::Report, bytes);
 }
 
-// "report", "deep", "flat", "plain", "stray"; false for any other name.
+// "report", "deep", "flat", "plain", "stray", "deepest"; false for any other name.
 bool ShapeNamed(const std::string& name, Shape& shape);
 
 } // namespace velmora::bench

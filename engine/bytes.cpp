@@ -1,10 +1,59 @@
 #include "bytes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
 namespace velmora::detail {
+
+namespace {
+
+BlockPath WidestPath() {
+#if defined(VELMORA_AVX2_BLOCKS)
+    __builtin_cpu_init(); // this may run among the static constructors
+    if (__builtin_cpu_supports("avx2")) {
+        return BlockPath::Avx2;
+    }
+#endif
+#if defined(__SSE2__)
+    return BlockPath::Sse2;
+#else
+    return BlockPath::Word;
+#endif
+}
+
+std::atomic<BlockPath> chosenPath{WidestPath()};
+
+} // namespace
+
+bool BlockPathRuns(BlockPath path) {
+    switch (path) {
+    case BlockPath::Word:
+        return true;
+    case BlockPath::Sse2:
+#if defined(__SSE2__)
+        return true;
+#else
+        return false;
+#endif
+    case BlockPath::Avx2:
+        return WidestPath() == BlockPath::Avx2;
+    }
+    return false;
+}
+
+BlockPath ChosenBlockPath() {
+    return chosenPath.load(std::memory_order_relaxed);
+}
+
+bool ForceBlockPath(BlockPath path) {
+    if (!BlockPathRuns(path)) {
+        return false;
+    }
+    chosenPath.store(path, std::memory_order_relaxed);
+    return true;
+}
 
 std::size_t FindFolded(std::string_view text, std::string_view lower) {
     const std::size_t m = lower.size();

@@ -15,6 +15,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// A wider block where the processor has it, chosen at run time: only x86-64 compilers
+// that can build a function for AVX2 without the whole program being built for it.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VELMORA_AVX2_BLOCKS 1
+#include <immintrin.h>
+#endif
 
 namespace velmora::detail {
 
@@ -94,6 +100,42 @@ using Block = VectorBlock;
 #else
 using Block = WordBlock;
 #endif
+
+#if defined(VELMORA_AVX2_BLOCKS)
+// Thirty-two bytes at a time; only for code built for AVX2 (the functions of
+// RunWithBlocks below), on a processor that has it.
+struct Avx2Block {
+    static constexpr std::size_t kSize = 32;
+    __m256i bytes;
+    __attribute__((target("avx2"))) explicit Avx2Block(const char* p)
+        : bytes(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))) {}
+    __attribute__((target("avx2"))) std::uint32_t Matches(char c) const {
+        return static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(c))));
+    }
+    __attribute__((target("avx2"))) std::uint32_t MatchesFolded(char c) const {
+        const __m256i folded = _mm256_or_si256(bytes, _mm256_set1_epi8(0x20));
+        return static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(folded, _mm256_set1_epi8(c))));
+    }
+    __attribute__((target("avx2"))) void Store(char* p) const {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), bytes);
+    }
+};
+#endif
+
+// The ways a block-at-a-time loop can run: eight bytes in a word on any processor,
+// sixteen with SSE2 (every x86-64), thirty-two with AVX2 where the processor has it.
+enum class BlockPath { Word, Sse2, Avx2 };
+
+// True when this build and this processor can run `path`.
+bool BlockPathRuns(BlockPath path);
+
+// The path the loops take: the widest that runs, unless a test has forced another
+// (ForceBlockPath, for the tests alone, so that every path is tried on one machine;
+// a path that does not run here is refused with false).
+BlockPath ChosenBlockPath();
+bool ForceBlockPath(BlockPath path);
 
 // The first `c` in [p, end), or `end`. Inline and a block a step: the searches of the
 // conversion mostly end after a few bytes, where a library call costs more than the

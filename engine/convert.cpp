@@ -441,21 +441,23 @@ struct Passes {
         return {};
     }
 
-    // How long the rewritten text will be: the second pass counting only, for an output
-    // that is to be held in memory.
+    // How long the output will be: the second pass counting only, for an output that is
+    // to be held in memory.
     Result<std::size_t> Measure() {
         struct Nowhere final : detail::PieceSink {
             void Take(std::string_view) override {}
         } nowhere;
         NoProgress none;
-        detail::Rewriter counter(none, nowhere);
+        detail::Assembler counter(nowhere, detail::Markers::Counted);
         counter.CountOnly();
-        Result<void> passed = RewriteScope(counter, [] { return false; });
+        detail::Rewriter rewriter(none, counter, detail::Markers::Counted);
+        Result<void> passed = RewriteScope(rewriter, [] { return false; });
         if (!passed.has_value()) {
             return passed.error();
         }
+        rewriter.Finish();
         counter.Finish();
-        return counter.Written();
+        return counter.Size();
     }
 
     // The second pass: the scope of the normalised text through the rewriting and the
@@ -464,14 +466,15 @@ struct Passes {
                         const std::atomic<bool>* outFailed, Digest* digest = nullptr) {
         const auto max = static_cast<float>(end - begin);
         progress.SetMax(max);
-        detail::Assembler assembler(out);
+        detail::Assembler assembler(out, detail::Markers::Counted);
         // A large scope is rewritten on this thread and assembled on another.
         std::optional<Handover> handover;
         if (end - begin >= twoThreadsFrom && !handover.emplace(assembler).Start()) {
             handover.reset();
         }
-        detail::Rewriter rewriter(progress, handover ? static_cast<detail::PieceSink&>(*handover)
-                                                     : assembler);
+        detail::Rewriter rewriter(progress,
+                                  handover ? static_cast<detail::PieceSink&>(*handover) : assembler,
+                                  detail::Markers::Counted);
         // A failed write ends the pass.
         Result<void> passed = RewriteScope(
             rewriter,
@@ -586,11 +589,11 @@ Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& o
         if (state.outcome == SourceOutcome::Accepted) {
             // Deeply nested lists can ask for more output than there is memory: that is
             // known, and said, before any of it is made.
-            Result<std::size_t> rewritten = state.Measure();
-            if (!rewritten.has_value()) {
-                return rewritten.error();
+            Result<std::size_t> size = state.Measure();
+            if (!size.has_value()) {
+                return size.error();
             }
-            if (rewritten.value() > sys::AvailableMemory()) {
+            if (size.value() > sys::AvailableMemory()) {
                 return Failure{Action::Convert, {}, {}, ENOMEM};
             }
             output.clear();

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace velmora::detail {
@@ -180,24 +182,32 @@ std::string_view Normaliser::Feed(char* data, std::size_t n, bool last) {
     return std::string_view(data, NormaliseInPlace(data, n));
 }
 
-std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
+namespace {
+
+// The normalising of one piece with blocks of type Block; `spaceRun` counts the spaces
+// in the run that ends where the piece begins, and then where it ends. Inlined into one
+// function per kind of block, each built for the processor that the block needs.
+template <typename Block>
+[[gnu::always_inline]] inline std::size_t
+NormaliseBlocks(char* data, std::size_t n, std::string_view lineBreak, std::size_t& spaceRun) {
     // Both replacements shrink or keep the text, so one pass writes over what it has
     // already read. The halving keeps the first, third, fifth... space of a run, which is
     // what replacing "  " by " " from the left without rescanning leaves.
-    const bool pairs = m_lineBreak.size() == 2;
+    const bool pairs = lineBreak.size() == 2;
     // The character that starts a line break: CR for CR LF, else the break itself.
-    const char breakStart = m_lineBreak.empty() ? '\0' : m_lineBreak[0];
+    const char breakStart = lineBreak.empty() ? '\0' : lineBreak[0];
     std::size_t in = 0;
     std::size_t out = 0;
-    std::size_t& spaceRun = m_spaceRun; // spaces in the run that ends where `in` stands
 
     // Bytes written may run up to a block past `out`, rather than the exact few, once
     // what has been read is that far ahead: they land on bytes already done with.
-    auto roomToSpare = [&] { return in - out >= Block::kSize; };
+    auto roomToSpare = [&]() __attribute__((always_inline)) {
+        return in - out >= Block::kSize;
+    };
 
     // At a space or a line break: the whole run of them at once, since indentation and
     // wrapped lines make such runs common. Each line break counts as one space.
-    auto run = [&] {
+    auto run = [&]() __attribute__((always_inline)) {
         std::size_t length = 0;
         for (;;) {
             while (in + Block::kSize <= n) {
@@ -213,7 +223,7 @@ std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
                 ++in;
                 ++length;
             }
-            if (in < n && !pairs && !m_lineBreak.empty() && data[in] == breakStart) {
+            if (in < n && !pairs && !lineBreak.empty() && data[in] == breakStart) {
                 ++in;
             } else if (in + 1 < n && pairs && data[in] == '\r' && data[in + 1] == '\n') {
                 in += 2;
@@ -247,7 +257,7 @@ std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
         const Block block(data + in);
         const std::uint32_t spaces = block.Matches(' ');
         std::uint32_t special = spaces & ((spaces << 1) | (spaceRun > 0 ? 1 : 0));
-        if (!m_lineBreak.empty()) {
+        if (!lineBreak.empty()) {
             special |= block.Matches(breakStart);
         }
         if (special == 0) {
@@ -271,7 +281,7 @@ std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
         run();
     }
     while (in < n) {
-        if (data[in] == ' ' || (!m_lineBreak.empty() && data[in] == breakStart)) {
+        if (data[in] == ' ' || (!lineBreak.empty() && data[in] == breakStart)) {
             run();
         } else {
             data[out++] = data[in++];
@@ -279,6 +289,132 @@ std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
         }
     }
     return out;
+}
+
+std::size_t NormaliseWords(char* data, std::size_t n, std::string_view lineBreak,
+                           std::size_t& spaceRun) {
+    return NormaliseBlocks<WordBlock>(data, n, lineBreak, spaceRun);
+}
+
+#if defined(__SSE2__)
+std::size_t NormaliseSse2(char* data, std::size_t n, std::string_view lineBreak,
+                          std::size_t& spaceRun) {
+    return NormaliseBlocks<VectorBlock>(data, n, lineBreak, spaceRun);
+}
+#endif
+
+#if defined(VELMORA_AVX2_BLOCKS)
+__attribute__((target("avx2"))) std::size_t
+NormaliseAvx2(char* data, std::size_t n, std::string_view lineBreak, std::size_t& spaceRun) {
+    return NormaliseBlocks<Avx2Block>(data, n, lineBreak, spaceRun);
+}
+#endif
+
+} // namespace
+
+std::size_t Normaliser::NormaliseInPlace(char* data, std::size_t n) {
+    switch (ChosenBlockPath()) {
+#if defined(VELMORA_AVX2_BLOCKS)
+    case BlockPath::Avx2:
+        return NormaliseAvx2(data, n, m_lineBreak, m_spaceRun);
+#endif
+#if defined(__SSE2__)
+    case BlockPath::Sse2:
+        return NormaliseSse2(data, n, m_lineBreak, m_spaceRun);
+#endif
+    default:
+        return NormaliseWords(data, n, m_lineBreak, m_spaceRun);
+    }
+}
+
+// ---- CleanLine ------------------------------------------------------------------------
+
+namespace {
+
+// The markers in front become the indentation. The rest goes in one pass from the left
+// that writes each "+" as a space, skips each "&gt;" of the text and takes back each
+// "&lt;" as soon as its ";" is written, among what was written since the last one taken
+// back: the same as removing "&gt;" in one pass, then "&lt;" in one over what that left,
+// neither looking again at what it has written ("&&gt;gt;" keeps an "&gt;", "&l&gt;t;"
+// loses both). Neither entity holds a "+", so where the markers become spaces is no matter.
+template <typename Block>
+[[gnu::always_inline]] inline std::size_t CleanBlocks(char* out, std::string_view trimmed) {
+    std::size_t markers = 0;
+    while (markers < trimmed.size() && trimmed[markers] == '+') {
+        ++markers;
+    }
+    std::memset(out, ' ', markers);
+    const char* in = trimmed.data() + markers;
+    const char* const end = trimmed.data() + trimmed.size();
+    char* written = out + markers;
+    char* taken = written; // where what was written since the last "&lt;" taken back begins
+    for (;;) {
+        // A block with no "&", "+" or ";" goes whole: no entity begins or ends in it. Once
+        // one is found, the block is stored all the same, since the bytes written ahead
+        // stay within the line's room and are written over.
+        while (static_cast<std::size_t>(end - in) >= Block::kSize) {
+            const Block block(in);
+            const std::uint32_t special =
+                block.Matches('&') | block.Matches('+') | block.Matches(';');
+            block.Store(written);
+            if (special == 0) {
+                written += Block::kSize;
+                in += Block::kSize;
+                continue;
+            }
+            const auto plain = static_cast<std::size_t>(std::countr_zero(special));
+            written += plain;
+            in += plain;
+            break;
+        }
+        if (in == end) {
+            return static_cast<std::size_t>(written - out);
+        }
+        if (*in == '&' && end - in >= 4 && std::memcmp(in, "&gt;", 4) == 0) {
+            in += 4;
+            continue;
+        }
+        const char c = *in == '+' ? ' ' : *in;
+        ++in;
+        *written++ = c;
+        if (c == ';' && written - taken >= 4 && std::memcmp(written - 4, "&lt;", 4) == 0) {
+            written -= 4;
+            taken = written;
+        }
+    }
+}
+
+std::size_t CleanWords(char* out, std::string_view trimmed) {
+    return CleanBlocks<WordBlock>(out, trimmed);
+}
+
+#if defined(__SSE2__)
+std::size_t CleanSse2(char* out, std::string_view trimmed) {
+    return CleanBlocks<VectorBlock>(out, trimmed);
+}
+#endif
+
+#if defined(VELMORA_AVX2_BLOCKS)
+__attribute__((target("avx2"))) std::size_t CleanAvx2(char* out, std::string_view trimmed) {
+    return CleanBlocks<Avx2Block>(out, trimmed);
+}
+#endif
+
+} // namespace
+
+std::size_t CleanLine(char* out, std::string_view trimmed) {
+    switch (ChosenBlockPath()) {
+#if defined(VELMORA_AVX2_BLOCKS)
+    case BlockPath::Avx2:
+        return CleanAvx2(out, trimmed);
+#endif
+#if defined(__SSE2__)
+    case BlockPath::Sse2:
+        return CleanSse2(out, trimmed);
+#endif
+    default:
+        return CleanWords(out, trimmed);
+    }
 }
 
 // ---- Scanner --------------------------------------------------------------------------
@@ -331,7 +467,8 @@ std::size_t Scanner::ScopeEnd() const {
 
 // ---- Rewriter -------------------------------------------------------------------------
 
-Rewriter::Rewriter(ProgressSink& progress, PieceSink& next) : m_progress(progress), m_out(next) {}
+Rewriter::Rewriter(ProgressSink& progress, PieceSink& next, Markers markers)
+    : m_progress(progress), m_out(next), m_markers(markers) {}
 
 void Rewriter::Feed(std::string_view piece) {
     const char* p = piece.data();
@@ -354,9 +491,7 @@ void Rewriter::Feed(std::string_view piece) {
         }
         const char* const open = FindByte(p, end, '<');
         const auto text = static_cast<std::size_t>(open - p);
-        if (!m_counting) {
-            m_out.Put(p, text);
-        }
+        m_out.Put(p, text);
         m_written += text;
         p = open;
         if (open < end) {
@@ -394,9 +529,15 @@ void Rewriter::EndTag() {
         feeds = 2;
         break;
     }
-    if (!m_counting) {
-        m_out.PutRepeated('\n', feeds);
+    m_out.PutRepeated('\n', feeds);
+    if (m_markers == Markers::Written) {
         m_out.PutRepeated('+', markers);
+    } else if (markers > 0) {
+        char record[2 + std::numeric_limits<std::size_t>::digits10 + 1];
+        record[0] = kCountOpen;
+        char* const digitsEnd = std::to_chars(record + 1, record + sizeof record - 1, markers).ptr;
+        *digitsEnd = kCountClose;
+        m_out.Put(record, static_cast<std::size_t>(digitsEnd + 1 - record));
     }
     m_written += feeds + markers;
 }
@@ -413,13 +554,31 @@ void Rewriter::Finish() {
 
 // ---- Assembler ------------------------------------------------------------------------
 
-Assembler::Assembler(PieceSink& next) : m_out(next) {}
+Assembler::Assembler(PieceSink& next, Markers markers) : m_out(next), m_markers(markers) {}
 
 void Assembler::Take(std::string_view piece) {
     m_any = m_any || !piece.empty();
     const char* p = piece.data();
     const char* const end = p + piece.size();
     while (p < end) {
+        if (m_inCount) {
+            while (p < end && *p != kCountClose) {
+                m_count = m_count * 10 + static_cast<std::size_t>(*p++ - '0');
+            }
+            if (p == end) {
+                return; // the record goes on in the next piece
+            }
+            ++p;
+            m_inCount = false;
+            continue;
+        }
+        if (m_atStart && m_markers == Markers::Counted && *p == kCountOpen) {
+            m_inCount = true;
+            m_atStart = false;
+            ++p;
+            continue;
+        }
+        m_atStart = false;
         const char* const feed = FindByte(p, end, '\n');
         const auto length = static_cast<std::size_t>(feed - p);
         if (feed == end) {
@@ -429,32 +588,59 @@ void Assembler::Take(std::string_view piece) {
             return;
         }
         if (m_segment.empty()) {
-            Segment(std::string_view(p, length));
+            Segment(m_count, std::string_view(p, length));
         } else {
             EnsureCapacity(m_segment, m_segment.size() + length, m_segment.size() + length);
             m_segment.append(p, length);
-            Segment(m_segment);
+            Segment(m_count, m_segment);
             m_segment.clear();
         }
+        m_count = 0;
+        m_atStart = true;
         p = feed + 1;
     }
 }
 
-void Assembler::Segment(std::string_view segment) {
-    const std::string_view trimmed = TrimSpaces(segment);
-    if (!IsContentLine(trimmed)) {
+// The segment is `markers` markers, then `text`. Markers are no spaces: with any in
+// front, trimming takes spaces from the end of the text alone, and the trimmed segment
+// (the markers and what is left of the text) is at least two characters long and ends
+// in a marker exactly when that rest is empty or ends in "+". The line is then a space
+// per marker and the cleaned rest, since neither entity holds a "+".
+void Assembler::Segment(std::size_t markers, std::string_view text) {
+    std::string_view rest;
+    if (markers == 0) {
+        rest = TrimSpaces(text);
+        if (!IsContentLine(rest)) {
+            return;
+        }
+    } else {
+        rest = text.substr(0, text.find_last_not_of(' ') + 1); // npos + 1 is 0
+        if (rest.empty() || rest.back() == '+') {
+            return;
+        }
+    }
+    if (m_counting) {
+        m_size += 2 + markers + CleanLine(m_out.Reserve(rest.size()), rest);
         return;
     }
-    char* const line = m_out.Reserve(trimmed.size() + 2);
+    if (markers > kPieceSize) { // an indentation longer than a piece goes out a piece at a time
+        m_out.Put("\r\n", 2);
+        m_out.PutRepeated(' ', markers);
+        m_out.Advance(CleanLine(m_out.Reserve(rest.size()), rest));
+        return;
+    }
+    char* const line = m_out.Reserve(2 + markers + rest.size());
     line[0] = '\r';
     line[1] = '\n';
-    m_out.Advance(2 + CleanLine(line + 2, trimmed));
+    std::memset(line + 2, ' ', markers);
+    m_out.Advance(2 + markers + CleanLine(line + 2 + markers, rest));
 }
 
 void Assembler::Finish() {
     if (m_any) {
-        Segment(m_segment);
+        Segment(m_count, m_segment);
         m_segment.clear();
+        m_count = 0;
     }
     m_out.Flush();
 }

@@ -117,27 +117,35 @@ private:
     std::size_t m_last = kNone;  // the last "</dl>" after that
 };
 
+// How the indent markers that begin a line travel from the rewriting to the assembly.
+// Written: as the rewritten text holds them, one "+" each. Counted: as one record, "<",
+// the count in decimal, ">", right after the LF; the rewritten text holds no "<", so the
+// record cannot be mistaken for text. Lists nested deeper than anything in them is long
+// write far more markers than any line keeps (a definition that only opens the next list
+// makes no line); counted, they cost a few bytes each and become spaces only in the
+// lines that are kept, so the work grows with the input and the output alone.
+enum class Markers { Written, Counted };
+inline constexpr char kCountOpen = '<';
+inline constexpr char kCountClose = '>';
+
 // Rewrites the tags of the scoped text a piece at a time: terms, definitions and
 // paragraphs become an LF and indent markers, list tags deepen or flatten the
 // indentation, other tags vanish. SetValue once per tag, with the position of its ">" in
-// the text as it stands then; a tag cut off by the end takes everything after it along
-// and reports 0.
+// the text as it stands then (the markers written out, however they travel); a tag cut
+// off by the end takes everything after it along and reports 0.
 class Rewriter {
 public:
-    Rewriter(ProgressSink& progress, PieceSink& next);
+    Rewriter(ProgressSink& progress, PieceSink& next, Markers markers = Markers::Written);
     void Feed(std::string_view piece);
     void Finish();
-    // Only counts what it would write, handing nothing on.
-    void CountOnly() { m_counting = true; }
-    std::size_t Written() const { return m_written; }
 
 private:
     void EndTag();
 
     ProgressSink& m_progress;
     PieceWriter m_out;
-    bool m_counting = false;
-    std::size_t m_written = 0; // bytes of rewritten text so far
+    Markers m_markers;
+    std::size_t m_written = 0; // bytes of rewritten text so far, markers written out
     std::size_t m_prefix = 2;  // indent markers in force
     bool m_inTag = false;
     std::size_t m_tagLength = 0;
@@ -146,19 +154,29 @@ private:
 
 // Turns the rewritten text into lines, a piece at a time: each LF-separated segment that
 // passes the content test becomes CR LF and the cleaned line. A segment is held whole
-// until its end is seen; memory grows with the longest one.
+// until its end is seen, its counted markers as a number; memory grows with the longest
+// segment's text.
 class Assembler final : public PieceSink {
 public:
-    explicit Assembler(PieceSink& next);
+    explicit Assembler(PieceSink& next, Markers markers = Markers::Written);
     void Take(std::string_view piece) override;
     // The last segment (an empty text has none).
     void Finish();
+    // Only counts the bytes of output, handing nothing on.
+    void CountOnly() { m_counting = true; }
+    std::size_t Size() const { return m_size; }
 
 private:
-    void Segment(std::string_view segment);
+    void Segment(std::size_t markers, std::string_view text);
 
     PieceWriter m_out;
-    std::string m_segment; // the start of a segment whose LF has not come yet
+    Markers m_markers;
+    bool m_counting = false;
+    std::size_t m_size = 0;  // bytes of output so far
+    std::string m_segment;   // the text of a segment whose LF has not come yet
+    std::size_t m_count = 0; // the markers counted in front of it
+    bool m_atStart = true;   // nothing of the segment has come yet
+    bool m_inCount = false;  // inside a count record
     bool m_any = false;
 };
 

@@ -1,4 +1,5 @@
 #include "phases.h"
+#include "stages.h"
 #include "steps.h"
 #include "support/test_support.h"
 
@@ -34,23 +35,68 @@ std::string AfterLeadingRun(std::string_view text, std::string_view separator, c
     }
 }
 
-class Assemble : public testing::TestWithParam<AssembleCase> {};
+// `text` with the run of markers that begins each segment as a count record, the way
+// the conversion hands markers on to the assembly.
+std::string Counted(std::string_view text) {
+    std::string out;
+    for (std::size_t pos = 0;; ++pos) {
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        const std::size_t run = std::min(text.find_first_not_of('+', pos), end);
+        if (run > pos) {
+            out += detail::kCountOpen;
+            out += std::to_string(run - pos);
+            out += detail::kCountClose;
+        }
+        out.append(text.substr(run, end - run));
+        if (end == text.size()) {
+            return out;
+        }
+        out += '\n';
+        pos = end;
+    }
+}
 
-TEST_P(Assemble, GivesTheOutputText) {
+// The assembly of the counted form fed in pieces of `size`, cut anywhere, records too.
+std::string AssembleCountedInPieces(std::string_view rewritten, std::size_t size) {
+    const std::string counted = Counted(rewritten);
+    std::string output;
+    detail::StringSink into(output);
+    detail::Assembler assembler(into, detail::Markers::Counted);
+    for (std::size_t at = 0; at < counted.size(); at += size) {
+        assembler.Take(std::string_view(counted).substr(at, size));
+    }
+    assembler.Finish();
+    return output;
+}
+
+void AssemblesAtEveryOffset(const AssembleCase& row) {
     // Spaces after a segment's markers put its text, entities and "+" included, at every
     // offset; a line keeps them after its indentation, and a segment of markers alone
     // still trims to no line.
     for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
         const std::string spaces(shift, ' ');
         test::ProgressLog log;
-        Result<std::string> output = AssembleIndentedText(
-            AfterLeadingRun(GetParam().rewritten, "\n", '+', spaces), log, 7.0f);
+        Result<std::string> output =
+            AssembleIndentedText(AfterLeadingRun(row.rewritten, "\n", '+', spaces), log, 7.0f);
         ASSERT_TRUE(output.has_value());
-        EXPECT_EQ(output.value(), AfterLeadingRun(GetParam().expected, "\r\n", ' ', spaces))
+        EXPECT_EQ(output.value(), AfterLeadingRun(row.expected, "\r\n", ' ', spaces))
             << "shifted by " << shift;
         // One last value, the maximum, also when no line results.
         const std::vector<std::pair<char, float>> expected{{'V', 7.0f}};
         EXPECT_EQ(log.calls, expected);
+    }
+}
+
+class Assemble : public testing::TestWithParam<AssembleCase> {};
+
+TEST_P(Assemble, GivesTheOutputText) {
+    test::ForEachBlockPath([](const char* path) {
+        SCOPED_TRACE(path);
+        AssemblesAtEveryOffset(GetParam());
+    });
+    for (std::size_t size = 1; size <= Counted(GetParam().rewritten).size(); ++size) {
+        EXPECT_EQ(AssembleCountedInPieces(GetParam().rewritten, size), GetParam().expected)
+            << "counted markers, in pieces of " << size;
     }
 }
 
@@ -72,6 +118,13 @@ INSTANTIATE_TEST_SUITE_P(
         AssembleCase{"ContentTestComesBeforeEntityRemoval", "++&gt;\n&gt;&lt;", "\r\n  \r\n"},
         AssembleCase{"ParagraphGetsNoBlankLine", "\n++A\n\n++++one", "\r\n  A\r\n    one"},
         AssembleCase{"OneCharacterIsNoLine", "x\nab", "\r\nab"},
+        AssembleCase{"EntitiesAndPlusAcrossALongLine",
+                     "++&l&gt;t;ab&&gt;gt;c+d&lt;;xy&l&gt;t;ab&&gt;gt;c+d&lt;;xy"
+                     "&l&gt;t;ab&&gt;gt;c+d&lt;;xy&l&gt;t;ab&&gt;gt;c+d&lt;;xy",
+                     "\r\n  ab&gt;c d;xyab&gt;c d;xyab&gt;c d;xyab&gt;c d;xy"},
+        AssembleCase{"OneMarkerAndOneCharacterIsALine", "\n+x\n+\n++ +  ", "\r\n x"},
+        AssembleCase{"DeepMarkersComeOutWhole", std::string("\n").append(70000, '+') + "ab",
+                     std::string("\r\n").append(70000, ' ') + "ab"},
         AssembleCase{"TabAndCrAreKeptAtTheEnds", "\tab\t\ncd\r", "\r\n\tab\t\r\ncd\r"},
         AssembleCase{"NothingGivesNothing", "", ""},
         AssembleCase{"NoSegmentPasses", "\n\n++\n+", ""}),

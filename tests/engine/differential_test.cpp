@@ -3,6 +3,7 @@
 
 #include "model/compare.h"
 #include "model/random_document.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -18,17 +19,19 @@ std::uint64_t Cases() {
 
 TEST(Differential, EngineMatchesTheLiteralModel) {
     const std::uint64_t cases = Cases();
-    int reported = 0;
-    for (std::uint64_t seed = 1; seed <= cases && reported < 5; ++seed) {
-        const std::string document = model::RandomDocument(seed);
-        const std::string difference =
-            model::Difference(model::Convert(document), model::RunEngine(document));
-        if (!difference.empty()) {
-            ADD_FAILURE() << "seed " << seed << ", document \"" << model::Escape(document)
-                          << "\": " << difference;
-            ++reported;
+    test::ForEachBlockPath([&](const char* path) {
+        int reported = 0;
+        for (std::uint64_t seed = 1; seed <= cases && reported < 5; ++seed) {
+            const std::string document = model::RandomDocument(seed);
+            const std::string difference =
+                model::Difference(model::Convert(document), model::RunEngine(document));
+            if (!difference.empty()) {
+                ADD_FAILURE() << path << ", seed " << seed << ", document \""
+                              << model::Escape(document) << "\": " << difference;
+                ++reported;
+            }
         }
-    }
+    });
 }
 
 } // namespace

@@ -72,6 +72,23 @@ TEST(Hostile, DeepNesting) {
     EXPECT_EQ(output.substr(output.size() - 4 - 2 * depth), std::string(2 * depth, ' ') + "term");
 }
 
+// Lists nested 400,000 deep around one term: the definitions that only open the next
+// list would write 160 billion markers that no line shows; the one line has 800,000.
+TEST(Hostile, NestingDeeperThanAnyLineShows) {
+    const std::size_t depth = 400000;
+    const std::string input =
+        Repeat("<DL><DD>", depth) + "<DT>b</DT>" + Repeat("</DD></DL>", depth);
+    const std::string expected = std::string("\r\n").append(2 * depth, ' ') + "b";
+    std::string output;
+    NoProgress none;
+    ASSERT_TRUE(ConvertText(input, output, none).has_value());
+    EXPECT_EQ(output, expected);
+    test::TempDir dir;
+    test::WriteBytes(dir.File("deep.html"), input);
+    ASSERT_TRUE(ConvertFile(dir.File("deep.html"), dir.File("deep.txt"), none).has_value());
+    EXPECT_EQ(test::ReadBytes(dir.File("deep.txt")), expected);
+}
+
 // Filler outside the list is dropped, so these run shifted as well.
 TEST(Hostile, LongRunsOfSpacesAndBreaks) {
     const std::string input = "<dl><dt>a" + Repeat(" \r\n", 2000000) + "b</dl>";

@@ -36,11 +36,13 @@ struct TextCase {
 class Normalise : public testing::TestWithParam<TextCase> {};
 
 TEST_P(Normalise, GivesTheFlattenedText) {
-    for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
-        EXPECT_EQ(detail::NormaliseSource(test::InFiller(GetParam().input, shift)),
-                  test::InFiller(GetParam().expected, shift))
-            << "shifted by " << shift;
-    }
+    test::ForEachBlockPath([](const char* path) {
+        for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
+            EXPECT_EQ(detail::NormaliseSource(test::InFiller(GetParam().input, shift)),
+                      test::InFiller(GetParam().expected, shift))
+                << "shifted by " << shift << ", " << path;
+        }
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(

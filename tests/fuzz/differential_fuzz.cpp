@@ -1,6 +1,7 @@
 // libFuzzer entry: any bytes as an input file, converted by the engine and by the literal
 // model; a difference aborts with both results.
 
+#include "bytes.h"
 #include "model/compare.h"
 
 #include <cstdint>
@@ -13,6 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 4096) {
         return 0;
     }
+    // Each input through one of the ways of going a block at a time, taken by its size
+    // (one this machine cannot run leaves the last one in force).
+    velmora::detail::ForceBlockPath(static_cast<velmora::detail::BlockPath>(size % 3));
     const std::string file(reinterpret_cast<const char*>(data), size);
     const std::string difference =
         velmora::model::Difference(velmora::model::Convert(file), velmora::model::RunEngine(file));

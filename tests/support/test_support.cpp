@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "bytes.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -186,6 +188,21 @@ int Launch(const std::vector<std::string>& words, const std::string& folder, con
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 #endif
+
+void ForEachBlockPath(const std::function<void(const char* path)>& check) {
+    const detail::BlockPath usual = detail::ChosenBlockPath();
+    const std::pair<detail::BlockPath, const char*> paths[] = {
+        {detail::BlockPath::Word, "words"},
+        {detail::BlockPath::Sse2, "SSE2"},
+        {detail::BlockPath::Avx2, "AVX2"},
+    };
+    for (const auto& [path, name] : paths) {
+        if (detail::ForceBlockPath(path)) {
+            check(name);
+        }
+    }
+    detail::ForceBlockPath(usual);
+}
 
 std::string InFiller(std::string_view text, std::size_t shift, char filler) {
     if (shift == 0) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -50,8 +51,13 @@ struct Streams {
 int Launch(const std::vector<std::string>& words, const std::string& folder, const Streams& io,
            const std::vector<std::string>& environment = {});
 
+// Runs `check` with each way of going through bytes a block at a time that this machine
+// runs forced in turn (words, SSE2, AVX2), given the way's name for messages; the usual
+// choice is back in force afterwards.
+void ForEachBlockPath(const std::function<void(const char* path)>& check);
+
 // Table rows run again at each shift from 1 to kMaxShift: that many filler bytes ahead
-// of a row's text put it at every offset within the engine's blocks (8 or 16 bytes), and
+// of a row's text put it at every offset within the engine's blocks (8, 16 or 32 bytes), and
 // as many behind keep it inside whole blocks, so that the block-at-a-time paths see the
 // row and not only the byte-at-a-time tails.
 inline constexpr std::size_t kMaxShift = 32;
