@@ -8,6 +8,7 @@
 //   progress             the bar's position and range: "POS MIN MAX"
 //   client               the client area: "WIDTH HEIGHT"
 //   box                  the message box the window shows: title|text|buttons|icons
+//   where NAME           the control's middle on the screen: "X Y"
 //   drop NAME HEX...     files (UTF-8 hex) dropped on the control, as the shell drops them
 #include "ui/win32/control_ids.h"
 #include "ui/win32/text.h"
@@ -217,6 +218,11 @@ int wmain(int argc, wchar_t** argv) {
         Print(std::to_string(SendMessageW(bar, PBM_GETPOS, 0, 0)) + " " +
               std::to_string(SendMessageW(bar, PBM_GETRANGE, TRUE, 0)) + " " +
               std::to_string(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)));
+    } else if (command == "where" && control) {
+        RECT place;
+        GetWindowRect(control, &place);
+        Print(std::to_string((place.left + place.right) / 2) + " " +
+              std::to_string((place.top + place.bottom) / 2));
     } else if (command == "client") {
         RECT client;
         GetClientRect(window, &client);
