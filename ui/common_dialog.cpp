@@ -1,5 +1,7 @@
 #include "common_dialog.h"
 
+#include "core_text.h"
+
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QCoreApplication>
@@ -161,16 +163,16 @@ FileOpenDialog::FileOpenDialog(QWidget* owner)
 
 FileOpenDialog::~FileOpenDialog() = default;
 
-void FileOpenDialog::SetFilter(const QString& filter) {
-    m_filter = filter;
+void FileOpenDialog::SetFilter(const std::string& filter) {
+    m_filter = QString::fromStdString(filter);
 }
 
 void FileOpenDialog::SetCancelError(bool cancelError) {
     m_cancelError = cancelError;
 }
 
-QString FileOpenDialog::FileName() const {
-    return m_fileName;
+std::string FileOpenDialog::FileName() const {
+    return CoreText(m_fileName);
 }
 
 void FileOpenDialog::ListOnly(const QString& description) {
@@ -184,7 +186,7 @@ void FileOpenDialog::ListOnly(const QString& description) {
 
 void FileOpenDialog::ShowOpen() {
     if (m_dialog.isNull()) {
-        throw DialogError{-1, QStringLiteral("the dialog is gone")};
+        throw DialogError{-1, "the dialog is gone"};
     }
     const QList<FilterEntry> entries = ParseFilter(m_filter);
     QStringList descriptions;
@@ -212,13 +214,13 @@ void FileOpenDialog::ShowOpen() {
     m_filterIndex = std::max<qsizetype>(0, descriptions.indexOf(m_dialog->selectedNameFilter()));
     if (result != QDialog::Accepted) {
         if (m_cancelError) {
-            throw DialogError{kCancelError, QStringLiteral("Cancel was selected.")};
+            throw DialogError{kCancelError, "Cancel was selected."};
         }
         return;
     }
     const QStringList chosen = m_dialog->selectedFiles();
     if (chosen.isEmpty()) {
-        throw DialogError{-1, QStringLiteral("no file was chosen")};
+        throw DialogError{-1, "no file was chosen"};
     }
     m_fileName = chosen.first();
 }

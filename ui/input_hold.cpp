@@ -1,5 +1,7 @@
 #include "input_hold.h"
 
+#include "ui/core/input_hold.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QWidget>
@@ -37,7 +39,7 @@ bool IsInput(QEvent::Type type) {
 
 } // namespace
 
-InputHold::InputHold(QWidget* window) : m_window(window) {
+InputHold::InputHold(QWidget* window, InputHoldState& state) : m_window(window), m_state(state) {
     qApp->installEventFilter(this);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_sincePaint.start();
@@ -64,12 +66,14 @@ void InputHold::KeepPainted() {
 
 bool InputHold::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Close && watched == m_window) {
-        m_closeRequested = true;
+        if (!m_state.Drops(HeldEvent::Close)) {
+            return false;
+        }
         event->ignore();
         return true;
     }
     // The window is the program's only one, and no dialog is open while it is held.
-    return IsInput(event->type());
+    return m_state.Drops(IsInput(event->type()) ? HeldEvent::Input : HeldEvent::Other);
 }
 
 } // namespace velmora::ui

@@ -7,16 +7,16 @@ class QWidget;
 
 namespace velmora::ui {
 
-// Holds a window's input while a conversion runs on its thread. The window system queues
-// whatever the user does meanwhile and would hand it over once the conversion ends, when
-// the controls are enabled again: a click on the greyed Browse would open its dialog
-// afterwards. While held, no input reaches the window, the cursor shows that the program
-// is busy, and a request to close the window is kept until the hold ends.
+class InputHoldState;
+
+// Holds a window's input while a conversion runs on its thread, by the rules of
+// InputHoldState: an event filter over the whole application drops what they drop, and
+// the cursor shows that the program is busy.
 class InputHold final : public QObject {
     Q_OBJECT
 
 public:
-    explicit InputHold(QWidget* window);
+    InputHold(QWidget* window, InputHoldState& state);
     // Throws away the input that arrived meanwhile, then gives the cursor back.
     ~InputHold() override;
 
@@ -24,16 +24,13 @@ public:
     // cheap to call often, it does the work at most every 50 ms.
     void KeepPainted();
 
-    // Whether the window was asked to close while held.
-    bool CloseRequested() const { return m_closeRequested; }
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* m_window;
+    InputHoldState& m_state;
     QElapsedTimer m_sincePaint;
-    bool m_closeRequested = false;
 };
 
 } // namespace velmora::ui

@@ -1,10 +1,12 @@
 #include "main_window.h"
 
 #include "common_dialog.h"
-#include "convert_command.h"
-#include "file_choosers.h"
+#include "core_text.h"
 #include "input_hold.h"
 #include "progress_bar.h"
+#include "ui/core/convert_command.h"
+#include "ui/core/drop.h"
+#include "ui/core/file_choosers.h"
 #include "velmora/version.h"
 
 #include <QApplication>
@@ -30,78 +32,40 @@ namespace velmora::ui {
 
 namespace {
 
-// The window's design gives places and sizes in twips, 1/1440 inch: 15 to a pixel at
-// 96 dots per inch, 10 at 144.
-struct Twips {
-    int left;
-    int top;
-    int width;
-    int height;
-};
-
-constexpr Twips kClientArea{0, 0, 6405, 2535};
-
-// Each edge is rounded down on its own, so that controls that share an edge in twips
-// share it in pixels.
-QRect Pixels(const Twips& twips, qreal perTwipX, qreal perTwipY) {
-    const auto edge = [](int position, qreal perTwip) {
-        return static_cast<int>(std::floor(position * perTwip + 1e-6));
-    };
-    const int left = edge(twips.left, perTwipX);
-    const int top = edge(twips.top, perTwipY);
-    return {left, top, edge(twips.left + twips.width, perTwipX) - left,
-            edge(twips.top + twips.height, perTwipY) - top};
-}
-
-// The room a control needs to show its text whole in its font: a label its text, a
-// button its caption inside the frame, a path box one line of text (longer paths
-// scroll). The status label must hold either status text.
-QSizeF Needed(QWidget* control) {
+// What a control's text needs in its font, as the layout takes it: the widest of the
+// texts it must show whole, and one line.
+FontNeeds::Text TextNeeds(QWidget* control, Control which) {
     const QFontMetricsF metrics(control->font(), control);
-    const auto widest = [&](const QStringList& texts) {
-        qreal width = 0;
-        for (const QString& text : texts) {
-            width = std::max(width, metrics.horizontalAdvance(text));
-        }
-        return std::ceil(width);
-    };
-    if (auto* label = qobject_cast<QLabel*>(control)) {
-        const QStringList texts = label->objectName() == QLatin1String("Label3")
-                                      ? QStringList{kIdleStatus, kSuccessStatus}
-                                      : QStringList{label->text()};
-        return {widest(texts), std::ceil(metrics.height())};
+    qreal width = 0;
+    for (const std::string_view text : TextsToFit(which)) {
+        width = std::max(width, metrics.horizontalAdvance(
+                                    QString::fromUtf8(text.data(), qsizetype(text.size()))));
     }
-    if (auto* button = qobject_cast<QPushButton*>(control)) {
-        QStyleOptionButton option;
-        option.initFrom(button);
-        const int frame =
-            2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, button);
-        const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
-        return {widest({button->text()}) + frame + margin, std::ceil(metrics.height()) + frame};
-    }
-    if (qobject_cast<QLineEdit*>(control) != nullptr) {
-        return {0, static_cast<qreal>(control->sizeHint().height())};
-    }
-    return {0, 0};
+    return {width, metrics.height()};
 }
 
-template <typename Widget> Widget* Named(Widget* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
+// The control with its name and its text at start, as designed.
+template <typename Widget> Widget* Named(Widget* widget, Control control) {
+    const ControlDesign& design = Design(control);
+    widget->setObjectName(QLatin1String(design.name));
+    if constexpr (requires { widget->setText(QString()); }) {
+        widget->setText(QString::fromUtf8(design.text));
+    }
     return widget;
 }
 
-// One local file, not a folder, or nothing.
-QString DroppedFile(const QMimeData* data) {
-    const QList<QUrl> urls = data->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile()) {
-        return {};
+// The file a drag carries, if the window takes it.
+std::optional<std::string> DroppedFile(const QMimeData* data) {
+    std::vector<DraggedItem> items;
+    for (const QUrl& url : data->urls()) {
+        const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+        items.push_back({CoreText(path), !path.isEmpty() && QFileInfo(path).isDir()});
     }
-    const QString path = urls.first().toLocalFile();
-    return QFileInfo(path).isDir() ? QString() : path;
+    return AcceptedDrop(items);
 }
 
-QPushButton* Button(const QString& caption, QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
+QPushButton* Button(QWidget* parent) {
+    auto* button = new QPushButton(parent);
     // Enter in a path box must click nothing.
     button->setAutoDefault(false);
     button->setDefault(false);
@@ -122,33 +86,32 @@ QIcon ProgramIcon() {
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent, std::unique_ptr<CommonDialog> dialog)
-    : QWidget(parent), m_label1(Named(new QLabel(tr("Input HTML File"), this), "Label1")),
-      m_fileIn(Named(new QLineEdit(this), "FileIn")),
-      m_command2(Named(Button(tr("Browse"), this), "Command2")),
-      m_label2(Named(new QLabel(tr("Output Text File"), this), "Label2")),
-      m_fileOut(Named(new QLineEdit(this), "FileOut")),
-      m_command3(Named(Button(tr("Browse"), this), "Command3")),
-      m_label3(Named(new QLabel(kIdleStatus, this), "Label3")),
+    : QWidget(parent), m_label1(Named(new QLabel(this), Control::Label1)),
+      m_fileIn(Named(new QLineEdit(this), Control::FileIn)),
+      m_command2(Named(Button(this), Control::Command2)),
+      m_label2(Named(new QLabel(this), Control::Label2)),
+      m_fileOut(Named(new QLineEdit(this), Control::FileOut)),
+      m_command3(Named(Button(this), Control::Command3)),
+      m_label3(Named(new QLabel(this), Control::Label3)),
       // Created after Label3 so that, when shown, it lies over the status text.
-      m_progressBar1(Named(new ProgressBar(this), "ProgressBar1")),
-      m_command1(Named(Button(tr("Convert"), this), "Command1")),
-      m_label4(Named(new QLabel(QStringLiteral("Ostrel GIS"), this), "Label4")),
+      m_progressBar1(Named(new ProgressBar(this), Control::ProgressBar1)),
+      m_command1(Named(Button(this), Control::Command1)),
+      m_label4(Named(new QLabel(this), Control::Label4)),
       m_commonDialog1(dialog ? std::move(dialog) : std::make_unique<FileOpenDialog>(this)) {
-    setObjectName(QStringLiteral("velmora"));
+    setObjectName(QLatin1String(kWindowName));
     setWindowTitle(QStringLiteral("Velmora - ") + QLatin1String(kVersion));
     setWindowIcon(ProgramIcon());
     LayOut(logicalDpiX(), logicalDpiY());
     m_fileIn->setAccessibleName(m_label1->text());
     m_fileOut->setAccessibleName(m_label2->text());
     // Both captions read "Browse"; a screen reader tells them apart by these.
-    m_command2->setAccessibleName(tr("Browse for the input file"));
-    m_command3->setAccessibleName(tr("Browse for the output file"));
+    m_command2->setAccessibleName(QLatin1String(kBrowseInputName));
+    m_command3->setAccessibleName(QLatin1String(kBrowseOutputName));
     m_progressBar1->hide();
-    setTabOrder(m_command1, m_fileIn);
-    setTabOrder(m_fileIn, m_fileOut);
-    setTabOrder(m_fileOut, m_command2);
-    setTabOrder(m_command2, m_command3);
-    m_command1->setFocus();
+    for (std::size_t i = 1; i < std::size(kTabOrder); ++i) {
+        setTabOrder(Widget(kTabOrder[i - 1]), Widget(kTabOrder[i]));
+    }
+    Widget(kTabOrder[0])->setFocus();
     setAcceptDrops(true);
     m_fileIn->installEventFilter(this);
     m_fileOut->installEventFilter(this);
@@ -160,50 +123,57 @@ MainWindow::MainWindow(QWidget* parent, std::unique_ptr<CommonDialog> dialog)
 
 MainWindow::~MainWindow() = default;
 
+QWidget* MainWindow::Widget(Control control) const {
+    QWidget* const widgets[kControlCount] = {m_label1,   m_fileIn,   m_command2, m_label2,
+                                             m_fileOut,  m_command3, m_label3,   m_progressBar1,
+                                             m_command1, m_label4};
+    return widgets[static_cast<std::size_t>(control)];
+}
+
 void MainWindow::LayOut(qreal dpiX, qreal dpiY) {
-    const std::pair<QWidget*, Twips> controls[] = {
-        {m_label1, {240, 240, 4815, 255}},     {m_fileIn, {240, 480, 4935, 375}},
-        {m_command2, {5280, 480, 975, 375}},   {m_label2, {240, 960, 4575, 255}},
-        {m_fileOut, {240, 1200, 4935, 375}},   {m_command3, {5280, 1200, 975, 375}},
-        {m_label3, {240, 1800, 3500, 375}},    {m_progressBar1, {240, 1800, 3495, 375}},
-        {m_command1, {3960, 1800, 1215, 375}}, {m_label4, {240, 2280, 6015, 255}},
-    };
-    const qreal perTwipX = dpiX / 1440;
-    const qreal perTwipY = dpiY / 1440;
-    // Where a control's text does not fit, the whole window grows in proportion until
-    // it does; the pixel more keeps rounding down from taking the room away again.
-    qreal grow = 1;
-    for (const auto& [control, twips] : controls) {
-        const QSizeF needed = Needed(control);
-        const QSize room = Pixels(twips, perTwipX, perTwipY).size();
-        if (room.width() < needed.width() || room.height() < needed.height()) {
-            grow = std::max({grow, (needed.width() + 1) / (twips.width * perTwipX),
-                             (needed.height() + 1) / (twips.height * perTwipY)});
-        }
+    FontNeeds needs;
+    for (const ControlDesign& design : kDesign) {
+        needs.texts[static_cast<std::size_t>(design.control)] =
+            TextNeeds(Widget(design.control), design.control);
     }
-    for (const auto& [control, twips] : controls) {
-        control->setGeometry(Pixels(twips, perTwipX * grow, perTwipY * grow));
+    QStyleOptionButton option;
+    option.initFrom(m_command1);
+    needs.buttonFrame =
+        2 * m_command1->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, m_command1);
+    needs.buttonMargin =
+        m_command1->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, m_command1);
+    needs.pathBoxHeight = m_fileIn->sizeHint().height();
+
+    const Layout layout = ui::LayOut(dpiX, dpiY, needs);
+    for (const ControlDesign& design : kDesign) {
+        const Rect& place = layout[design.control];
+        Widget(design.control)->setGeometry(place.left, place.top, place.width, place.height);
     }
-    setFixedSize(Pixels(kClientArea, perTwipX * grow, perTwipY * grow).size());
+    setFixedSize(layout.width, layout.height);
 }
 
-QString MainWindow::GetPathText(PathBox box) const {
-    return (box == PathBox::FileIn ? m_fileIn : m_fileOut)->text();
+std::string MainWindow::GetPathText(PathBox box) const {
+    return CoreText((box == PathBox::FileIn ? m_fileIn : m_fileOut)->text());
 }
 
-void MainWindow::SetPathText(PathBox box, const QString& text) {
-    (box == PathBox::FileIn ? m_fileIn : m_fileOut)->setText(text);
+void MainWindow::SetPathText(PathBox box, const std::string& text) {
+    (box == PathBox::FileIn ? m_fileIn : m_fileOut)->setText(QtText(text));
 }
 
 // The inputs are disabled together when a conversion starts and enabled together when
 // it ends: the first one disabled starts holding the window's input, the first one
 // enabled again drops what was held.
 void MainWindow::SetInputEnabled(Input input, bool enabled) {
-    if (!enabled && !m_hold) {
-        m_hold = std::make_unique<InputHold>(this);
-    } else if (enabled && m_hold) {
-        m_closeRequested = m_closeRequested || m_hold->CloseRequested();
+    switch (m_holdState.InputEnabled(enabled)) {
+    case InputHoldState::Step::Start:
+        m_hold = std::make_unique<InputHold>(this, m_holdState);
+        break;
+    case InputHoldState::Step::End:
         m_hold.reset();
+        m_holdState.Released();
+        break;
+    case InputHoldState::Step::None:
+        break;
     }
     QWidget* const widgets[] = {m_fileIn, m_fileOut, m_command1, m_command2, m_command3};
     widgets[static_cast<int>(input)]->setEnabled(enabled);
@@ -227,12 +197,12 @@ void MainWindow::SetProgressValue(float value) {
     }
 }
 
-void MainWindow::SetStatusText(const QString& text) {
-    m_label3->setText(text);
+void MainWindow::SetStatusText(const std::string& text) {
+    m_label3->setText(QtText(text));
 }
 
-void MainWindow::ShowMessage(const QString& message, const QString& title) {
-    QMessageBox box(QMessageBox::NoIcon, title, message, QMessageBox::Ok, this);
+void MainWindow::ShowMessage(const std::string& message, const std::string& title) {
+    QMessageBox box(QMessageBox::NoIcon, QtText(title), QtText(message), QMessageBox::Ok, this);
     // File names are shown as typed, "<b>" and "&lt;" included.
     box.setTextFormat(Qt::PlainText);
     box.exec();
@@ -249,7 +219,7 @@ void MainWindow::convert() {
     if (focused) {
         focused->setFocus();
     }
-    if (m_closeRequested) {
+    if (m_holdState.TakeCloseRequest()) {
         close();
     }
 }
@@ -285,8 +255,7 @@ void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Asked while a conversion runs, the window closes when it has ended.
-    if (m_hold) {
-        m_closeRequested = true;
+    if (!m_holdState.RequestClose()) {
         event->ignore();
         return;
     }
@@ -294,8 +263,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::Drag(QWidget* target, QDropEvent* event, bool drop) {
-    const QString path = DroppedFile(event->mimeData());
-    if (path.isEmpty()) {
+    const std::optional<std::string> path = DroppedFile(event->mimeData());
+    if (!path) {
         event->ignore();
         return;
     }
@@ -303,11 +272,11 @@ void MainWindow::Drag(QWidget* target, QDropEvent* event, bool drop) {
     if (!drop) {
         return;
     }
-    if (target == m_fileOut) {
-        OutputChosen(*this, path);
-    } else {
-        InputChosen(*this, path);
-    }
+    FileDropped(*this,
+                target == m_fileOut  ? std::optional(PathBox::FileOut)
+                : target == m_fileIn ? std::optional(PathBox::FileIn)
+                                     : std::nullopt,
+                *path);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "common_dialog.h"
-#include "convert_window.h"
-#include "file_choosers.h"
+#include "ui/core/convert_window.h"
+#include "ui/core/file_choosers.h"
+#include "ui/core/input_hold.h"
+#include "ui/core/layout.h"
 
 #include <QWidget>
 
@@ -21,6 +23,7 @@ class ProgressBar;
 // The program's one window: two path boxes with their Browse buttons, the Convert
 // button, the status line under its progress bar, and the credit line. Every control
 // carries its designer name as object name (FileIn, Command1, Label3, ProgressBar1...).
+// What the controls do is the core's (ui/core); this binds them to it.
 class MainWindow : public QWidget, public ConvertWindow, public ChooserWindow {
     Q_OBJECT
 public:
@@ -30,20 +33,19 @@ public:
     ~MainWindow() override;
 
     // ConvertWindow and ChooserWindow
-    QString GetPathText(PathBox box) const override;
-    void SetPathText(PathBox box, const QString& text) override;
+    std::string GetPathText(PathBox box) const override;
+    void SetPathText(PathBox box, const std::string& text) override;
     void SetInputEnabled(Input input, bool enabled) override;
     void SetProgressVisible(bool visible) override;
     void SetProgressMax(float max) override;
     void SetProgressValue(float value) override;
-    void SetStatusText(const QString& text) override;
-    void ShowMessage(const QString& message, const QString& title) override;
+    void SetStatusText(const std::string& text) override;
+    void ShowMessage(const std::string& message, const std::string& title) override;
     void Beep() override;
 
-    // Places the controls for a screen of that many dots per inch, each coordinate in
-    // proportion to the twips of the window's design, and enlarged together where the
-    // window's font needs more room; then fixes the window's size. The constructor lays
-    // the window out for its own screen.
+    // Places the controls for a screen of that many dots per inch, as the core's LayOut
+    // gives them for the controls' fonts; then fixes the window's size. The constructor
+    // lays the window out for its own screen.
     void LayOut(qreal dpiX, qreal dpiY);
 
 protected:
@@ -65,6 +67,7 @@ private:
     // A drag onto `target` (FileIn, FileOut or the window itself), accepted or refused;
     // a drop puts the file in its box.
     void Drag(QWidget* target, QDropEvent* event, bool drop);
+    QWidget* Widget(Control control) const;
 
     QLabel* m_label1;
     QLineEdit* m_fileIn;
@@ -78,8 +81,8 @@ private:
     QLabel* m_label4;
     std::unique_ptr<CommonDialog> m_commonDialog1;
     bool m_pressedOnBackground = false;
+    InputHoldState m_holdState;
     std::unique_ptr<InputHold> m_hold; // while a conversion runs
-    bool m_closeRequested = false;
 };
 
 } // namespace velmora::ui

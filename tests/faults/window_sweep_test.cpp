@@ -3,8 +3,8 @@
 // or with the file written, and the earlier output is never torn.
 
 #include "faults.h"
-#include "ui/convert_command.h"
-#include "ui/convert_window.h"
+#include "ui/core/convert_command.h"
+#include "ui/core/convert_window.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,16 +25,16 @@ public:
     QString status;
     int disabled = 0;
 
-    QString GetPathText(PathBox box) const override {
-        return box == PathBox::FileIn ? fileIn : fileOut;
+    std::string GetPathText(PathBox box) const override {
+        return QFile::encodeName(box == PathBox::FileIn ? fileIn : fileOut).toStdString();
     }
     void SetInputEnabled(Input, bool enabled) override { disabled += enabled ? -1 : 1; }
     void SetProgressVisible(bool) override {}
     void SetProgressMax(float) override {}
     void SetProgressValue(float) override {}
-    void SetStatusText(const QString& text) override { status = text; }
-    void ShowMessage(const QString& message, const QString& title) override {
-        messages.append(title + ": " + message);
+    void SetStatusText(const std::string& text) override { status = QString::fromStdString(text); }
+    void ShowMessage(const std::string& message, const std::string& title) override {
+        messages.append(QString::fromStdString(title + ": " + message));
     }
     void Beep() override {}
 };

@@ -1,8 +1,8 @@
 // The window the program shows, driven as a user would: typing, clicking, Tab.
 
 #include "app/module1.h"
+#include "core/scripted_dialog.h"
 #include "files.h"
-#include "scripted_dialog.h"
 #include "ui/main_window.h"
 #include "ui/progress_bar.h"
 
@@ -342,7 +342,7 @@ private slots:
         QCOMPARE(calls, 5); // one conversion
         QTest::qWait(20);
         QCOMPARE(calls, 5);
-        QVERIFY(m_window->dialog->calls.isEmpty());
+        QVERIFY(m_window->dialog->calls.empty());
         QCOMPARE(Box("FileIn")->text(), m_dir->filePath("in.html"));
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(m_window->focusWidget(), Child("Command1"));

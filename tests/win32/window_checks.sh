@@ -67,6 +67,6 @@ check_failure() { # folder
     probe settext FileOut "$(hex "$(winpath "$1/missing.txt")")" >/dev/null
     click Command1
     check_box "failure" "mVELMORA Error" "*missing.html*"
-    check "failure: nothing written, the window ready" "absent enabled hidden" \
+    check "failure: nothing written, the window ready" "absent enabled visible enabled hidden" \
         "$([ -e "$1/missing.txt" ] && echo present || echo absent) $(probe state Command1) $(probe state ProgressBar1)"
 }

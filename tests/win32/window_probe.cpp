@@ -8,9 +8,10 @@
 //   progress             the bar's position and range: "POS MIN MAX"
 //   client               the client area: "WIDTH HEIGHT"
 //   box                  the message box the window shows: title|text|buttons|icons
-//   where NAME           the control's middle on the screen: "X Y"
+//   where NAME [left]    the control's middle on the screen, or its left edge's: "X Y"
 //   drop NAME HEX...     files (UTF-8 hex) dropped on the control, as the shell drops them
 #include "ui/win32/control_ids.h"
+#include "ui/win32/main_window.h"
 #include "ui/win32/text.h"
 
 #include <windows.h>
@@ -48,18 +49,14 @@ std::string FromHex(const std::wstring& hex) {
 }
 
 int IdOf(const std::string& name) {
-    for (const ControlName& control : kControlNames) {
-        if (name == control.name) {
-            return control.id;
-        }
-    }
-    return 0;
+    const velmora::ui::ControlDesign* design = ControlNamed(name);
+    return design != nullptr ? ControlId(design->control) : 0;
 }
 
 std::string NameOf(int id) {
-    for (const ControlName& control : kControlNames) {
-        if (control.id == id) {
-            return control.name;
+    for (const velmora::ui::ControlDesign& design : velmora::ui::kDesign) {
+        if (ControlId(design.control) == id) {
+            return design.name;
         }
     }
     return "none";
@@ -67,7 +64,8 @@ std::string NameOf(int id) {
 
 std::wstring TextOf(HWND window) {
     std::wstring text(32768, L'\0');
-    const LRESULT length = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT length =
+        SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<std::size_t>(length));
     return text;
 }
@@ -146,8 +144,10 @@ int Drop(HWND window, HWND target, const std::vector<std::wstring>& files) {
     if (other == nullptr) {
         return Fail("cannot open the window's process");
     }
-    void* remote = VirtualAllocEx(other, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (remote == nullptr || !WriteProcessMemory(other, remote, block.data(), block.size(), nullptr)) {
+    void* remote =
+        VirtualAllocEx(other, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (remote == nullptr ||
+        !WriteProcessMemory(other, remote, block.data(), block.size(), nullptr)) {
         CloseHandle(other);
         return Fail("cannot write into the window's process");
     }
@@ -192,9 +192,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == "name" && control) {
         CoInitialize(nullptr);
         IAccessible* accessible = nullptr;
-        const HRESULT made = AccessibleObjectFromWindow(
-            control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
-            reinterpret_cast<void**>(&accessible));
+        const HRESULT made = AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
+                                                        __uuidof(IAccessible),
+                                                        reinterpret_cast<void**>(&accessible));
         if (FAILED(made)) {
             char code[16];
             std::snprintf(code, sizeof(code), "%08lx", static_cast<unsigned long>(made));
@@ -213,7 +213,7 @@ int wmain(int argc, wchar_t** argv) {
         Print(Utf8(name));
         SysFreeString(name);
     } else if (command == "progress") {
-        const HWND bar = GetDlgItem(window, kProgressBar1);
+        const HWND bar = GetDlgItem(window, ControlId(velmora::ui::Control::ProgressBar1));
         // The range's record would not reach another process: each limit on its own.
         Print(std::to_string(SendMessageW(bar, PBM_GETPOS, 0, 0)) + " " +
               std::to_string(SendMessageW(bar, PBM_GETRANGE, TRUE, 0)) + " " +
@@ -221,7 +221,8 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == "where" && control) {
         RECT place;
         GetWindowRect(control, &place);
-        Print(std::to_string((place.left + place.right) / 2) + " " +
+        const bool left = argc >= 4 && Utf8(argv[3]) == "left";
+        Print(std::to_string(left ? place.left : (place.left + place.right) / 2) + " " +
               std::to_string((place.top + place.bottom) / 2));
     } else if (command == "client") {
         RECT client;

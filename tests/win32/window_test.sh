@@ -44,8 +44,10 @@ shot converted
 log "A click on the background resets the status; one on a label does not"
 click Label1
 check "a label click leaves the status" "File Successfully Processed" "$(probe text Label3)"
+# The window's left margin, beside the credit line.
 read -r x y <<<"$(probe where Label4)"
-xdotool mousemove "$x" $((y - 18)) click 1
+read -r left _ <<<"$(probe where Label4 left)"
+xdotool mousemove $((left - 8)) "$y" click 1
 sleep 0.5
 check "a background click resets the status" "Select File to Convert" "$(probe text Label3)"
 

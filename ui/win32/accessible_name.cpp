@@ -185,8 +185,8 @@ void SetAccessibleName(HWND control, std::wstring name) {
         found->second.name = std::move(name);
         return;
     }
-    const auto original = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-        control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NamedControlProc)));
+    const auto original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NamedControlProc)));
     controls.emplace(control, Named{original, std::move(name)});
 }
 

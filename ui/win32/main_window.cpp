@@ -2,80 +2,77 @@
 
 #include "accessible_name.h"
 #include "common_controls.h"
+#include "control_ids.h"
 #include "system_procedure.h"
 #include "text.h"
+#include "ui/core/convert_command.h"
+#include "ui/core/drop.h"
+#include "ui/core/texts.h"
 #include "velmora/version.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <optional>
+#include <vector>
 
 namespace velmora::win32 {
 
 namespace {
 
+// The bar counts in steps of its own: the engine's values are floats of any size.
 constexpr int kProgressSteps = 10000;
 // Repainting while a conversion runs costs nothing seen this often.
 constexpr DWORD kPaintInterval = 50;
 
-struct ControlSpec {
-    int id;
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kWindowExStyle = WS_EX_ACCEPTFILES;
+
+const auto kArrowCursor = MAKEINTRESOURCEW(32512); // IDC_ARROW
+const auto kWaitCursor = MAKEINTRESOURCEW(32514);  // IDC_WAIT
+
+// The order the controls are made in: the dialog manager tabs through them in that order,
+// so the ones that take the focus come first, in the design's tab order. Label3 comes
+// before the bar that takes its place.
+const ui::Control kCreationOrder[] = {
+    ui::Control::Command1,     ui::Control::FileIn, ui::Control::FileOut, ui::Control::Command2,
+    ui::Control::Command3,     ui::Control::Label1, ui::Control::Label2,  ui::Control::Label3,
+    ui::Control::ProgressBar1, ui::Control::Label4,
+};
+static_assert(std::size(kCreationOrder) == ui::kControlCount);
+
+struct WindowKind {
     const wchar_t* windowClass;
-    const wchar_t* text;
     DWORD style;
+    DWORD exStyle;
 };
 
-// In tab order first: the dialog manager walks the controls in the order they were
-// made. The labels take clicks of their own (SS_NOTIFY), so a click on one is no click
-// on the window's background; Label3 comes before the bar, which takes its place.
-const ControlSpec kControls[] = {
-    {kCommand1, L"BUTTON", L"Convert", WS_TABSTOP | BS_PUSHBUTTON},
-    {kFileIn, L"EDIT", L"", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL},
-    {kFileOut, L"EDIT", L"", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL},
-    {kCommand2, L"BUTTON", L"Browse", WS_TABSTOP | BS_PUSHBUTTON},
-    {kCommand3, L"BUTTON", L"Browse", WS_TABSTOP | BS_PUSHBUTTON},
-    {kLabel1, L"STATIC", L"Input HTML File", SS_LEFT | SS_NOTIFY},
-    {kLabel2, L"STATIC", L"Output Text File", SS_LEFT | SS_NOTIFY},
-    {kLabel3, L"STATIC", L"Select File to Convert", SS_LEFT | SS_NOTIFY},
-    {kProgressBar1, PROGRESS_CLASSW, L"", 0},
-    {kLabel4, L"STATIC", L"Ostrel GIS", SS_LEFT | SS_NOTIFY},
-};
-
-// The design's places and sizes, in twips (1/1440 inch).
-struct Twips {
-    int left;
-    int top;
-    int width;
-    int height;
-};
-constexpr Twips kClientArea{0, 0, 6405, 2535};
-const std::pair<int, Twips> kPlaces[] = {
-    {kLabel1, {240, 240, 4815, 255}},     {kFileIn, {240, 480, 4935, 375}},
-    {kCommand2, {5280, 480, 975, 375}},   {kLabel2, {240, 960, 4575, 255}},
-    {kFileOut, {240, 1200, 4935, 375}},   {kCommand3, {5280, 1200, 975, 375}},
-    {kLabel3, {240, 1800, 3500, 375}},    {kProgressBar1, {240, 1800, 3495, 375}},
-    {kCommand1, {3960, 1800, 1215, 375}}, {kLabel4, {240, 2280, 6015, 255}},
-};
-
-// Each edge is rounded down on its own, so that controls that share an edge in twips
-// share it in pixels.
-RECT Pixels(const Twips& twips, double perTwip) {
-    const auto edge = [&](int position) {
-        return static_cast<LONG>(std::floor(position * perTwip + 1e-6));
-    };
-    return {edge(twips.left), edge(twips.top), edge(twips.left + twips.width),
-            edge(twips.top + twips.height)};
+// The labels take clicks of their own (SS_NOTIFY): a click on one is no click on the
+// window's background.
+WindowKind KindOf(ui::ControlKind kind) {
+    switch (kind) {
+    case ui::ControlKind::Label:
+        return {L"STATIC", WS_VISIBLE | SS_LEFT | SS_NOTIFY, 0};
+    case ui::ControlKind::PathBox:
+        return {L"EDIT", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+    case ui::ControlKind::Button:
+        return {L"BUTTON", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0};
+    case ui::ControlKind::ProgressBar:
+        break;
+    }
+    return {PROGRESS_CLASSW, 0, 0}; // hidden at start
 }
 
 // Per-monitor calls of Windows 10 1607 and later, looked up so that older systems start.
 UINT WindowDpi(HWND window) {
     using GetDpiForWindow = UINT(WINAPI*)(HWND);
-    if (const auto get = SystemProcedure<GetDpiForWindow>(L"user32.dll", "GetDpiForWindow")) {
-        if (const UINT dpi = get(window); dpi != 0) {
-            return dpi;
+    if (window != nullptr) {
+        if (const auto get = SystemProcedure<GetDpiForWindow>(L"user32.dll", "GetDpiForWindow")) {
+            if (const UINT dpi = get(window); dpi != 0) {
+                return dpi;
+            }
         }
     }
     const HDC screen = GetDC(nullptr);
@@ -84,7 +81,7 @@ UINT WindowDpi(HWND window) {
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
-// The system's message font, the one dialogs use, at `dpi`.
+// The system's message font, the one dialogs and message boxes use, at `dpi`.
 HFONT MessageFont(UINT dpi) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
@@ -96,34 +93,36 @@ HFONT MessageFont(UINT dpi) {
     if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
         return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     }
-    const UINT system = WindowDpi(nullptr);
-    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, system);
+    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi),
+                                            static_cast<int>(WindowDpi(nullptr)));
     return CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
-void AdjustForDpi(RECT& rect, DWORD style, DWORD exStyle, UINT dpi) {
+void AdjustForDpi(RECT& rect, UINT dpi) {
     using ForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-    if (const auto adjust =
-            SystemProcedure<ForDpi>(L"user32.dll", "AdjustWindowRectExForDpi")) {
-        adjust(&rect, style, FALSE, exStyle, dpi);
+    if (const auto adjust = SystemProcedure<ForDpi>(L"user32.dll", "AdjustWindowRectExForDpi")) {
+        adjust(&rect, kWindowStyle, FALSE, kWindowExStyle, dpi);
         return;
     }
-    AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+    AdjustWindowRectEx(&rect, kWindowStyle, FALSE, kWindowExStyle);
 }
 
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kWindowExStyle = WS_EX_ACCEPTFILES;
-
-bool IsHeldInput(UINT message) {
-    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
-           (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
-           (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) ||
-           message == WM_DROPFILES || message == WM_CONTEXTMENU;
+ui::HeldEvent Kind(const MSG& message) {
+    const UINT id = message.message;
+    // The system's close keys and the close box are a request to close.
+    if ((id == WM_SYSKEYDOWN && message.wParam == VK_F4) || id == WM_CLOSE ||
+        (id == WM_SYSCOMMAND && (message.wParam & 0xFFF0) == SC_CLOSE)) {
+        return ui::HeldEvent::Close;
+    }
+    if ((id >= WM_KEYFIRST && id <= WM_KEYLAST) || (id >= WM_MOUSEFIRST && id <= WM_MOUSELAST) ||
+        (id >= WM_NCMOUSEMOVE && id <= WM_NCXBUTTONDBLCLK) || id == WM_DROPFILES ||
+        id == WM_CONTEXTMENU || id == WM_SYSCOMMAND) {
+        return ui::HeldEvent::Input;
+    }
+    return ui::HeldEvent::Other;
 }
 
 } // namespace
-
-MainWindow::MainWindow(HINSTANCE instance) : m_instance(instance) {}
 
 MainWindow::~MainWindow() {
     if (m_font != nullptr) {
@@ -137,11 +136,12 @@ MainWindow* MainWindow::Create(HINSTANCE instance) {
     if (!GetClassInfoExW(instance, kWindowClass, &windowClass)) {
         windowClass.lpfnWndProc = &MainWindow::Procedure;
         windowClass.hInstance = instance;
+        // The program's icon, resource 1: every size, the system picks.
         windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
         windowClass.hIconSm = static_cast<HICON>(
             LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                        GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
-        windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+        windowClass.hCursor = LoadCursorW(nullptr, kArrowCursor);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         windowClass.lpszClassName = kWindowClass;
         if (RegisterClassExW(&windowClass) == 0) {
@@ -150,11 +150,11 @@ MainWindow* MainWindow::Create(HINSTANCE instance) {
     }
     auto* window = new MainWindow(instance);
     const std::wstring title = L"Velmora - " + Wide(kVersion);
-    // Created at a default size; LayOut gives it its own once the DPI is known.
+    // Made at a default size; the layout gives it its own once its DPI is known.
     if (CreateWindowExW(kWindowExStyle, kWindowClass, title.c_str(), kWindowStyle, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance,
                         window) == nullptr) {
-        delete window;
+        delete window; // no WM_NCDESTROY reached it
         return nullptr;
     }
     return window;
@@ -162,59 +162,83 @@ MainWindow* MainWindow::Create(HINSTANCE instance) {
 
 MainWindow* MainWindow::Of(HWND window) {
     wchar_t name[16] = L"";
-    GetClassNameW(window, name, 16);
+    GetClassNameW(window, name, static_cast<int>(std::size(name)));
     if (std::wstring_view(name) != kWindowClass) {
         return nullptr;
     }
     return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
+HWND MainWindow::Item(ui::Control control) const {
+    return GetDlgItem(m_window, ControlId(control));
+}
+
 void MainWindow::CreateControls() {
-    // The bar's class is in the common-controls library, registered on request.
+    // The bar's class lives in the common-controls library, registered on request.
     InitCommonControlClasses(ICC_PROGRESS_CLASS);
-    for (const ControlSpec& spec : kControls) {
-        DWORD exStyle = 0;
-        DWORD style = WS_CHILD | spec.style;
-        if (spec.id != kProgressBar1) {
-            style |= WS_VISIBLE;
-        }
-        if (spec.id == kFileIn || spec.id == kFileOut) {
-            style &= ~static_cast<DWORD>(WS_BORDER);
-            exStyle = WS_EX_CLIENTEDGE;
-        }
-        CreateWindowExW(exStyle, spec.windowClass, spec.text, style, 0, 0, 0, 0, m_window,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), m_instance,
-                        nullptr);
+    for (const ui::Control control : kCreationOrder) {
+        const ui::ControlDesign& design = ui::Design(control);
+        const WindowKind kind = KindOf(design.kind);
+        CreateWindowExW(kind.exStyle, kind.windowClass, Wide(design.text).c_str(),
+                        WS_CHILD | kind.style, 0, 0, 0, 0, m_window,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(control))),
+                        m_instance, nullptr);
     }
-    SendMessageW(Control(kProgressBar1), PBM_SETRANGE32, 0, kProgressSteps);
-    // The boxes are read by their labels' texts, which stand after them in the tab order.
-    SetAccessibleName(Control(kFileIn), L"Input HTML File");
-    SetAccessibleName(Control(kFileOut), L"Output Text File");
-    // Both captions read "Browse"; a screen reader tells the buttons apart by these.
-    SetAccessibleName(Control(kCommand2), L"Browse for the input file");
-    SetAccessibleName(Control(kCommand3), L"Browse for the output file");
+    SendMessageW(Item(ui::Control::ProgressBar1), PBM_SETRANGE32, 0, kProgressSteps);
+    // The boxes' labels follow them in the tab order, where a screen reader would not
+    // find them; both Browse captions read "Browse", told apart by these names.
+    SetAccessibleName(Item(ui::Control::FileIn), Wide(ui::Design(ui::Control::Label1).text));
+    SetAccessibleName(Item(ui::Control::FileOut), Wide(ui::Design(ui::Control::Label2).text));
+    SetAccessibleName(Item(ui::Control::Command2), Wide(ui::kBrowseInputName));
+    SetAccessibleName(Item(ui::Control::Command3), Wide(ui::kBrowseOutputName));
     DragAcceptFiles(m_window, TRUE);
 }
 
+ui::FontNeeds MainWindow::MeasureFont() const {
+    ui::FontNeeds needs;
+    const HDC context = GetDC(m_window);
+    const HGDIOBJ previous = SelectObject(context, m_font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(context, &metrics);
+    for (const ui::ControlDesign& design : ui::kDesign) {
+        ui::FontNeeds::Text& text = needs.texts[static_cast<std::size_t>(design.control)];
+        text.lineHeight = metrics.tmHeight;
+        for (const std::string_view fit : ui::TextsToFit(design.control)) {
+            const std::wstring wide = Wide(fit);
+            SIZE size{};
+            GetTextExtentPoint32W(context, wide.c_str(), static_cast<int>(wide.size()), &size);
+            text.width = std::max(text.width, static_cast<double>(size.cx));
+        }
+    }
+    SelectObject(context, previous);
+    ReleaseDC(m_window, context);
+    // A push button's 3D frame of two edges a side, and the room the system's buttons
+    // keep beside a caption; a box's sunken edge and a pixel inside it, above and below.
+    const double pixel = WindowDpi(m_window) / 96.0;
+    needs.buttonFrame = 4 * pixel;
+    needs.buttonMargin = 12 * pixel;
+    needs.pathBoxHeight = metrics.tmHeight + 6 * pixel;
+    return needs;
+}
+
 void MainWindow::LayOut(UINT dpi) {
-    m_dpi = dpi;
     const HFONT font = MessageFont(dpi);
-    for (const ControlSpec& spec : kControls) {
-        SendMessageW(Control(spec.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    for (const ui::ControlDesign& design : ui::kDesign) {
+        SendMessageW(Item(design.control), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
     if (m_font != nullptr) {
         DeleteObject(m_font);
     }
     m_font = font;
 
-    const double perTwip = dpi / 1440.0;
-    for (const auto& [id, twips] : kPlaces) {
-        const RECT place = Pixels(twips, perTwip);
-        SetWindowPos(Control(id), nullptr, place.left, place.top, place.right - place.left,
-                     place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    const ui::Layout layout = ui::LayOut(dpi, dpi, MeasureFont());
+    for (const ui::ControlDesign& design : ui::kDesign) {
+        const ui::Rect& place = layout[design.control];
+        SetWindowPos(Item(design.control), nullptr, place.left, place.top, place.width,
+                     place.height, SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    RECT frame = Pixels(kClientArea, perTwip);
-    AdjustForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
+    RECT frame{0, 0, layout.width, layout.height};
+    AdjustForDpi(frame, dpi);
     SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(m_window, nullptr, TRUE);
@@ -223,49 +247,52 @@ void MainWindow::LayOut(UINT dpi) {
 void MainWindow::Show(int showCommand) {
     ShowWindow(m_window, showCommand);
     UpdateWindow(m_window);
-    SetFocus(Control(kCommand1));
+    SetFocus(Item(ui::Control::Command1));
 }
 
 bool MainWindow::IsDialog(MSG& message) {
     return IsDialogMessageW(m_window, &message) != FALSE;
 }
 
-std::string MainWindow::GetPathText(ControlId box) const {
-    const HWND control = Control(box);
+std::string MainWindow::GetPathText(ui::PathBox box) const {
+    const HWND control =
+        Item(box == ui::PathBox::FileIn ? ui::Control::FileIn : ui::Control::FileOut);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
         GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return Utf8(text);
 }
 
-void MainWindow::SetPathText(ControlId box, const std::string& text) {
-    SetWindowTextW(Control(box), Wide(text).c_str());
+void MainWindow::SetPathText(ui::PathBox box, const std::string& text) {
+    SetWindowTextW(Item(box == ui::PathBox::FileIn ? ui::Control::FileIn : ui::Control::FileOut),
+                   Wide(text).c_str());
 }
 
-// The inputs are disabled together when a conversion starts and enabled together when
-// it ends: the first one disabled starts holding the window's input, the first one
-// enabled again drops what was held.
-void MainWindow::SetInputEnabled(ControlId input, bool enabled) {
-    if (!enabled && !m_busy) {
-        m_busy = true;
+void MainWindow::SetInputEnabled(ui::Input input, bool enabled) {
+    switch (m_hold.InputEnabled(enabled)) {
+    case ui::InputHoldState::Step::Start:
         m_lastPaint = GetTickCount();
-        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514))); // IDC_WAIT
-    } else if (enabled && m_busy) {
-        DropHeldInput();
-        m_busy = false;
-        POINT cursor{};
-        GetCursorPos(&cursor);
-        SetCursorPos(cursor.x, cursor.y); // the cursor is asked for again where it stands
-        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)));
+        SetCursor(LoadCursorW(nullptr, kWaitCursor));
+        break;
+    case ui::InputHoldState::Step::End:
+        DeliverHeld();
+        m_hold.Released();
+        SetCursor(LoadCursorW(nullptr, kArrowCursor));
+        break;
+    case ui::InputHoldState::Step::None:
+        break;
     }
-    EnableWindow(Control(input), enabled ? TRUE : FALSE);
+    static constexpr ui::Control kControls[] = {ui::Control::FileIn, ui::Control::FileOut,
+                                                ui::Control::Command1, ui::Control::Command2,
+                                                ui::Control::Command3};
+    EnableWindow(Item(kControls[static_cast<int>(input)]), enabled ? TRUE : FALSE);
 }
 
 void MainWindow::SetProgressVisible(bool visible) {
-    // The bar takes the status line's place; the line shows again once it is hidden.
-    ShowWindow(Control(kLabel3), visible ? SW_HIDE : SW_SHOWNA);
-    ShowWindow(Control(kProgressBar1), visible ? SW_SHOWNA : SW_HIDE);
-    if (m_busy) {
+    // The bar takes the status line's place; the line shows again once the bar is hidden.
+    ShowWindow(Item(ui::Control::Label3), visible ? SW_HIDE : SW_SHOWNA);
+    ShowWindow(Item(ui::Control::ProgressBar1), visible ? SW_SHOWNA : SW_HIDE);
+    if (m_hold.Held()) {
         KeepPainted();
     }
 }
@@ -275,8 +302,8 @@ void MainWindow::SetProgressMax(float max) {
     SetProgressValue(m_progressValue);
 }
 
-// The bar counts in steps of its own: the engine's values are floats of any size, and a
-// value past the maximum, or a maximum of 0, is drawn clamped.
+// A value past the maximum shows the bar full; a maximum of 0, or a value below 0,
+// shows it empty.
 void MainWindow::SetProgressValue(float value) {
     m_progressValue = value;
     double fraction =
@@ -285,15 +312,15 @@ void MainWindow::SetProgressValue(float value) {
         fraction = 0.0;
     }
     fraction = std::clamp(fraction, 0.0, 1.0);
-    SendMessageW(Control(kProgressBar1), PBM_SETPOS,
+    SendMessageW(Item(ui::Control::ProgressBar1), PBM_SETPOS,
                  static_cast<WPARAM>(std::lround(fraction * kProgressSteps)), 0);
-    if (m_busy && GetTickCount() - m_lastPaint >= kPaintInterval) {
+    if (m_hold.Held() && GetTickCount() - m_lastPaint >= kPaintInterval) {
         KeepPainted();
     }
 }
 
 void MainWindow::SetStatusText(const std::string& text) {
-    SetWindowTextW(Control(kLabel3), Wide(text).c_str());
+    SetWindowTextW(Item(ui::Control::Label3), Wide(text).c_str());
 }
 
 void MainWindow::ShowMessage(const std::string& message, const std::string& title) {
@@ -306,34 +333,27 @@ void MainWindow::Beep() {
 
 void MainWindow::KeepPainted() {
     MSG message;
-    // Peeking answers what other programs send the window (the system takes a window
-    // that never looks at its queue for hung) and leaves the posted input queued.
+    // Peeking answers what other threads and programs send the window (the system takes
+    // a window that never looks at its queue for hung) and leaves posted input queued.
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     RedrawWindow(m_window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     m_lastPaint = GetTickCount();
 }
 
-void MainWindow::DropHeldInput() {
+void MainWindow::DeliverHeld() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
-        // The system's close keys and the close box are a request to close, kept.
-        if ((message.message == WM_SYSKEYDOWN && message.wParam == VK_F4) ||
-            (message.message == WM_SYSCOMMAND && (message.wParam & 0xFFF0) == SC_CLOSE) ||
-            message.message == WM_CLOSE) {
-            m_closeRequested = true;
+        if (m_hold.Drops(Kind(message))) {
+            if (message.message == WM_DROPFILES) {
+                DragFinish(reinterpret_cast<HDROP>(message.wParam));
+            }
             continue;
         }
-        if (message.message == WM_DROPFILES) {
-            DragFinish(reinterpret_cast<HDROP>(message.wParam));
-            continue;
-        }
-        if (IsHeldInput(message.message)) {
-            continue;
-        }
+        TranslateMessage(&message);
         DispatchMessageW(&message);
     }
 }
@@ -341,56 +361,69 @@ void MainWindow::DropHeldInput() {
 void MainWindow::Convert() {
     // Disabling the focused button takes the focus away; it comes back at the end.
     const HWND focused = GetFocus();
-    // ConvertCommand(*this);
+    ui::ConvertCommand(*this);
     if (focused != nullptr && IsWindow(focused)) {
         SetFocus(focused);
     }
-    if (m_closeRequested) {
+    if (m_hold.TakeCloseRequest()) {
         DestroyWindow(m_window);
     }
 }
 
 void MainWindow::Command(int id) {
-    switch (id) {
-    case kCommand1:
+    if (id == ControlId(ui::Control::Command1)) {
         Convert();
-        break;
-    case kCommand2:
-        // Command2Click(*this, m_commonDialog1);
-        break;
-    case kCommand3:
-        // Command3Click(*this, m_commonDialog1);
-        break;
-    default: // Enter and Esc send IDOK and IDCANCEL: no button is the default or cancel one
-        break;
+    } else if (id == ControlId(ui::Control::Command2)) {
+        ui::Command2Click(*this, m_commonDialog1);
+    } else if (id == ControlId(ui::Control::Command3)) {
+        ui::Command3Click(*this, m_commonDialog1);
     }
+    // Enter and Esc send IDOK and IDCANCEL, which are no control's: nothing is clicked.
 }
 
 void MainWindow::Dropped(HDROP drop) {
     POINT point{};
     DragQueryPoint(drop, &point);
-    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    std::wstring path;
-    if (count == 1) {
-        path.resize(DragQueryFileW(drop, 0, nullptr, 0) + 1);
-        path.resize(DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size())));
+    std::vector<ui::DraggedItem> items(DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0));
+    for (UINT i = 0; i < items.size(); ++i) {
+        std::wstring path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+        path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        items[i].folder =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        items[i].path = Utf8(path);
     }
     DragFinish(drop);
-    if (path.empty()) {
-        return;
-    }
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    const std::optional<std::string> path = ui::AcceptedDrop(items);
+    if (!path) {
         return;
     }
     const HWND target = ChildWindowFromPointEx(m_window, point, CWP_SKIPINVISIBLE);
-    (void)target;
-    // TODO drop rules from the core
+    std::optional<ui::PathBox> onBox;
+    if (target == Item(ui::Control::FileIn)) {
+        onBox = ui::PathBox::FileIn;
+    } else if (target == Item(ui::Control::FileOut)) {
+        onBox = ui::PathBox::FileOut;
+    }
+    ui::FileDropped(*this, onBox, *path);
+}
+
+// Only a press and a release both on bare window count: the labels and the bar take
+// their own clicks.
+void MainWindow::BackgroundClicked(LPARAM position) {
+    const POINT point{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    RECT client;
+    GetClientRect(m_window, &client);
+    if (PtInRect(&client, point) &&
+        ChildWindowFromPointEx(m_window, point, CWP_SKIPINVISIBLE) == m_window) {
+        SetStatusText(ui::kIdleStatus);
+    }
 }
 
 LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* created = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<MainWindow*>(created->lpCreateParams);
         self->m_window = window;
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
@@ -401,6 +434,7 @@ LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wParam,
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         delete self;
+        // The program's one window: closing it ends the program.
         PostQuitMessage(0);
         return 0;
     }
@@ -414,11 +448,11 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         CreateControls();
         LayOut(WindowDpi(m_window));
         return 0;
-    case WM_DPICHANGED:
+    case WM_DPICHANGED: // moved to a monitor of another DPI, or the DPI changed
         LayOut(HIWORD(wParam));
         return 0;
     case WM_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED && !m_busy) {
+        if (HIWORD(wParam) == BN_CLICKED && !m_hold.Held()) {
             Command(LOWORD(wParam));
         }
         return 0;
@@ -430,7 +464,8 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 m_focus = focused;
             }
         } else {
-            SetFocus(m_focus != nullptr && IsWindow(m_focus) ? m_focus : Control(kCommand1));
+            SetFocus(m_focus != nullptr && IsWindow(m_focus) ? m_focus
+                                                             : Item(ui::Control::Command1));
         }
         return 0;
     case WM_LBUTTONDOWN:
@@ -441,22 +476,15 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (m_pressedOnBackground) {
             m_pressedOnBackground = false;
             ReleaseCapture();
-            const POINT point{static_cast<short>(LOWORD(lParam)),
-                              static_cast<short>(HIWORD(lParam))};
-            RECT client;
-            GetClientRect(m_window, &client);
-            if (PtInRect(&client, point) &&
-                ChildWindowFromPointEx(m_window, point, CWP_SKIPINVISIBLE) == m_window) {
-                SetStatusText("Select File to Convert");
-            }
+            BackgroundClicked(lParam);
         }
         return 0;
     case WM_CAPTURECHANGED:
         m_pressedOnBackground = false;
         return 0;
     case WM_SETCURSOR:
-        if (m_busy) {
-            SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));
+        if (m_hold.Held()) {
+            SetCursor(LoadCursorW(nullptr, kWaitCursor));
             return TRUE;
         }
         break;
@@ -465,11 +493,9 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_CLOSE:
         // Asked while a conversion runs, the window closes when it has ended.
-        if (m_busy) {
-            m_closeRequested = true;
-            return 0;
+        if (m_hold.RequestClose()) {
+            DestroyWindow(m_window);
         }
-        DestroyWindow(m_window);
         return 0;
     default:
         break;

@@ -39,10 +39,10 @@ void OpenFileDialog::ShowOpen() {
     }
     const DWORD error = CommDlgExtendedError();
     if (error != 0) {
-        throw DialogError{static_cast<int>(error), "the file dialog failed"};
+        throw ui::DialogError{static_cast<int>(error), "the file dialog failed"};
     }
     if (m_cancelError) {
-        throw DialogError{kCancelError, "cancelled"};
+        throw ui::DialogError{ui::kCancelError, "cancelled"};
     }
 }
 

@@ -1,32 +1,12 @@
-#include "convert_command.h"
+#include "ui/core/convert_command.h"
 
-#include "convert_window.h"
+#include "ui/core/convert_window.h"
 #include "velmora/convert.h"
 #include "velmora/output_path.h"
-
-#include <QFile>
 
 namespace velmora::ui {
 
 namespace {
-
-// Paths as the engine takes them: the file system's own bytes, and UTF-8 on Windows,
-// where the engine turns them into UTF-16 (encodeName would give the ANSI code page).
-std::string EngineText(const QString& path) {
-#ifdef _WIN32
-    return path.toUtf8().toStdString();
-#else
-    return QFile::encodeName(path).toStdString();
-#endif
-}
-
-QString FromEngineText(const std::string& text) {
-#ifdef _WIN32
-    return QString::fromStdString(text);
-#else
-    return QFile::decodeName(QByteArray::fromStdString(text));
-#endif
-}
 
 void SetInputsEnabled(ConvertWindow& window, bool enabled) {
     for (const Input input : kInputs) {
@@ -35,12 +15,12 @@ void SetInputsEnabled(ConvertWindow& window, bool enabled) {
 }
 
 // "Cannot read "/home/me/in.html": No such file or directory."
-QString FailureMessage(const Failure& failure) {
-    QString message = FromEngineText(Describe(failure));
-    if (!message.isEmpty()) {
-        message[0] = message[0].toUpper();
+std::string FailureMessage(const Failure& failure) {
+    std::string message = Describe(failure);
+    if (!message.empty() && message[0] >= 'a' && message[0] <= 'z') {
+        message[0] = static_cast<char>(message[0] - 'a' + 'A');
     }
-    return message + QLatin1Char('.');
+    return message + '.';
 }
 
 } // namespace
@@ -54,11 +34,10 @@ void ProgressBinding::SetValue(float value) {
 }
 
 void ConvertCommand(ConvertWindow& window) {
-    const QString input = window.GetPathText(PathBox::FileIn);
-    if (input.isEmpty()) {
+    const std::string inputPath = window.GetPathText(PathBox::FileIn);
+    if (inputPath.empty()) {
         return;
     }
-    const std::string inputPath = EngineText(input);
     // The first pass reads the document through and tells whether it is to be converted.
     Result<Conversion> conversion = Conversion::Prepare(Source::File(inputPath));
     if (!conversion.has_value()) {
@@ -88,7 +67,7 @@ void ConvertCommand(ConvertWindow& window) {
     // The second pass streams the text into a new file that takes the output's place
     // only once it is whole, so the output path is read before it starts; its box is
     // disabled meanwhile.
-    const std::string outputPath = EngineText(window.GetPathText(PathBox::FileOut));
+    const std::string outputPath = window.GetPathText(PathBox::FileOut);
     // Writing over the input would lose the document it was made from.
     if (SameFile(inputPath, outputPath)) {
         return fail(Failure{Action::Write, outputPath, "it is the input file"});

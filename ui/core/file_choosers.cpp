@@ -1,17 +1,12 @@
-#include "file_choosers.h"
+#include "ui/core/file_choosers.h"
 
-#include "common_dialog.h"
-#include "convert_command.h"
+#include "ui/core/common_dialog.h"
+#include "ui/core/texts.h"
 #include "velmora/output_path.h"
 
 namespace velmora::ui {
 
 namespace {
-
-QString ProposeOutputPath(const QString& inputPath) {
-    // The rule looks for "." alone, which UTF-8 never uses inside another character.
-    return QString::fromStdString(velmora::ProposeOutputPath(inputPath.toStdString()));
-}
 
 // Runs the steps after the status reset. Whatever fails, a cancel (kCancelError) or
 // anything else, ends the click quietly: the steps done so far stay done.
@@ -24,13 +19,14 @@ template <typename Steps> void Quietly(Steps steps) {
 
 } // namespace
 
-void InputChosen(ChooserWindow& window, const QString& path) {
+void InputChosen(ChooserWindow& window, const std::string& path) {
     window.SetStatusText(kIdleStatus);
     window.SetPathText(PathBox::FileIn, path);
+    // The rule looks for "." alone, which UTF-8 never uses inside another character.
     window.SetPathText(PathBox::FileOut, ProposeOutputPath(window.GetPathText(PathBox::FileIn)));
 }
 
-void OutputChosen(ChooserWindow& window, const QString& path) {
+void OutputChosen(ChooserWindow& window, const std::string& path) {
     window.SetStatusText(kIdleStatus);
     window.SetPathText(PathBox::FileOut, path);
 }

@@ -1,14 +1,11 @@
 #pragma once
 
+#include "ui/core/texts.h"
 #include "velmora/progress.h"
 
 namespace velmora::ui {
 
 class ConvertWindow;
-
-inline constexpr const char* kErrorTitle = "mVELMORA Error";
-inline constexpr const char* kSuccessStatus = "File Successfully Processed";
-inline constexpr const char* kIdleStatus = "Select File to Convert";
 
 // Passes the engine's progress to the window's bar.
 class ProgressBinding final : public ProgressSink {
@@ -26,7 +23,7 @@ private:
 // nothing; a refused document gets the refusal message; a file that cannot be read or
 // written, or an output that is the input file itself, gets a message naming it and the
 // reason, and the window is left ready with its status unchanged. Runs to its end
-// without taking user input.
+// without taking user input. The paths go to the engine as the window gives them.
 void ConvertCommand(ConvertWindow& window);
 
 } // namespace velmora::ui

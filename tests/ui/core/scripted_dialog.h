@@ -3,36 +3,37 @@
 // A file dialog that opens nothing: it answers ShowOpen as the test says, and fails at
 // any step on request.
 
-#include "ui/common_dialog.h"
+#include "ui/core/common_dialog.h"
 
-#include <QStringList>
+#include <string>
+#include <vector>
 
 namespace velmora::ui::test {
 
 class ScriptedDialog final : public CommonDialog {
 public:
     // The next ShowOpen chooses this path; an empty one means the user cancels.
-    QString nextChoice;
+    std::string nextChoice;
     // The step that raises an error instead of doing its work: "SetFilter",
     // "SetCancelError", "ShowOpen" or "FileName".
-    QString failAt;
+    std::string failAt;
     // What was asked, in order, e.g. "SetFilter Text (*.txt)|*.txt|...", "ShowOpen on X".
-    QStringList calls;
+    std::vector<std::string> calls;
 
-    void SetFilter(const QString& filter) override {
+    void SetFilter(const std::string& filter) override {
         Step("SetFilter");
         m_filter = filter;
-        calls.append("SetFilter " + filter);
+        calls.push_back("SetFilter " + filter);
     }
     void SetCancelError(bool cancelError) override {
         Step("SetCancelError");
         m_cancelError = cancelError;
-        calls.append(cancelError ? "SetCancelError true" : "SetCancelError false");
+        calls.push_back(cancelError ? "SetCancelError true" : "SetCancelError false");
     }
     void ShowOpen() override {
         Step("ShowOpen");
-        calls.append("ShowOpen on " + m_fileName);
-        if (nextChoice.isEmpty()) {
+        calls.push_back("ShowOpen on " + m_fileName);
+        if (nextChoice.empty()) {
             if (m_cancelError) {
                 throw DialogError{kCancelError, "Cancel was selected."};
             }
@@ -40,7 +41,7 @@ public:
         }
         m_fileName = nextChoice;
     }
-    QString FileName() const override {
+    std::string FileName() const override {
         if (failAt == "FileName") {
             throw DialogError{20476, "scripted failure"};
         }
@@ -54,9 +55,9 @@ private:
         }
     }
 
-    QString m_filter;
+    std::string m_filter;
     bool m_cancelError = false;
-    QString m_fileName;
+    std::string m_fileName;
 };
 
 } // namespace velmora::ui::test

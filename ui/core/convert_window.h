@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace velmora::ui {
 
@@ -12,20 +12,21 @@ enum class Input { FileIn, FileOut, Command1, Command2, Command3 };
 inline constexpr Input kInputs[] = {Input::FileIn, Input::FileOut, Input::Command1, Input::Command2,
                                     Input::Command3};
 
-// What the Convert command needs of the window. The real window provides it on its
-// controls; tests provide it with a recorder.
+// What the Convert command needs of the window. A front end provides it on its
+// controls; tests provide it with a recorder. Texts are UTF-8 (on Linux, paths are the
+// file system's own bytes, which a UTF-8 desktop also writes in UTF-8).
 class ConvertWindow {
 public:
     virtual ~ConvertWindow() = default;
     // The box's text exactly as it stands, untrimmed; may be empty.
-    virtual QString GetPathText(PathBox box) const = 0;
+    virtual std::string GetPathText(PathBox box) const = 0;
     virtual void SetInputEnabled(Input input, bool enabled) = 0;
     virtual void SetProgressVisible(bool visible) = 0;
     virtual void SetProgressMax(float max) = 0;
     virtual void SetProgressValue(float value) = 0;
-    virtual void SetStatusText(const QString& text) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
     // A modal box with the message, the title, one OK button and no icon.
-    virtual void ShowMessage(const QString& message, const QString& title) = 0;
+    virtual void ShowMessage(const std::string& message, const std::string& title) = 0;
     virtual void Beep() = 0;
 };
 

@@ -1,33 +1,33 @@
 #pragma once
 
-#include "convert_window.h"
+#include "ui/core/convert_window.h"
 
-#include <QString>
+#include <string>
 
 namespace velmora::ui {
 
 class CommonDialog;
 
 // The filters of the two Browse buttons: each its own first entry, then every file.
-inline const QString kAllFilesEntry = QStringLiteral("|All Files (*.*)|*.*");
-inline const QString kInputFilter =
-    QStringLiteral("HTML (*.htm, *.html)|*.htm;*.html") + kAllFilesEntry;
-inline const QString kOutputFilter = QStringLiteral("Text (*.txt)|*.txt") + kAllFilesEntry;
+inline constexpr const char* kAllFilesEntry = "|All Files (*.*)|*.*";
+inline const std::string kInputFilter =
+    std::string("HTML (*.htm, *.html)|*.htm;*.html") + kAllFilesEntry;
+inline const std::string kOutputFilter = std::string("Text (*.txt)|*.txt") + kAllFilesEntry;
 
-// What the Browse buttons need of the window.
+// What the Browse buttons need of the window. Texts are UTF-8.
 class ChooserWindow {
 public:
     virtual ~ChooserWindow() = default;
-    virtual QString GetPathText(PathBox box) const = 0;
-    virtual void SetPathText(PathBox box, const QString& text) = 0;
-    virtual void SetStatusText(const QString& text) = 0;
+    virtual std::string GetPathText(PathBox box) const = 0;
+    virtual void SetPathText(PathBox box, const std::string& text) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
 };
 
 // An input file chosen, with the Browse button or by dropping it on the window: the
 // status is reset, FileIn takes the path and FileOut the output path proposed for it.
-void InputChosen(ChooserWindow& window, const QString& path);
+void InputChosen(ChooserWindow& window, const std::string& path);
 // An output file chosen: the status is reset and FileOut takes the path.
-void OutputChosen(ChooserWindow& window, const QString& path);
+void OutputChosen(ChooserWindow& window, const std::string& path);
 
 // Browse beside FileIn: resets the status, lets the user pick the input in the dialog,
 // puts it in FileIn and the proposed output path in FileOut. A cancelled dialog, or any

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "velmora/source.h"
+
+namespace velmora::ui {
+
+// The window's fixed texts, the same in every front end.
+inline constexpr const char* kWindowName = "velmora";
+inline constexpr const char* kErrorTitle = "mVELMORA Error";
+inline constexpr const char* kSuccessStatus = "File Successfully Processed";
+inline constexpr const char* kIdleStatus = "Select File to Convert";
+// What a refused document gets, in a box titled kErrorTitle.
+using velmora::kRefusedMessage;
+
+// The two Browse buttons as assistive technology names them; both captions read "Browse".
+inline constexpr const char* kBrowseInputName = "Browse for the input file";
+inline constexpr const char* kBrowseOutputName = "Browse for the output file";
+
+} // namespace velmora::ui
