@@ -108,7 +108,41 @@ check "a cancelled dialog leaves the boxes and resets the status" \
     "$(winpath "$files/roads.html")|$(winpath "$files/new output.txt")|Select File to Convert" \
     "$(probe text FileIn)|$(probe text FileOut)|$(probe text Label3)"
 
-close_window
+log "Input during a conversion is dropped; a close asked for meanwhile is carried out at its end"
+# A list of 1.5 million terms takes the window some seconds to convert.
+{
+    printf '<dl>'
+    for _ in $(seq 1000); do
+        printf '<dt>Term</dt><dd>Value <p>para</p></dd>%.0s' $(seq 1500)
+    done
+    printf '</dl>'
+} >"$files/long.html"
+probe settext FileIn "$(hex "$(winpath "$files/long.html")")" >/dev/null
+probe settext FileOut "$(hex "$(winpath "$files/long.txt")")" >/dev/null
+click Command1
+click Command2
+xdotool type x
+check "during the conversion the inputs are disabled, the bar shown" \
+    "disabled visible|enabled visible" "$(probe state Command2)|$(probe state ProgressBar1)"
+xdotool key alt+F4
+end=$((SECONDS + 60))
+while kill -0 "$window_pid" 2>/dev/null && [ $SECONDS -lt $end ]; do
+    if xdotool search --onlyvisible --name '^Open$' >/dev/null 2>&1; then
+        log "FAIL a click on the greyed Browse opened its dialog afterwards"
+        failures=$((failures + 1))
+        break
+    fi
+    sleep 0.2
+done
+if kill -0 "$window_pid" 2>/dev/null; then
+    log "FAIL the window did not close at the end of the conversion"
+    failures=$((failures + 1))
+    kill "$window_pid"
+else
+    log "ok   the window closed at the end of the conversion"
+fi
+wait "$window_pid" 2>/dev/null
+check "the conversion was finished first" "$((1500000 * 29))" "$(stat -c %s "$files/long.txt" 2>/dev/null)"
 
 log "At 144 DPI"
 w reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
