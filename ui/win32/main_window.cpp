@@ -312,8 +312,13 @@ void MainWindow::SetProgressValue(float value) {
         fraction = 0.0;
     }
     fraction = std::clamp(fraction, 0.0, 1.0);
-    SendMessageW(Item(ui::Control::ProgressBar1), PBM_SETPOS,
-                 static_cast<WPARAM>(std::lround(fraction * kProgressSteps)), 0);
+    // A conversion sets a value per tag, millions of them; the bar hears only of a step
+    // it moves, each of which costs it a repaint.
+    const int step = static_cast<int>(std::lround(fraction * kProgressSteps));
+    if (step != m_progressStep) {
+        m_progressStep = step;
+        SendMessageW(Item(ui::Control::ProgressBar1), PBM_SETPOS, static_cast<WPARAM>(step), 0);
+    }
     if (m_hold.Held() && GetTickCount() - m_lastPaint >= kPaintInterval) {
         KeepPainted();
     }

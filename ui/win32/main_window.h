@@ -77,6 +77,7 @@ private:
     ui::InputHoldState m_hold;
     float m_progressMax = 100.0f;
     float m_progressValue = 0.0f;
+    int m_progressStep = 0; // what the bar shows, of kProgressSteps
     DWORD m_lastPaint = 0;
     bool m_pressedOnBackground = false;
     HWND m_focus = nullptr; // the control that had the focus when the window went inactive
