@@ -41,7 +41,9 @@ package)
 nogui) packages=("${base[@]}") ;;
 test-windows) packages=("${windows[@]}" wine wine64) ;;
 package-windows) packages=("${windows[@]}" wixl) ;;
-test-windows-gui) packages=("${windows[@]}" wixl wine wine64 xvfb openbox xdotool x11-utils) ;;
+test-windows-gui)
+    packages=("${windows[@]}" wixl wine wine64 xvfb openbox xdotool x11-utils imagemagick)
+    ;;
 fuzz) packages=("${base[@]}" clang libclang-rt-14-dev) ;;
 format | format-check) packages=("$clang_format") ;;
 bench)

@@ -8,7 +8,8 @@
 //   progress             the bar's position and range: "POS MIN MAX"
 //   client               the client area: "WIDTH HEIGHT"
 //   box                  the message box the window shows: title|text|buttons|icons
-//   where NAME [left]    the control's middle on the screen, or its left edge's: "X Y"
+//   where NAME [EDGE]    the control's middle on the screen, or that of its left or top
+//                        edge: "X Y"
 //   drop NAME HEX...     files (UTF-8 hex) dropped on the control, as the shell drops them
 #include "ui/win32/control_ids.h"
 #include "ui/win32/main_window.h"
@@ -221,9 +222,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == "where" && control) {
         RECT place;
         GetWindowRect(control, &place);
-        const bool left = argc >= 4 && Utf8(argv[3]) == "left";
-        Print(std::to_string(left ? place.left : (place.left + place.right) / 2) + " " +
-              std::to_string((place.top + place.bottom) / 2));
+        const std::string edge = argc >= 4 ? Utf8(argv[3]) : "";
+        Print(std::to_string(edge == "left" ? place.left : (place.left + place.right) / 2) + " " +
+              std::to_string(edge == "top" ? place.top : (place.top + place.bottom) / 2));
     } else if (command == "client") {
         RECT client;
         GetClientRect(window, &client);

@@ -16,6 +16,17 @@ start_window "$velmora_exe" || exit 1
 check_window_opens 427x169
 shot window-96dpi
 
+# Each label's lower edge lies a pixel into its box; the box's frame must stay drawn.
+if command -v convert >/dev/null; then
+    import -window root "$session/start.png"
+    pixel() { convert "$session/start.png" -format "%[pixel:p{$1,$2}]" info:; }
+    read -r x top <<<"$(probe where FileIn top)"
+    read -r left _ <<<"$(probe where FileIn left)"
+    frame=$(pixel "$x" "$top")
+    check "the label above FileIn leaves its frame drawn" different \
+        "$([ "$frame" != "$(pixel $((left - 8)) "$top")" ] && echo different || echo "$frame")"
+fi
+
 log "Tab order"
 for next in FileIn FileOut Command2 Command3 Command1; do
     xdotool key Tab

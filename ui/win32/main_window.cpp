@@ -179,8 +179,10 @@ void MainWindow::CreateControls() {
     for (const ui::Control control : kCreationOrder) {
         const ui::ControlDesign& design = ui::Design(control);
         const WindowKind kind = KindOf(design.kind);
+        // Each label's lower edge lies a pixel into its box: clipped to its siblings, a
+        // label leaves the box's frame, which stands above it, undrawn over.
         CreateWindowExW(kind.exStyle, kind.windowClass, Wide(design.text).c_str(),
-                        WS_CHILD | kind.style, 0, 0, 0, 0, m_window,
+                        WS_CHILD | WS_CLIPSIBLINGS | kind.style, 0, 0, 0, 0, m_window,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(control))),
                         m_instance, nullptr);
     }
