@@ -7,7 +7,6 @@
 #include "ui/core/convert_command.h"
 #include "ui/core/drop.h"
 #include "ui/core/file_choosers.h"
-#include "velmora/version.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,7 +25,10 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <cmath>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace velmora::ui {
 
@@ -99,7 +101,7 @@ MainWindow::MainWindow(QWidget* parent, std::unique_ptr<CommonDialog> dialog)
       m_label4(Named(new QLabel(this), Control::Label4)),
       m_commonDialog1(dialog ? std::move(dialog) : std::make_unique<FileOpenDialog>(this)) {
     setObjectName(QLatin1String(kWindowName));
-    setWindowTitle(QStringLiteral("Velmora - ") + QLatin1String(kVersion));
+    setWindowTitle(QString::fromStdString(WindowTitle()));
     setWindowIcon(ProgramIcon());
     LayOut(logicalDpiX(), logicalDpiY());
     m_fileIn->setAccessibleName(m_label1->text());

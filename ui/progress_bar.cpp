@@ -1,12 +1,11 @@
 #include "progress_bar.h"
 
+#include "ui/core/progress_fill.h"
+
 #include <QAccessibleValueInterface>
 #include <QAccessibleWidget>
 #include <QStyleOptionProgressBar>
 #include <QStylePainter>
-
-#include <algorithm>
-#include <cmath>
 
 namespace velmora::ui {
 
@@ -74,11 +73,7 @@ QSize ProgressBar::sizeHint() const {
 }
 
 void ProgressBar::Show() {
-    double fraction = m_max > 0.0f ? static_cast<double>(m_value) / m_max : 0.0;
-    if (!std::isfinite(fraction)) {
-        fraction = 0.0;
-    }
-    const int step = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kSteps);
+    const int step = FilledSteps(m_max, m_value, kSteps);
     if (step == m_step) {
         return;
     }

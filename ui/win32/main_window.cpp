@@ -7,6 +7,7 @@
 #include "text.h"
 #include "ui/core/convert_command.h"
 #include "ui/core/drop.h"
+#include "ui/core/progress_fill.h"
 #include "ui/core/texts.h"
 #include "velmora/version.h"
 
@@ -304,19 +305,11 @@ void MainWindow::SetProgressMax(float max) {
     SetProgressValue(m_progressValue);
 }
 
-// A value past the maximum shows the bar full; a maximum of 0, or a value below 0,
-// shows it empty.
 void MainWindow::SetProgressValue(float value) {
     m_progressValue = value;
-    double fraction =
-        m_progressMax > 0.0f ? static_cast<double>(m_progressValue) / m_progressMax : 0.0;
-    if (!std::isfinite(fraction)) {
-        fraction = 0.0;
-    }
-    fraction = std::clamp(fraction, 0.0, 1.0);
     // A conversion sets a value per tag, millions of them; the bar hears only of a step
     // it moves, each of which costs it a repaint.
-    const int step = static_cast<int>(std::lround(fraction * kProgressSteps));
+    const int step = ui::FilledSteps(m_progressMax, m_progressValue, kProgressSteps);
     if (step != m_progressStep) {
         m_progressStep = step;
         SendMessageW(Item(ui::Control::ProgressBar1), PBM_SETPOS, static_cast<WPARAM>(step), 0);

@@ -1,12 +1,12 @@
-// The window's layout from its twips, and the rules for input while a conversion holds it.
+// The window's layout from its twips for a screen and a font, and the bar's fill.
 
-#include "ui/core/input_hold.h"
 #include "ui/core/layout.h"
+#include "ui/core/progress_fill.h"
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
-#include <vector>
 
 namespace velmora::ui {
 namespace {
@@ -75,46 +75,29 @@ TEST(LayOut, GrowsTogetherWhereTheFontNeedsMoreRoom) {
     EXPECT_EQ(LayOut(96, 96, needs).width, 427);
 }
 
-TEST(LayOut, StatusLabelMustHoldEitherStatus) {
-    const std::vector<std::string_view> expected{"Select File to Convert",
-                                                 "File Successfully Processed"};
-    EXPECT_EQ(TextsToFit(Control::Label3), expected);
-    EXPECT_EQ(TextsToFit(Control::Command2), std::vector<std::string_view>{"Browse"});
-    EXPECT_TRUE(TextsToFit(Control::FileIn).empty());
+struct Fill {
+    const char* name;
+    float max;
+    float value;
+    int steps; // of 1000
+};
+
+class FilledSteps : public testing::TestWithParam<Fill> {};
+
+// The engine may send a maximum of 0, values past the maximum (the text grows as it is
+// rewritten) and, in principle, anything a float holds.
+TEST_P(FilledSteps, DrawsOddValuesClamped) {
+    EXPECT_EQ(ui::FilledSteps(GetParam().max, GetParam().value, 1000), GetParam().steps);
 }
 
-TEST(InputHold, HeldFromTheFirstInputDisabledToTheFirstEnabled) {
-    using Step = InputHoldState::Step;
-    InputHoldState hold;
-    EXPECT_FALSE(hold.Drops(HeldEvent::Input));
-    EXPECT_EQ(hold.InputEnabled(false), Step::Start);
-    EXPECT_EQ(hold.InputEnabled(false), Step::None);
-    EXPECT_TRUE(hold.Drops(HeldEvent::Input));
-    EXPECT_FALSE(hold.Drops(HeldEvent::Other));
-    EXPECT_EQ(hold.InputEnabled(true), Step::End);
-    // What is still queued when the hold ends is dropped too.
-    EXPECT_TRUE(hold.Drops(HeldEvent::Input));
-    EXPECT_EQ(hold.InputEnabled(true), Step::None);
-    hold.Released();
-    EXPECT_FALSE(hold.Held());
-    EXPECT_FALSE(hold.Drops(HeldEvent::Input));
-    EXPECT_EQ(hold.InputEnabled(true), Step::None);
-    EXPECT_FALSE(hold.TakeCloseRequest());
-}
-
-TEST(InputHold, CloseAskedMeanwhileIsCarriedOutAtTheEnd) {
-    InputHoldState hold;
-    EXPECT_TRUE(hold.RequestClose()); // not held: closes at once
-    EXPECT_FALSE(hold.TakeCloseRequest());
-    hold.InputEnabled(false);
-    EXPECT_FALSE(hold.RequestClose());
-    EXPECT_TRUE(hold.Drops(HeldEvent::Close));
-    EXPECT_FALSE(hold.TakeCloseRequest()); // not before the conversion ends
-    hold.InputEnabled(true);
-    hold.Released();
-    EXPECT_TRUE(hold.TakeCloseRequest());
-    EXPECT_FALSE(hold.TakeCloseRequest());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Values, FilledSteps,
+    testing::Values(Fill{"Half", 28, 14, 500}, Fill{"PastTheMaximum", 22, 27, 1000},
+                    Fill{"MaximumOfZero", 0, 5, 0}, Fill{"Negative", 10, -3, 0},
+                    Fill{"NotANumber", 10, std::numeric_limits<float>::quiet_NaN(), 0},
+                    Fill{"Infinite", 10, std::numeric_limits<float>::infinity(), 0},
+                    Fill{"HugeMaximum", std::numeric_limits<float>::max(), 1, 0}),
+    [](const testing::TestParamInfo<Fill>& row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace velmora::ui
