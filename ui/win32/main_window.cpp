@@ -9,7 +9,6 @@
 #include "ui/core/drop.h"
 #include "ui/core/progress_fill.h"
 #include "ui/core/texts.h"
-#include "velmora/version.h"
 
 #include <commctrl.h>
 
@@ -150,7 +149,7 @@ MainWindow* MainWindow::Create(HINSTANCE instance) {
         }
     }
     auto* window = new MainWindow(instance);
-    const std::wstring title = L"Velmora - " + Wide(kVersion);
+    const std::wstring title = Wide(ui::WindowTitle());
     // Made at a default size; the layout gives it its own once its DPI is known.
     if (CreateWindowExW(kWindowExStyle, kWindowClass, title.c_str(), kWindowStyle, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance,
