@@ -5,8 +5,15 @@
 #   ./setup.sh package       build the Debian package (velmora_VERSION-1_amd64.deb) in build/
 #                            and check it
 #   ./setup.sh nogui         the engine and velmora-convert without Qt, with their tests
-#   ./setup.sh test-windows  the engine, velmora-convert.exe and their tests cross-built with
-#                            MinGW-w64 into build-windows/, the tests run under Wine
+#   ./setup.sh test-windows  the engine, velmora-convert.exe, the Win32 window velmora.exe and
+#                            their tests cross-built with MinGW-w64 into build-windows/, the
+#                            tests run under Wine
+#   ./setup.sh package-windows
+#                            both Windows programs and their installer,
+#                            build-windows/velmora-VERSION-x64.msi
+#   ./setup.sh test-windows-gui
+#                            the installer, then the Win32 window and the installer tried under
+#                            Wine on an X server of their own (Xvfb, openbox, xdotool)
 #   ./setup.sh sanitize      every test again, built with AddressSanitizer and UBSan
 #   ./setup.sh fuzz          the differential fuzzer for FUZZ_SECONDS (default 60)
 #   ./setup.sh format        reformat the C++ sources with clang-format 14
@@ -23,6 +30,8 @@ clang_format=clang-format-14
 
 base=(cmake ninja-build g++ libgtest-dev libgmock-dev acl)
 gui=(qt6-base-dev fonts-dejavu-core libbenchmark-dev)
+# The cross build for Windows: MinGW-w64, GoogleTest's sources, icotool for the icon.
+windows=(cmake ninja-build g++-mingw-w64-x86-64 googletest icoutils)
 case "$mode" in
 run | test | sanitize) packages=("${base[@]}" "${gui[@]}") ;;
 package)
@@ -30,14 +39,18 @@ package)
               bash-completion)
     ;;
 nogui) packages=("${base[@]}") ;;
-test-windows) packages=(cmake ninja-build g++-mingw-w64-x86-64 googletest wine wine64) ;;
+test-windows) packages=("${windows[@]}" wine wine64) ;;
+package-windows) packages=("${windows[@]}" wixl) ;;
+test-windows-gui)
+    packages=("${windows[@]}" wixl wine wine64 xvfb openbox xdotool x11-utils imagemagick)
+    ;;
 fuzz) packages=("${base[@]}" clang libclang-rt-14-dev) ;;
 format | format-check) packages=("$clang_format") ;;
 bench)
     packages=("${base[@]}" "${gui[@]}" hyperfine time gnuplot-nox lynx w3m html2text pandoc)
     ;;
 *)
-    echo "Usage: $0 run|test|package|nogui|test-windows|sanitize|fuzz|format|format-check|bench" >&2
+    echo "Usage: $0 run|test|package|nogui|test-windows|package-windows|test-windows-gui|sanitize|fuzz|format|format-check|bench" >&2
     exit 2
     ;;
 esac
@@ -92,22 +105,36 @@ nogui)
     fi
     ctest --test-dir build-nogui --output-on-failure -j "$(nproc)"
     ;;
-test-windows)
+test-windows | package-windows | test-windows-gui)
     # GoogleTest is built from Debian's sources with the cross compiler; Wine gets a
     # prefix of its own in the build folder, no display and none of its add-on installers.
     cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release "$werror" \
         -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVELMORA_GUI=OFF -DVELMORA_BENCH=OFF
-    export WINEPREFIX=$PWD/build-windows/wine WINEDEBUG=-all DISPLAY= WINEDLLOVERRIDES='mscoree,mshtml='
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "Making a Wine prefix in $WINEPREFIX"
-        wineboot --init
-        wineserver --wait
-    fi
-    cmake --build build-windows
-    # One test at a time: Wine has been seen to hang a process started alongside another,
-    # and now and then one at its exit; a test that fails is run again, twice at most, so
-    # that such a hang is told apart from a failure that comes back.
-    ctest --test-dir build-windows --output-on-failure --repeat until-pass:3
+    case "$mode" in
+    package-windows)
+        cmake --build build-windows --target installer
+        ls -l build-windows/velmora-*-x64.msi
+        ;;
+    test-windows)
+        export WINEPREFIX=$PWD/build-windows/wine WINEDEBUG=-all DISPLAY= WINEDLLOVERRIDES='mscoree,mshtml='
+        if [ ! -f "$WINEPREFIX/system.reg" ]; then
+            echo "Making a Wine prefix in $WINEPREFIX"
+            wineboot --init
+            wineserver --wait
+        fi
+        cmake --build build-windows
+        # One test at a time: Wine has been seen to hang a process started alongside
+        # another, and now and then one at its exit; a test that fails is run again, twice
+        # at most, so that such a hang is told apart from a failure that comes back. The
+        # tests on an X server are test-windows-gui's.
+        ctest --test-dir build-windows --output-on-failure --repeat until-pass:3 -LE wine-gui
+        ;;
+    test-windows-gui)
+        # Each test makes its own X server, window manager and Wine prefix.
+        cmake --build build-windows --target velmora velmora-probe installer
+        ctest --test-dir build-windows --output-on-failure --repeat until-pass:2 -L wine-gui
+        ;;
+    esac
     ;;
 sanitize)
     cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$werror" \
