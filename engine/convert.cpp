@@ -1,5 +1,6 @@
 #include "velmora/convert.h"
 
+#include "digest.h"
 #include "out_of_memory.h"
 #include "stages.h"
 #include "steps.h"
@@ -76,77 +77,6 @@ private:
     std::variant<sys::InputFile, std::string_view> m_input;
     std::size_t m_pieceSize = kReadSize;
     std::size_t m_at = 0;
-};
-
-// A digest of the bytes of one reading, to tell whether two readings delivered the same
-// bytes: not proof against a file made to collide, only against one that changed. It
-// does not depend on where the reads cut the bytes. It can also note its value once
-// `mark` bytes have been fed.
-class Digest {
-public:
-    void MarkAt(std::uint64_t mark) { m_mark = mark; }
-    void Feed(const char* data, std::size_t size) {
-        if (m_count < m_mark && m_mark - m_count <= size) {
-            const auto before = static_cast<std::size_t>(m_mark - m_count);
-            Add(data, before);
-            m_marked = Value();
-            data += before;
-            size -= before;
-        }
-        Add(data, size);
-    }
-    std::uint64_t Count() const { return m_count; }
-    std::uint64_t Marked() const { return m_marked; }
-    // The digest of everything fed so far, its length included.
-    std::uint64_t Value() const {
-        std::uint64_t tail = 0;
-        std::memcpy(&tail, m_held, m_heldSize);
-        return Mix(Mix(m_lanes[0] ^ tail) ^ Mix(m_lanes[1] + m_count));
-    }
-
-private:
-    static constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15u;
-    static std::uint64_t Mix(std::uint64_t x) {
-        x ^= x >> 31;
-        x *= kOdd;
-        return x ^ (x >> 29);
-    }
-    void Step(const char* word, int lane) {
-        std::uint64_t w = 0;
-        std::memcpy(&w, word, 8);
-        m_lanes[lane] = ((m_lanes[lane] ^ w) * kOdd) ^ (m_lanes[lane] >> 32);
-    }
-    void Add(const char* data, std::size_t size) {
-        m_count += size;
-        // Whole words in two lanes, alternately; the bytes of a word cut between two
-        // reads wait in m_held.
-        while (size > 0 && m_heldSize > 0) {
-            m_held[m_heldSize++] = *data++;
-            --size;
-            if (m_heldSize == 8) {
-                Step(m_held, m_lane);
-                m_lane ^= 1;
-                m_heldSize = 0;
-            }
-        }
-        if (m_heldSize > 0) {
-            return;
-        }
-        for (; size >= 8; data += 8, size -= 8) {
-            Step(data, m_lane);
-            m_lane ^= 1;
-        }
-        std::memcpy(m_held, data, size);
-        m_heldSize = size;
-    }
-
-    std::uint64_t m_lanes[2] = {kOdd, ~kOdd};
-    int m_lane = 0;
-    char m_held[8] = {};
-    std::size_t m_heldSize = 0;
-    std::uint64_t m_count = 0;
-    std::uint64_t m_mark = UINT64_MAX;
-    std::uint64_t m_marked = 0;
 };
 
 // Hands each piece of output to the file or stream, keeping the first failure; any
@@ -292,7 +222,7 @@ struct Passes {
     // What the first reading saw: the file's stamp before it, and the digest of its bytes,
     // with the value after the bytes that the line break was looked for in.
     std::optional<sys::FileStamp> stamp;
-    Digest first;
+    detail::Digest first;
     std::uint64_t breaksDigest = 0;
     std::uint64_t breaksRead = 0; // bytes
     bool breaksToEnd = false;     // the line break was looked for in the whole file
@@ -308,7 +238,7 @@ struct Passes {
         }
         stamp = stamped.value();
         detail::LineBreakFinder breaks;
-        Digest looked;
+        detail::Digest looked;
         for (;;) {
             Result<std::size_t> got = reader.Read(Piece(), kReadSize);
             if (!got.has_value()) {
@@ -361,7 +291,7 @@ struct Passes {
     // normalised piece and its position to `take` until that says enough. The bytes read
     // go into `digest`, where there is one.
     template <typename Take>
-    Result<void> Pass(detail::Normaliser& normaliser, Digest* digest, Take take) {
+    Result<void> Pass(detail::Normaliser& normaliser, detail::Digest* digest, Take take) {
         if (Result<void> rewound = reader.Rewind(); !rewound.has_value()) {
             return rewound;
         }
@@ -391,7 +321,8 @@ struct Passes {
     // stopping at the scope's end, since nothing after it matters, or once `stop()` says so.
     // With a `digest`, the rest of the input is read into it after the scope's end.
     template <typename Stop>
-    Result<void> RewriteScope(detail::Rewriter& rewriter, Stop stop, Digest* digest = nullptr) {
+    Result<void> RewriteScope(detail::Rewriter& rewriter, Stop stop,
+                              detail::Digest* digest = nullptr) {
         detail::Normaliser normaliser(lineBreak);
         bool scoped = false; // the scope's end was reached before the input's
         Result<void> passed =
@@ -425,7 +356,7 @@ struct Passes {
     // Whether the second reading found the file as the first did: the same bytes, and the
     // same file, size and times afterwards as before the first. A file changed meanwhile
     // would give a text made of neither version, or an empty one.
-    Result<void> Unchanged(const Digest& second) const {
+    Result<void> Unchanged(const detail::Digest& second) const {
         const Failure changed{Action::Read, name, kChanged};
         if (first.Marked() != breaksDigest || (breaksToEnd && first.Count() != breaksRead) ||
             second.Value() != first.Value()) {
@@ -463,7 +394,7 @@ struct Passes {
     // The second pass: the scope of the normalised text through the rewriting and the
     // assembly into `out`.
     Result<void> Stream(ProgressSink& progress, detail::PieceSink& out,
-                        const std::atomic<bool>* outFailed, Digest* digest = nullptr) {
+                        const std::atomic<bool>* outFailed, detail::Digest* digest = nullptr) {
         const auto max = static_cast<float>(end - begin);
         progress.SetMax(max);
         detail::Assembler assembler(out, detail::Markers::Counted);
@@ -538,7 +469,7 @@ Result<void> Conversion::Write(const Destination& destination, ProgressSink& pro
             return file.error();
         }
         OutputSink sink(file.value());
-        Digest second;
+        detail::Digest second;
         if (Result<void> streamed = m_state->passes.Stream(progress, sink, &sink.Failed(), &second);
             !streamed.has_value()) {
             return streamed;
