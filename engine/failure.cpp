@@ -64,6 +64,8 @@ const char* ErrorText(int error) {
     case EOPNOTSUPP:
         return "Operation not supported";
     default:
+        // The C library's words, which may stand only until its next call on this thread:
+        // every caller copies them at once.
         return std::strerror(error);
     }
 }
