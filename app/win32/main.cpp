@@ -2,7 +2,7 @@
 
 #include "module1.h"
 
-#include "velmora/assemble.h"
+#include "velmora/process.h"
 #include "win32/main_window.h"
 
 #include <objbase.h>
@@ -10,7 +10,7 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Closed by the desktop in the middle of writing, the program leaves no file of its own.
-    velmora::InstallInterruptCleanup();
+    velmora::StartProcess(velmora::Program::Window, 0, nullptr);
     // The file dialog and the accessible objects are COM's; one apartment on the one thread.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     velmora::app::Main();
