@@ -70,6 +70,12 @@ NativeFile& FileOf(Replacement& replacement);
 // Flushes the new file and puts it in the output's place; `path` is the output as named.
 Result<void> PutInPlace(Replacement& replacement, const std::string& path);
 
+// ---- Signals ---------------------------------------------------------------------------
+
+// Removes the named temporary files of outputs being written at this moment; safe to call
+// from a signal handler (POSIX), since it takes no lock and touches no heap.
+void RemovePendingTemporaries();
+
 // ---- Memory -----------------------------------------------------------------------------
 
 // All the machine has: the best that is known when it does not say what is free.

@@ -9,7 +9,6 @@
 
 #include <windows.h>
 
-#include <psapi.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -692,52 +691,6 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
     return {};
 }
 
-// ---- Memory -----------------------------------------------------------------------------
-
-std::size_t PhysicalMemory() {
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    return GlobalMemoryStatusEx(&status) ? static_cast<std::size_t>(status.ullTotalPhys)
-                                         : kUnlimited;
-}
-
-std::size_t MachineMemory() {
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    if (!GlobalMemoryStatusEx(&status)) {
-        return PhysicalMemory();
-    }
-    // Memory is committed against the page file as well as found in RAM: the smaller
-    // of the two is what an allocation can still get.
-    return static_cast<std::size_t>(std::min(status.ullAvailPhys, status.ullAvailPageFile));
-}
-
-// Room left under the limits of the job object the process runs in, if any.
-std::size_t LimitedMemory() {
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits,
-                                   sizeof limits, nullptr)) {
-        return kUnlimited; // in no job
-    }
-    const DWORD flags = limits.BasicLimitInformation.LimitFlags;
-    std::size_t limit = kUnlimited;
-    if (flags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) {
-        limit = std::min(limit, limits.ProcessMemoryLimit);
-    }
-    if (flags & JOB_OBJECT_LIMIT_JOB_MEMORY) {
-        limit = std::min(limit, limits.JobMemoryLimit);
-    }
-    if (limit == kUnlimited) {
-        return kUnlimited;
-    }
-    PROCESS_MEMORY_COUNTERS_EX used{};
-    if (!GetProcessMemoryInfo(GetCurrentProcess(),
-                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&used), sizeof used)) {
-        return 0;
-    }
-    return limit > used.PrivateUsage ? limit - used.PrivateUsage : 0;
-}
-
 // ---- Start-up, interruption, identity ---------------------------------------------------
 
 const std::string_view kPathSeparators = ":/\\"; // "C:report" too
@@ -759,29 +712,9 @@ bool StartProcess(bool commandLine, int, char**, std::vector<std::string>& argum
     return true;
 }
 
-bool ErrorsGoToTerminal() {
-    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    return GetConsoleMode(console, &mode) &&
-           ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
-            SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
-}
-
 long WriteErrorStream(const char* bytes, std::size_t size) {
     return _write(2, bytes, static_cast<unsigned>(std::min<std::size_t>(size, kMostPerCall)));
 }
-
-bool DesktopAlwaysThere() {
-    return true;
-}
-
-// Windows starts a program without a standard handle as with one that takes nothing.
-bool StartedWithout(int) {
-    return false;
-}
-
-// A pipe whose reader has gone is a failed write, said as any other.
-void EndForClosedPipe() {}
 
 // Windows names no descriptors as files; its devices ("NUL", "CON") are written in place.
 bool NamesARegularFile(const std::string&) {
