@@ -55,6 +55,22 @@ bool ForceBlockPath(BlockPath path) {
     return true;
 }
 
+namespace {
+
+// Bit i set where the first bytes of `lower` (up to four) stand at p + i, case aside,
+// for the Block::kSize places from p; p + Block::kSize + 2 must still be readable. A byte
+// matches when it equals the character once 0x20 is set in it: both cases of a letter,
+// and a few other bytes that the whole comparison turns away.
+std::uint32_t PrefixHits(const char* p, std::string_view lower) {
+    std::uint32_t hits = Block(p).MatchesFolded(lower[0]);
+    for (std::size_t i = 1; i < std::min<std::size_t>(lower.size(), 4) && hits != 0; ++i) {
+        hits &= Block(p + i).MatchesFolded(lower[i]);
+    }
+    return hits;
+}
+
+} // namespace
+
 std::size_t FindFolded(std::string_view text, std::string_view lower) {
     const std::size_t m = lower.size();
     const std::size_t n = text.size();
@@ -64,26 +80,21 @@ std::size_t FindFolded(std::string_view text, std::string_view lower) {
     if (m > n) {
         return std::string_view::npos;
     }
-    auto matchesAt = [&](const char* p) { return EqualsFolded(std::string_view(p, m), lower); };
-    const char first = lower[0];
-    const char* p = text.data();
-    const char* const last = text.data() + (n - m); // the last place a match can start
-    // Candidates are the bytes that equal the first character once 0x20 is set in them:
-    // both cases of a lower-case letter, and a few other bytes that the comparison turns
-    // away. The "z" that starts the refusal phrase is rare, so most blocks hold none.
-    if ((first | 0x20) == first) {
-        while (static_cast<std::size_t>(last - p) + 1 >= Block::kSize) {
-            for (std::uint32_t hits = Block(p).MatchesFolded(first); hits != 0; hits &= hits - 1) {
-                if (matchesAt(p + std::countr_zero(hits))) {
-                    return static_cast<std::size_t>(p + std::countr_zero(hits) - text.data());
-                }
+    const char* const begin = text.data();
+    const std::size_t starts = n - m + 1; // the places a match can start
+    std::size_t at = 0;
+    // A block of places at a time, while the bytes its prefixes need are there.
+    for (; at + Block::kSize + 3 <= n && at + Block::kSize <= starts; at += Block::kSize) {
+        for (std::uint32_t hits = PrefixHits(begin + at, lower); hits != 0; hits &= hits - 1) {
+            const std::size_t pos = at + static_cast<std::size_t>(std::countr_zero(hits));
+            if (EqualsFolded(text.substr(pos, m), lower)) {
+                return pos;
             }
-            p += Block::kSize;
         }
     }
-    for (; p <= last; ++p) {
-        if (Fold(*p) == static_cast<unsigned char>(first) && matchesAt(p)) {
-            return static_cast<std::size_t>(p - text.data());
+    for (; at < starts; ++at) {
+        if (EqualsFolded(text.substr(at, m), lower)) {
+            return at;
         }
     }
     return std::string_view::npos;
@@ -91,22 +102,34 @@ std::size_t FindFolded(std::string_view text, std::string_view lower) {
 
 std::size_t FindLastFolded(std::string_view text, std::string_view lower) {
     const std::size_t m = lower.size();
-    if (m == 0 || m > text.size()) {
-        return m == 0 ? text.size() : std::string_view::npos;
+    const std::size_t n = text.size();
+    if (m == 0 || m > n) {
+        return m == 0 ? n : std::string_view::npos;
     }
-    // Every text searched backwards starts with a character that has no case ("<"):
-    // its last occurrences are tried, from the end, a block at a time.
-    const char first = lower[0];
-    std::size_t end = text.size() - m + 1; // candidates lie in [0, end)
-    while (end > 0) {
-        const std::size_t pos = FindLastByte(text.data(), text.data() + end, first);
-        if (pos == end) {
-            break;
+    const char* const begin = text.data();
+    std::size_t starts = n - m + 1; // candidates lie in [0, starts)
+    // The places whose prefix bytes would run past the text are tried one by one.
+    while (starts > 0 && starts + 3 > n) {
+        --starts;
+        if (EqualsFolded(text.substr(starts, m), lower)) {
+            return starts;
         }
-        if (EqualsFolded(text.substr(pos, m), lower)) {
-            return pos;
+    }
+    for (; starts >= Block::kSize; starts -= Block::kSize) {
+        const std::size_t at = starts - Block::kSize;
+        for (std::uint32_t hits = PrefixHits(begin + at, lower); hits != 0;) {
+            const auto bit = static_cast<std::size_t>(31 - std::countl_zero(hits));
+            if (EqualsFolded(text.substr(at + bit, m), lower)) {
+                return at + bit;
+            }
+            hits &= ~(std::uint32_t{1} << bit);
         }
-        end = pos;
+    }
+    while (starts > 0) {
+        --starts;
+        if (EqualsFolded(text.substr(starts, m), lower)) {
+            return starts;
+        }
     }
     return std::string_view::npos;
 }

@@ -33,7 +33,7 @@ constexpr std::size_t kReadSize = std::size_t{256} << 10;
 constexpr std::size_t kTwoThreadsFrom = std::size_t{4} << 20;
 // In front of each piece read: a held-back CR and the scanner's look behind.
 constexpr std::size_t kHeadroom = 64;
-static_assert(kHeadroom >= detail::kScanHeadroom + 1);
+static_assert(kHeadroom >= detail::kRawHeadroom + 1);
 
 constexpr const char* kChanged = "the file changed while it was being converted";
 
@@ -128,18 +128,29 @@ public:
         return StartThread(m_thread, [this] { Run(); });
     }
     void Take(std::string_view piece) override {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_queue.size() < kPieces || m_stopped; });
-        if (m_stopped) {
-            return;
+        std::string copy(piece);
+        TakeBuffer(copy, copy.size());
+    }
+    // The writer's buffer itself goes into the queue, and a spare one back.
+    void TakeBuffer(std::string& buffer, std::size_t used) override {
+        std::string spare;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_queue.size() < kPieces || m_stopped; });
+            if (m_stopped) {
+                return;
+            }
+            if (!m_spare.empty()) {
+                spare = std::move(m_spare.back());
+                m_spare.pop_back();
+            }
         }
-        std::string copy;
-        if (!m_spare.empty()) {
-            copy = std::move(m_spare.back());
-            m_spare.pop_back();
+        if (spare.size() < buffer.size()) {
+            spare.resize(buffer.size());
         }
-        copy.assign(piece);
-        m_queue.push_back(std::move(copy));
+        std::swap(spare, buffer);
+        std::lock_guard lock(m_mutex);
+        m_queue.emplace_back(std::move(spare), used);
         m_changed.notify_all();
     }
     bool Stopped() {
@@ -168,7 +179,7 @@ private:
     void Run() {
         try {
             for (;;) {
-                std::string piece;
+                std::pair<std::string, std::size_t> piece;
                 {
                     std::unique_lock lock(m_mutex);
                     m_changed.wait(lock, [&] { return !m_queue.empty() || m_closed; });
@@ -182,9 +193,9 @@ private:
                     m_queue.pop_front();
                     m_changed.notify_all();
                 }
-                m_assembler.Take(piece);
+                m_assembler.Take(std::string_view(piece.first.data(), piece.second));
                 std::lock_guard lock(m_mutex);
-                m_spare.push_back(std::move(piece));
+                m_spare.push_back(std::move(piece.first));
             }
             m_assembler.Finish();
         } catch (...) {
@@ -199,7 +210,7 @@ private:
     std::jthread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<std::string> m_queue;
+    std::deque<std::pair<std::string, std::size_t>> m_queue; // a buffer, and the bytes of it used
     std::vector<std::string> m_spare;
     bool m_closed = false;
     bool m_stopped = false;
@@ -217,20 +228,17 @@ struct Passes {
     std::string buffer = std::string(kHeadroom + kReadSize, '\0');
     SourceOutcome outcome = SourceOutcome::Empty;
     std::string_view lineBreak;
-    std::size_t begin = 0; // the scope, in the normalised text
+    std::size_t begin = 0; // the scope, in the input as read
     std::size_t end = 0;
-    // What the first reading saw: the file's stamp before it, and the digest of its bytes,
-    // with the value after the bytes that the line break was looked for in.
+    std::size_t length = 0; // of the scope once normalised
+    // What the first reading saw: the file's stamp before it, and the digest of its bytes.
     std::optional<sys::FileStamp> stamp;
     detail::Digest first;
-    std::uint64_t breaksDigest = 0;
-    std::uint64_t breaksRead = 0; // bytes
-    bool breaksToEnd = false;     // the line break was looked for in the whole file
 
     char* Piece() { return buffer.data() + kHeadroom; }
 
-    // The first pass: the line break (stopping early once it is settled), then the
-    // normalised text searched for the refusal phrase and the scope.
+    // The first reading: the line break, the refusal phrase and the scope, all found in
+    // the bytes as read.
     Result<void> Scan() {
         Result<std::optional<sys::FileStamp>> stamped = reader.Stamp();
         if (!stamped.has_value()) {
@@ -238,7 +246,7 @@ struct Passes {
         }
         stamp = stamped.value();
         detail::LineBreakFinder breaks;
-        detail::Digest looked;
+        detail::RawScanner scanner;
         for (;;) {
             Result<std::size_t> got = reader.Read(Piece(), kReadSize);
             if (!got.has_value()) {
@@ -247,13 +255,11 @@ struct Passes {
             if (got.value() == 0) {
                 break;
             }
-            looked.Feed(Piece(), got.value());
+            first.Feed(Piece(), got.value());
             breaks.Feed(std::string_view(Piece(), got.value()));
-            if (breaks.Settled()) {
-                break;
-            }
+            scanner.Feed(Piece(), got.value());
         }
-        if (looked.Count() == 0) {
+        if (first.Count() == 0) {
             outcome = SourceOutcome::Empty;
             // A file that says it holds bytes but gave none was cut short as it was read,
             // and one that was empty may have been given its text meanwhile.
@@ -266,90 +272,51 @@ struct Passes {
             }
             return {};
         }
-        breaksDigest = looked.Value();
-        breaksRead = looked.Count();
-        breaksToEnd = !breaks.Settled();
-        first.MarkAt(breaksRead);
         lineBreak = breaks.LineBreak();
-        detail::Normaliser normaliser(lineBreak);
-        detail::Scanner scanner;
-        Result<void> passed =
-            Pass(normaliser, &first, [&](char* data, std::size_t size, std::size_t) {
-                scanner.Feed(data, size);
-                return true;
-            });
-        if (!passed.has_value()) {
-            return passed;
-        }
-        outcome = scanner.Refused() ? SourceOutcome::Refused : SourceOutcome::Accepted;
+        outcome = scanner.Refused(lineBreak) ? SourceOutcome::Refused : SourceOutcome::Accepted;
         begin = scanner.ScopeBegin();
         end = scanner.ScopeEnd();
+        length = scanner.ScopeLength(lineBreak);
         return {};
     }
 
-    // Reads the input from its start and normalises it a piece at a time, handing each
-    // normalised piece and its position to `take` until that says enough. The bytes read
-    // go into `digest`, where there is one.
-    template <typename Take>
-    Result<void> Pass(detail::Normaliser& normaliser, detail::Digest* digest, Take take) {
-        if (Result<void> rewound = reader.Rewind(); !rewound.has_value()) {
-            return rewound;
-        }
-        std::size_t position = 0;
-        for (;;) {
-            Result<std::size_t> got = reader.Read(Piece(), kReadSize);
-            if (!got.has_value()) {
-                return got.error();
-            }
-            if (digest != nullptr) {
-                digest->Feed(Piece(), got.value());
-            }
-            const bool last = got.value() == 0;
-            const std::string_view piece = normaliser.Feed(Piece(), got.value(), last);
-            // The piece lies in the buffer, which the stages may write in front of.
-            if (!take(const_cast<char*>(piece.data()), piece.size(), position)) {
-                return {};
-            }
-            position += piece.size();
-            if (last) {
-                return {};
-            }
-        }
-    }
-
-    // Reads the input again and hands the scope of its normalised text to `rewriter`,
-    // stopping at the scope's end, since nothing after it matters, or once `stop()` says so.
-    // With a `digest`, the rest of the input is read into it after the scope's end.
+    // Reads the input again, normalises the scope a piece at a time and hands it to
+    // `rewriter`, stopping at the scope's end, since nothing after it matters, or once
+    // `stop()` says so. With a `digest`, every byte read goes into it, to the input's end.
     template <typename Stop>
     Result<void> RewriteScope(detail::Rewriter& rewriter, Stop stop,
                               detail::Digest* digest = nullptr) {
-        detail::Normaliser normaliser(lineBreak);
-        bool scoped = false; // the scope's end was reached before the input's
-        Result<void> passed =
-            Pass(normaliser, digest, [&](char* data, std::size_t size, std::size_t at) {
-                const std::size_t from = std::max(at, begin);
-                const std::size_t to = std::min(at + size, end);
-                if (from < to) {
-                    rewriter.Feed(std::string_view(data + (from - at), to - from));
-                }
-                if (stop()) {
-                    return false;
-                }
-                scoped = size > 0 && at + size >= end;
-                return !scoped;
-            });
-        if (!passed.has_value() || digest == nullptr || !scoped) {
-            return passed;
+        if (Result<void> rewound = reader.Rewind(); !rewound.has_value()) {
+            return rewound;
         }
+        detail::Normaliser normaliser(lineBreak);
+        std::size_t at = 0; // where the next piece begins in the input
         for (;;) {
             Result<std::size_t> got = reader.Read(Piece(), kReadSize);
             if (!got.has_value()) {
                 return got.error();
             }
-            if (got.value() == 0) {
+            const std::size_t size = got.value();
+            if (digest != nullptr) {
+                digest->Feed(Piece(), size);
+            } else if (at >= end) {
                 return {};
             }
-            digest->Feed(Piece(), got.value());
+            if (at < end && at + size >= begin) {
+                // The scope's part of the piece; once the input or the scope has ended,
+                // with a CR held back by the normaliser.
+                const std::size_t from = std::max(at, begin) - at;
+                const std::size_t to = std::min(at + size, end) - at;
+                const bool last = size == 0 || at + size >= end;
+                rewriter.Feed(normaliser.Feed(Piece() + from, to - from, last));
+                if (stop()) {
+                    return {};
+                }
+            }
+            if (size == 0) {
+                return {};
+            }
+            at += size;
         }
     }
 
@@ -358,8 +325,7 @@ struct Passes {
     // would give a text made of neither version, or an empty one.
     Result<void> Unchanged(const detail::Digest& second) const {
         const Failure changed{Action::Read, name, kChanged};
-        if (first.Marked() != breaksDigest || (breaksToEnd && first.Count() != breaksRead) ||
-            second.Value() != first.Value()) {
+        if (second.Value() != first.Value()) {
             return changed;
         }
         Result<std::optional<sys::FileStamp>> now = reader.Stamp();
@@ -395,12 +361,12 @@ struct Passes {
     // assembly into `out`.
     Result<void> Stream(ProgressSink& progress, detail::PieceSink& out,
                         const std::atomic<bool>* outFailed, detail::Digest* digest = nullptr) {
-        const auto max = static_cast<float>(end - begin);
+        const auto max = static_cast<float>(length);
         progress.SetMax(max);
         detail::Assembler assembler(out, detail::Markers::Counted);
         // A large scope is rewritten on this thread and assembled on another.
         std::optional<Handover> handover;
-        if (end - begin >= twoThreadsFrom && !handover.emplace(assembler).Start()) {
+        if (length >= twoThreadsFrom && !handover.emplace(assembler).Start()) {
             handover.reset();
         }
         detail::Rewriter rewriter(progress,

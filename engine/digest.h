@@ -8,28 +8,17 @@ namespace velmora::detail {
 
 // A digest of the bytes of one reading, to tell whether two readings delivered the same
 // bytes: not proof against a file made to collide, only against one that changed. It
-// does not depend on where the reads cut the bytes. It can also note its value once
-// `mark` bytes have been fed.
+// does not depend on where the reads cut the bytes.
 class Digest {
 public:
-    void MarkAt(std::uint64_t mark) { m_mark = mark; }
-    void Feed(const char* data, std::size_t size) {
-        if (m_count < m_mark && m_mark - m_count <= size) {
-            const auto before = static_cast<std::size_t>(m_mark - m_count);
-            Add(data, before);
-            m_marked = Value();
-            data += before;
-            size -= before;
-        }
-        Add(data, size);
-    }
+    void Feed(const char* data, std::size_t size) { Add(data, size); }
     std::uint64_t Count() const { return m_count; }
-    std::uint64_t Marked() const { return m_marked; }
     // The digest of everything fed so far, its length included.
     std::uint64_t Value() const {
         std::uint64_t tail = 0;
         std::memcpy(&tail, m_held, m_heldSize);
-        return Mix(Mix(m_lanes[0] ^ tail) ^ Mix(m_lanes[1] + m_count));
+        return Mix(Mix(m_lanes[0] ^ tail) ^ Mix(m_lanes[1] + m_count) ^
+                   Mix(m_lanes[2] - Mix(m_lanes[3])));
     }
 
 private:
@@ -46,35 +35,43 @@ private:
     }
     void Add(const char* data, std::size_t size) {
         m_count += size;
-        // Whole words in two lanes, alternately; the bytes of a word cut between two
-        // reads wait in m_held.
+        // Whole words in four lanes, in turn, so that the multiplications of one lane wait
+        // for the others less; the bytes of a word cut between two reads wait in m_held.
         while (size > 0 && m_heldSize > 0) {
             m_held[m_heldSize++] = *data++;
             --size;
             if (m_heldSize == 8) {
                 Step(m_held, m_lane);
-                m_lane ^= 1;
+                m_lane = (m_lane + 1) % kLanes;
                 m_heldSize = 0;
             }
         }
         if (m_heldSize > 0) {
             return;
         }
+        for (; size >= 8 && m_lane != 0; data += 8, size -= 8) {
+            Step(data, m_lane);
+            m_lane = (m_lane + 1) % kLanes;
+        }
+        for (; size >= 8 * kLanes; data += 8 * kLanes, size -= 8 * kLanes) {
+            for (int lane = 0; lane < kLanes; ++lane) {
+                Step(data + 8 * lane, lane);
+            }
+        }
         for (; size >= 8; data += 8, size -= 8) {
             Step(data, m_lane);
-            m_lane ^= 1;
+            m_lane = (m_lane + 1) % kLanes;
         }
         std::memcpy(m_held, data, size);
         m_heldSize = size;
     }
 
-    std::uint64_t m_lanes[2] = {kOdd, ~kOdd};
+    static constexpr int kLanes = 4;
+    std::uint64_t m_lanes[kLanes] = {kOdd, ~kOdd, kOdd >> 1, ~kOdd >> 1};
     int m_lane = 0;
     char m_held[8] = {};
     std::size_t m_heldSize = 0;
     std::uint64_t m_count = 0;
-    std::uint64_t m_mark = UINT64_MAX;
-    std::uint64_t m_marked = 0;
 };
 
 } // namespace velmora::detail

@@ -104,12 +104,7 @@ char* PieceWriter::Reserve(std::size_t count) {
     return m_buffer.data() + m_used;
 }
 
-void PieceWriter::Put(const char* data, std::size_t count) {
-    if (m_used + count <= m_buffer.size()) {
-        std::memcpy(m_buffer.data() + m_used, data, count);
-        m_used += count;
-        return;
-    }
+void PieceWriter::PutLong(const char* data, std::size_t count) {
     Flush();
     if (count >= m_buffer.size()) {
         m_next.Take(std::string_view(data, count));
@@ -119,7 +114,7 @@ void PieceWriter::Put(const char* data, std::size_t count) {
     }
 }
 
-void PieceWriter::PutRepeated(char c, std::size_t count) {
+void PieceWriter::PutRepeatedLong(char c, std::size_t count) {
     while (count > 0) {
         if (m_used == m_buffer.size()) {
             Flush();
@@ -133,7 +128,7 @@ void PieceWriter::PutRepeated(char c, std::size_t count) {
 
 void PieceWriter::Flush() {
     if (m_used > 0) {
-        m_next.Take(std::string_view(m_buffer.data(), m_used));
+        m_next.TakeBuffer(m_buffer, m_used);
         m_used = 0;
     }
 }
@@ -465,6 +460,271 @@ std::size_t Scanner::ScopeEnd() const {
     return m_close != kNone && m_last != kNone ? m_last : m_size;
 }
 
+// ---- RawScanner -----------------------------------------------------------------------
+
+std::size_t LineBreakKind(std::string_view lineBreak) {
+    return lineBreak.size() == 2 ? 3 : lineBreak == "\r" ? 2 : lineBreak == "\n" ? 1 : 0;
+}
+
+namespace {
+
+constexpr std::size_t kNoBreak = 0;
+constexpr std::size_t kLf = 1;
+constexpr std::size_t kCr = 2;
+constexpr std::size_t kCrLf = 3;
+
+// Whether the rest of the refusal phrase, after its first word, stands at `p` when lines
+// break as `kind` says: each space of it one or two spaces or line breaks, which
+// normalising makes one space (three make two).
+bool RestOfPhraseAt(const char* p, const char* end, std::size_t kind) {
+    constexpr std::string_view kFirstWord = kRefusalPhrase.substr(0, kRefusalPhrase.find(' '));
+    for (std::size_t i = kFirstWord.size(); i < kRefusalPhrase.size(); ++i) {
+        if (kRefusalPhrase[i] != ' ') {
+            if (p == end || Fold(*p) != static_cast<unsigned char>(kRefusalPhrase[i])) {
+                return false;
+            }
+            ++p;
+            continue;
+        }
+        std::size_t blanks = 0;
+        for (;;) {
+            if (p < end &&
+                (*p == ' ' || (kind == kLf && *p == '\n') || (kind == kCr && *p == '\r'))) {
+                ++p;
+            } else if (kind == kCrLf && end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
+                p += 2;
+            } else {
+                break;
+            }
+            ++blanks;
+        }
+        if (blanks == 0 || blanks > 2) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void RawScanner::Feed(char* piece, std::size_t n) {
+    char* const text = piece - m_tailSize;
+    std::memcpy(text, m_tail, m_tailSize);
+    const std::string_view view(text, m_tailSize + n);
+    const std::size_t start = m_size - m_tailSize; // the position of text[0]
+    Refusals(view);
+    // What is found here that the last piece did not hold whole, and so was not found
+    // then: in this piece, or cut in two by its start.
+    std::size_t open = kNone;
+    std::size_t begin = kNone;
+    std::size_t last = kNone;
+    if (m_open == kNone) {
+        const std::size_t found = FindFolded(view, "<dl");
+        if (found != std::string_view::npos) {
+            m_open = open = start + found;
+        }
+    }
+    if (m_open != kNone && m_close == kNone) {
+        const std::size_t from = m_open > start ? m_open - start : 0;
+        const std::size_t close = view.find('>', from);
+        if (close != std::string_view::npos) {
+            m_close = start + close;
+            begin = m_close + 1;
+        }
+    }
+    constexpr std::string_view kLast = "</dl>";
+    if (m_close != kNone) {
+        const std::size_t from =
+            std::max(m_close + 1, m_size - std::min(m_size, kLast.size() - 1)) - start;
+        const std::size_t found =
+            from < view.size() ? FindLastFolded(view.substr(from), kLast) : std::string_view::npos;
+        if (found != std::string_view::npos) {
+            m_last = last = start + from + found;
+        }
+    }
+    // The drops are counted up to each end of the scope found, noted, and then on. An end
+    // that lies before this piece is in a "<dl" or "</dl>" cut in two: nothing between it
+    // and this piece is dropped.
+    std::size_t counted = 0;
+    auto countTo = [&](std::size_t position, Drops& noted) {
+        if (position == kNone) {
+            return;
+        }
+        if (position > m_size) {
+            CountDrops(piece + counted, position - m_size - counted);
+            counted = position - m_size;
+        }
+        std::copy(std::begin(m_drops), std::end(m_drops), std::begin(noted));
+    };
+    countTo(open, m_dropsAtOpen);
+    countTo(begin, m_dropsAtBegin);
+    countTo(last, m_dropsAtLast);
+    CountDrops(piece + counted, n - counted);
+    m_size += n;
+    m_tailSize = std::min(view.size(), kRawHeadroom);
+    std::memcpy(m_tail, view.data() + view.size() - m_tailSize, m_tailSize);
+}
+
+void RawScanner::Refusals(std::string_view view) {
+    constexpr std::size_t kAll = (1u << kLineBreakKinds) - 1;
+    constexpr std::string_view kFirstWord = kRefusalPhrase.substr(0, kRefusalPhrase.find(' '));
+    for (std::size_t at = 0; m_refused != kAll;) {
+        const std::size_t found = FindFolded(view.substr(at), kFirstWord);
+        if (found == std::string_view::npos) {
+            return;
+        }
+        at += found;
+        for (std::size_t kind = 0; kind < kLineBreakKinds; ++kind) {
+            if (RestOfPhraseAt(view.data() + at + kFirstWord.size(), view.data() + view.size(),
+                               kind)) {
+                m_refused |= 1u << kind;
+            }
+        }
+        ++at;
+    }
+}
+
+// One byte of the input: each kind's run of spaces and line breaks grows or ends, and
+// every second one of a run is dropped (a CR LF drops its LF, or both).
+void RawScanner::Step(char c) {
+    auto blank = [this](std::size_t kind, bool is) {
+        if (!is) {
+            m_odd[kind] = false;
+        } else if (m_odd[kind]) {
+            ++m_drops[kind];
+            m_odd[kind] = false;
+        } else {
+            m_odd[kind] = true;
+        }
+    };
+    const bool space = c == ' ';
+    blank(kNoBreak, space);
+    blank(kLf, space || c == '\n');
+    blank(kCr, space || c == '\r');
+    if (m_pendingCr) {
+        m_pendingCr = false;
+        if (c == '\n') {
+            ++m_drops[kCrLf];
+            blank(kCrLf, true);
+            return;
+        }
+        m_odd[kCrLf] = false; // the CR was a character like any other
+    }
+    if (c == '\r') {
+        m_pendingCr = true;
+        return;
+    }
+    blank(kCrLf, space);
+}
+
+namespace {
+
+// Bit i set where the byte at p + i is `c`, for the 64 bytes from p.
+std::uint64_t Mask64(const char* p, char c) {
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < 64; i += Block::kSize) {
+        mask |= static_cast<std::uint64_t>(Block(p + i).Matches(c)) << i;
+    }
+    return mask;
+}
+
+// Bit i set when an odd number of the bits 0 to i of x are.
+std::uint64_t PrefixParity(std::uint64_t x) {
+    for (int shift = 1; shift < 64; shift *= 2) {
+        x ^= x << shift;
+    }
+    return x;
+}
+
+// The bytes dropped in 64 bytes of one kind, as bit masks: `runs` the bytes of its runs of
+// spaces and line breaks (a CR LF both bytes), `units` one bit for each space or line
+// break (a CR LF at its LF). A unit goes when it is the second, fourth... of its run: when
+// an even number of units stand in the run up to it. `odd` carries whether the run that
+// reaches the last byte has an odd number so far.
+std::size_t DroppedUnits(std::uint64_t runs, std::uint64_t units, bool& odd) {
+    const std::uint64_t carried = odd ? 1 : 0;
+    // The parity of all units so far, from the run carried in: within a run, that parity
+    // taken at the byte before the run's start gives the run's own.
+    const std::uint64_t parity = PrefixParity(units) ^ (0 - carried);
+    const std::uint64_t starts = runs & ~((runs << 1) | carried);
+    // The runs to flip: those with an odd parity before their start, found by adding their
+    // first bit, which carries through the run's bits and clears them.
+    const std::uint64_t flipStarts = starts & ((parity << 1) | carried);
+    const std::uint64_t flipped = ((runs + flipStarts) ^ runs) & runs;
+    const std::uint64_t own = parity ^ flipped;
+    odd = (runs >> 63 & own >> 63) != 0;
+    return static_cast<std::size_t>(std::popcount(units & ~own));
+}
+
+} // namespace
+
+// A block of 64 bytes at a time as bit masks, with the byte after it in sight (a CR is a
+// line break of its kind only when a LF follows); the few bytes at the end byte by byte.
+void RawScanner::CountDrops(const char* p, std::size_t n) {
+    std::size_t i = 0;
+    if (n > 64) {
+        bool odd[kLineBreakKinds];
+        std::copy(std::begin(m_odd), std::end(m_odd), std::begin(odd));
+        bool crBefore = m_pendingCr;
+        if (crBefore && p[0] != '\n') {
+            odd[kCrLf] = false; // the CR was a character like any other
+        }
+        for (; i + 64 < n; i += 64) {
+            const char* const block = p + i;
+            const std::uint64_t spaces = Mask64(block, ' ');
+            const std::uint64_t crs = Mask64(block, '\r');
+            const std::uint64_t lfs = Mask64(block, '\n');
+            const std::uint64_t pairLfs = lfs & ((crs << 1) | (crBefore ? 1 : 0));
+            const std::uint64_t pairCrs =
+                crs & ((lfs >> 1) | (static_cast<std::uint64_t>(block[64] == '\n') << 63));
+            crBefore = (crs >> 63) != 0;
+            if (pairLfs != 0) {
+                m_crlf = true;
+            }
+            if (!m_crlf) {
+                m_drops[kNoBreak] += DroppedUnits(spaces, spaces, odd[kNoBreak]);
+                m_drops[kLf] += DroppedUnits(spaces | lfs, spaces | lfs, odd[kLf]);
+                m_drops[kCr] += DroppedUnits(spaces | crs, spaces | crs, odd[kCr]);
+            }
+            m_drops[kCrLf] +=
+                static_cast<std::size_t>(std::popcount(pairLfs)) +
+                DroppedUnits(spaces | pairCrs | pairLfs, spaces | pairLfs, odd[kCrLf]);
+        }
+        std::copy(std::begin(odd), std::end(odd), std::begin(m_odd));
+        m_pendingCr = crBefore;
+    }
+    for (; i < n; ++i) {
+        Step(p[i]);
+    }
+}
+
+bool RawScanner::Refused(std::string_view lineBreak) const {
+    return (m_refused >> LineBreakKind(lineBreak) & 1) != 0;
+}
+
+std::size_t RawScanner::ScopeBegin() const {
+    if (m_open == kNone) {
+        return 0;
+    }
+    return m_close == kNone ? m_open : m_close + 1;
+}
+
+std::size_t RawScanner::ScopeEnd() const {
+    return m_close != kNone && m_last != kNone ? m_last : m_size;
+}
+
+std::size_t RawScanner::ScopeLength(std::string_view lineBreak) const {
+    const std::size_t kind = LineBreakKind(lineBreak);
+    const std::size_t begin = ScopeBegin();
+    const std::size_t end = ScopeEnd();
+    const std::size_t dropped =
+        (m_close != kNone && m_last != kNone ? m_dropsAtLast : m_drops)[kind] -
+        (m_open == kNone    ? 0
+         : m_close == kNone ? m_dropsAtOpen[kind]
+                            : m_dropsAtBegin[kind]);
+    return end - begin - dropped;
+}
+
 // ---- Rewriter -------------------------------------------------------------------------
 
 Rewriter::Rewriter(ProgressSink& progress, PieceSink& next, Markers markers)
@@ -477,9 +737,9 @@ void Rewriter::Feed(std::string_view piece) {
         if (m_inTag) {
             const char* const close = FindByte(p, end, '>');
             const std::size_t taken = static_cast<std::size_t>(close - p) + (close < end ? 1 : 0);
-            for (std::size_t i = m_tagLength; i < sizeof m_tagHead && i - m_tagLength < taken;
-                 ++i) {
-                m_tagHead[i] = p[i - m_tagLength];
+            if (m_tagLength < sizeof m_tagHead) {
+                std::memcpy(m_tagHead + m_tagLength, p,
+                            std::min(sizeof m_tagHead - m_tagLength, taken));
             }
             m_tagLength += taken;
             p += taken;

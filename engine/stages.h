@@ -10,6 +10,7 @@
 #include "velmora/progress.h"
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,11 @@ class PieceSink {
 public:
     virtual ~PieceSink() = default;
     virtual void Take(std::string_view piece) = 0;
+    // The piece buffer[0, used), from a writer whose buffer may be taken along: a sink that
+    // keeps pieces for later swaps in another buffer, of at least the size it takes.
+    virtual void TakeBuffer(std::string& buffer, std::size_t used) {
+        Take(std::string_view(buffer.data(), used));
+    }
 };
 
 // Collects the pieces into one string, as far as the memory the system can give goes
@@ -40,11 +46,29 @@ public:
     // Room for `count` bytes at once, to be written at Cursor() and then Advance()d over.
     char* Reserve(std::size_t count);
     void Advance(std::size_t count) { m_used += count; }
-    void Put(const char* data, std::size_t count);
-    void PutRepeated(char c, std::size_t count);
+    // Small writes, most of them, go straight into the buffer.
+    void Put(const char* data, std::size_t count) {
+        if (count <= m_buffer.size() - m_used) {
+            std::memcpy(m_buffer.data() + m_used, data, count);
+            m_used += count;
+        } else {
+            PutLong(data, count);
+        }
+    }
+    void PutRepeated(char c, std::size_t count) {
+        if (count <= m_buffer.size() - m_used) {
+            std::memset(m_buffer.data() + m_used, c, count);
+            m_used += count;
+        } else {
+            PutRepeatedLong(c, count);
+        }
+    }
     void Flush();
 
 private:
+    void PutLong(const char* data, std::size_t count);
+    void PutRepeatedLong(char c, std::size_t count);
+
     PieceSink& m_next;
     std::string m_buffer;
     std::size_t m_used = 0;
@@ -115,6 +139,65 @@ private:
     std::size_t m_open = kNone;  // the first "<dl"
     std::size_t m_close = kNone; // the ">" after it
     std::size_t m_last = kNone;  // the last "</dl>" after that
+};
+
+// The ways a text can break its lines, as LineBreakFinder names them: none, LF, CR, CR LF.
+inline constexpr std::size_t kLineBreakKinds = 4;
+std::size_t LineBreakKind(std::string_view lineBreak);
+
+// Bytes of room that RawScanner::Feed needs before each piece: the longest the refusal
+// phrase can be in the bytes as read, less one.
+inline constexpr std::size_t kRawHeadroom = 38;
+
+// Looks through the input as it is read, before any normalising, for what Scanner finds
+// in the normalised text, so that the first reading does the least it can. The ends of
+// the scope ("<dl", the ">" after it, "</dl>") hold no space and no line break, so they
+// stand in the bytes as read where they stand in the normalised text, moved by what
+// normalising drops in front of them; that is counted as the bytes go by, under each way
+// of breaking lines at once, since which one the text uses is known only at its end. The
+// refusal phrase is tried wherever "zoak" stands, each space of it as one or two line
+// breaks or spaces of each kind, which is what normalising turns into one space.
+class RawScanner {
+public:
+    // `piece` is the next piece of the input; the kRawHeadroom bytes in front of it may be
+    // overwritten.
+    void Feed(char* piece, std::size_t n);
+    // Once the whole input has been fed, for the line break it uses:
+    bool Refused(std::string_view lineBreak) const;
+    // The scope, as Scanner has it, in positions of the input as read.
+    std::size_t ScopeBegin() const;
+    std::size_t ScopeEnd() const;
+    // The length of the scope once normalised.
+    std::size_t ScopeLength(std::string_view lineBreak) const;
+
+private:
+    using Drops = std::size_t[kLineBreakKinds];
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    void Refusals(std::string_view view);
+    void CountDrops(const char* p, std::size_t n);
+    void Step(char c);
+
+    std::size_t m_size = 0; // of the input fed so far
+    char m_tail[kRawHeadroom] = {};
+    std::size_t m_tailSize = 0;
+    unsigned m_refused = 0; // a bit for each line break kind under which the phrase is there
+    std::size_t m_open = kNone;
+    std::size_t m_close = kNone;
+    std::size_t m_last = kNone;
+    // Bytes normalising drops, under each kind, before the input's end and before the
+    // scope's possible ends.
+    Drops m_drops = {};
+    Drops m_dropsAtOpen = {};
+    Drops m_dropsAtBegin = {};
+    Drops m_dropsAtLast = {};
+    // Where the run of spaces and line breaks that ends at the input's end stands: for each
+    // kind, whether it has an odd number of them; whether it ends in a CR that may begin a
+    // CR LF.
+    bool m_odd[kLineBreakKinds] = {};
+    bool m_pendingCr = false;
+    // A CR LF has been seen: the text breaks its lines so, and only that kind is counted.
+    bool m_crlf = false;
 };
 
 // How the indent markers that begin a line travel from the rewriting to the assembly.

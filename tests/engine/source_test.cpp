@@ -1,4 +1,5 @@
 #include "phases.h"
+#include "stages.h"
 #include "steps.h"
 #include "support/test_support.h"
 #include "velmora/output_path.h"
@@ -38,29 +39,47 @@ class Normalise : public testing::TestWithParam<TextCase> {};
 TEST_P(Normalise, GivesTheFlattenedText) {
     test::ForEachBlockPath([](const char* path) {
         for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
-            EXPECT_EQ(detail::NormaliseSource(test::InFiller(GetParam().input, shift)),
-                      test::InFiller(GetParam().expected, shift))
+            const std::string input = test::InFiller(GetParam().input, shift);
+            const std::string expected = test::InFiller(GetParam().expected, shift);
+            EXPECT_EQ(detail::NormaliseSource(input), expected)
                 << "shifted by " << shift << ", " << path;
+            // The first reading only counts what normalising drops, in the bytes as read.
+            std::string buffer = std::string(detail::kRawHeadroom, '\0') + input;
+            detail::RawScanner scanner;
+            scanner.Feed(buffer.data() + detail::kRawHeadroom, input.size());
+            EXPECT_EQ(scanner.ScopeLength(detail::DetectLineBreak(input)), expected.size())
+                << "shifted by " << shift;
         }
     });
 }
 
 INSTANTIATE_TEST_SUITE_P(
     LineBreaksAndSpaces, Normalise,
-    testing::Values(TextCase{"OnlyCrLfPairsGoWhenTheTextHasOne", "a\r\nb\nc\rd", "a b\nc\rd"},
-                    TextCase{"LoneCrStaysWhenLfIsTheBreak", "a\nb\rc", "a b\rc"},
-                    TextCase{"CrAloneIsTheBreak", "a\rb", "a b"},
-                    TextCase{"NoBreakLeavesTheText", "ab", "ab"},
-                    TextCase{"CrBeforeAPairStays", "a\r\r\nb", "a\r b"},
-                    TextCase{"LfBeforeAPairStays", "\n\r\nx", "\n x"},
-                    TextCase{"RunsOfTwoToFiveSpacesAreHalvedRoundingUp", "a  b   c    d     e",
-                             "a b  c  d   e"},
-                    TextCase{"ThreeSpacesAloneBecomeTwo", "   ", "  "},
-                    TextCase{"ABreakBetweenSpacesLeavesTwo", "a \r\n b", "a  b"},
-                    TextCase{"BreaksNextToEachOtherAreHalvedToo", "a\n\n\nb", "a  b"},
-                    TextCase{"TabsAreNotSpaces", "a\t\t b", "a\t\t b"},
-                    TextCase{"NulAndHighBytesPassThrough", "a\0\xff\xc3\xa9  z"s,
-                             "a\0\xff\xc3\xa9 z"s}),
+    testing::Values(
+        TextCase{"OnlyCrLfPairsGoWhenTheTextHasOne", "a\r\nb\nc\rd", "a b\nc\rd"},
+        TextCase{"LoneCrStaysWhenLfIsTheBreak", "a\nb\rc", "a b\rc"},
+        TextCase{"CrAloneIsTheBreak", "a\rb", "a b"}, TextCase{"NoBreakLeavesTheText", "ab", "ab"},
+        TextCase{"CrBeforeAPairStays", "a\r\r\nb", "a\r b"},
+        TextCase{"LfBeforeAPairStays", "\n\r\nx", "\n x"},
+        TextCase{"RunsOfTwoToFiveSpacesAreHalvedRoundingUp", "a  b   c    d     e",
+                 "a b  c  d   e"},
+        TextCase{"ThreeSpacesAloneBecomeTwo", "   ", "  "},
+        TextCase{"ABreakBetweenSpacesLeavesTwo", "a \r\n b", "a  b"},
+        TextCase{"BreaksNextToEachOtherAreHalvedToo", "a\n\n\nb", "a  b"},
+        TextCase{"TabsAreNotSpaces", "a\t\t b", "a\t\t b"},
+        TextCase{"NulAndHighBytesPassThrough", "a\0\xff\xc3\xa9  z"s, "a\0\xff\xc3\xa9 z"s},
+        TextCase{"RunsLongerThanABlock",
+                 "a" + std::string(67, ' ') + "\r\n\r\n" + std::string(65, ' ') + "b\r\r\nc",
+                 "a" + std::string(67, ' ') + "b\r c"},
+        TextCase{"BreaksAndSpacesInTurn",
+                 [] {
+                     std::string turns = "a";
+                     for (int i = 0; i < 41; ++i) {
+                         turns += "\n ";
+                     }
+                     return turns + "\rb";
+                 }(),
+                 "a" + std::string(41, ' ') + "\rb"}),
     test::RowName());
 
 struct OutcomeCase {
@@ -76,9 +95,14 @@ TEST_P(Refusal, ClassifiesTheFile) {
     // Filler around no text at all would make it text: the empty row runs only as written.
     const std::size_t shifts = GetParam().file.empty() ? 0 : test::kMaxShift;
     for (std::size_t shift = 0; shift <= shifts; ++shift) {
-        EXPECT_EQ(PrepareSourceText(test::InFiller(GetParam().file, shift)).outcome,
-                  GetParam().expected)
-            << "shifted by " << shift;
+        const std::string file = test::InFiller(GetParam().file, shift);
+        EXPECT_EQ(PrepareSourceText(file).outcome, GetParam().expected) << "shifted by " << shift;
+        // The whole conversion looks for the phrase in the bytes as read.
+        std::string output;
+        NoProgress none;
+        Result<SourceOutcome> converted = ConvertText(file, output, none);
+        ASSERT_TRUE(converted.has_value());
+        EXPECT_EQ(converted.value(), GetParam().expected) << "shifted by " << shift;
     }
 }
 
@@ -102,6 +126,10 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"LoneLfInACrLfFileStays", "a\r\nzoak metadata\nreport generated",
                     SourceOutcome::Accepted},
         OutcomeCase{"PhraseCutShort", "zoak metadata report generate", SourceOutcome::Accepted},
+        OutcomeCase{"CrAloneBreaksTheLines", "zoak\rmetadata\r\rreport generated",
+                    SourceOutcome::Refused},
+        OutcomeCase{"ThreeCrLfLeaveTwoSpaces", "zoak\r\n\r\n\r\nmetadata report generated",
+                    SourceOutcome::Accepted},
         OutcomeCase{"OnlySpaces", "   ", SourceOutcome::Accepted},
         OutcomeCase{"NothingAtAll", "", SourceOutcome::Empty}),
     test::RowName());
