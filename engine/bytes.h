@@ -137,6 +137,40 @@ bool BlockPathRuns(BlockPath path);
 BlockPath ChosenBlockPath();
 bool ForceBlockPath(BlockPath path);
 
+// Bit i set where the byte at p + i is `c`, for the 64 bytes from p, a block at a time.
+template <typename B> [[gnu::always_inline]] inline std::uint64_t Mask64(const char* p, char c) {
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < 64; i += B::kSize) {
+        mask |= static_cast<std::uint64_t>(B(p + i).Matches(c)) << i;
+    }
+    return mask;
+}
+
+// Bit i set when an odd number of the bits 0 to i of x are.
+inline std::uint64_t PrefixParity(std::uint64_t x) {
+    for (int shift = 1; shift < 64; shift *= 2) {
+        x ^= x << shift;
+    }
+    return x;
+}
+
+// Runs of spaces and line breaks in 64 bytes, as bit masks: `runs` the bytes of the runs
+// (a CR LF both its bytes), `units` a bit for each space or line break in them (a CR LF
+// at its LF). Bit i of the result is set when the run holding byte i has an odd number of
+// units up to and including it; `carried` says so of the run that reaches the byte
+// before the first, if one does.
+inline std::uint64_t RunParity(std::uint64_t runs, std::uint64_t units, bool carried) {
+    const std::uint64_t in = carried ? 1 : 0;
+    // The parity of every unit so far; within a run, that parity taken at the byte before
+    // the run's start is to be taken away, which flips the runs where it is odd.
+    const std::uint64_t parity = PrefixParity(units) ^ (0 - in);
+    const std::uint64_t starts = runs & ~((runs << 1) | in);
+    const std::uint64_t flipStarts = starts & ((parity << 1) | in);
+    // Adding a run's first bit carries through the run and clears its bits.
+    const std::uint64_t flipped = ((runs + flipStarts) ^ runs) & runs;
+    return parity ^ flipped;
+}
+
 // The first `c` in [p, end), or `end`. Inline and a block a step: the searches of the
 // conversion mostly end after a few bytes, where a library call costs more than the
 // search itself.

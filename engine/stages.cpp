@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 namespace velmora::detail {
 
@@ -179,6 +180,122 @@ std::string_view Normaliser::Feed(char* data, std::size_t n, bool last) {
 
 namespace {
 
+// For each set of the eight bytes of a word that stay, where each of them stands in the
+// word (the first comes first), and how many there are; and each byte of a word set
+// where a bit is.
+struct WordTables {
+    std::uint64_t kept[256];
+    unsigned char count[256];
+    std::uint64_t bytes[256];
+};
+constexpr WordTables kWordTables = [] {
+    WordTables tables{};
+    for (unsigned bits = 0; bits < 256; ++bits) {
+        unsigned char count = 0;
+        for (unsigned i = 0; i < 8; ++i) {
+            if ((bits >> i & 1) != 0) {
+                tables.kept[bits] |= std::uint64_t{i} << (8 * count++);
+                tables.bytes[bits] |= std::uint64_t{0xff} << (8 * i);
+            }
+        }
+        tables.count[bits] = count;
+    }
+    return tables;
+}();
+
+// The bytes of `word` whose bits are set in `keep`, moved to its front.
+[[gnu::always_inline]] inline std::uint64_t KeepPortable(std::uint64_t word, unsigned keep) {
+    const std::uint64_t from = kWordTables.kept[keep];
+    std::uint64_t kept = 0;
+    for (unsigned i = 0; i < kWordTables.count[keep]; ++i) {
+        kept |= (word >> (8 * (from >> (8 * i) & 0xff)) & 0xff) << (8 * i);
+    }
+    return kept;
+}
+
+#if defined(VELMORA_AVX2_BLOCKS)
+__attribute__((target("avx2"))) inline std::uint64_t KeepShuffled(std::uint64_t word,
+                                                                  unsigned keep) {
+    const __m128i from = _mm_cvtsi64_si128(static_cast<long long>(kWordTables.kept[keep]));
+    return static_cast<std::uint64_t>(
+        _mm_cvtsi128_si64(_mm_shuffle_epi8(_mm_cvtsi64_si128(static_cast<long long>(word)), from)));
+}
+#endif
+
+// Normalises 64 bytes at a time as bit masks, while the byte after them is there to be
+// seen, from data[in] to data[out] (out <= in), and returns where it stopped; `odd` says
+// whether the run that reaches the last byte done has an odd number of units. A CR LF
+// cut by the end of a block goes with the block: its CR stays or goes as the run says,
+// and its LF goes with the next block, or after the last.
+template <typename Block>
+[[gnu::always_inline]] inline void NormaliseMasked(char* data, std::size_t n, std::size_t kind,
+                                                   std::size_t& in, std::size_t& out, bool& odd) {
+    bool crBefore = false;
+    for (; in + 64 < n; in += 64) {
+        const char* const p = data + in;
+        const std::uint64_t spaces = Mask64<Block>(p, ' ');
+        std::uint64_t runs = spaces;
+        std::uint64_t units = spaces;
+        std::uint64_t pairCrs = 0;
+        std::uint64_t pairLfs = 0;
+        if (kind == 1 || kind == 2) { // LF or CR
+            runs = units = spaces | Mask64<Block>(p, kind == 1 ? '\n' : '\r');
+        } else if (kind == 3) {
+            const std::uint64_t crs = Mask64<Block>(p, '\r');
+            const std::uint64_t lfs = Mask64<Block>(p, '\n');
+            pairLfs = lfs & ((crs << 1) | (crBefore ? 1 : 0));
+            pairCrs = crs & ((lfs >> 1) | (static_cast<std::uint64_t>(p[64] == '\n') << 63));
+            crBefore = pairCrs >> 63 != 0;
+            runs = spaces | pairCrs | pairLfs;
+            units = spaces | pairLfs;
+        }
+        const std::uint64_t own = RunParity(runs, units, odd);
+        odd = (runs >> 63 & own >> 63) != 0;
+        // A unit goes when an even number stand in its run up to it; a CR LF always loses
+        // its LF, and its CR too when the pair goes as a unit. What stays of a line break
+        // becomes a space.
+        std::uint64_t dropped = units & ~own;
+        std::uint64_t toSpace = (units & ~spaces) & own;
+        if (kind == 3) {
+            dropped = (units & ~own) | pairLfs | (pairCrs & own);
+            toSpace = pairCrs & ~own;
+        }
+        if (dropped == 0 && toSpace == 0 && out == in) {
+            out += 64;
+            continue;
+        }
+        for (std::size_t at = 0; at < 64; at += 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, p + at, 8);
+            const auto spaced = static_cast<unsigned>(toSpace >> at & 0xff);
+            if (spaced != 0) {
+                const std::uint64_t bytes = kWordTables.bytes[spaced];
+                word = (word & ~bytes) | (0x2020202020202020ULL & bytes);
+            }
+            const auto keep = static_cast<unsigned>(~dropped >> at & 0xff);
+            if (keep != 0xff) {
+#if defined(VELMORA_AVX2_BLOCKS)
+                if constexpr (std::is_same_v<Block, Avx2Block>) {
+                    word = KeepShuffled(word, keep);
+                } else {
+                    word = KeepPortable(word, keep);
+                }
+#else
+                word = KeepPortable(word, keep);
+#endif
+            }
+            // All eight bytes are written: those past the kept ones land where the next
+            // word's bytes will be written, never on a byte not yet read.
+            std::memcpy(data + out, &word, 8);
+            out += kWordTables.count[keep];
+        }
+    }
+    if (crBefore) { // the LF of a CR LF cut by the last block: it goes, and counts as its unit
+        ++in;
+        odd = !odd;
+    }
+}
+
 // The normalising of one piece with blocks of type Block; `spaceRun` counts the spaces
 // in the run that ends where the piece begins, and then where it ends. Inlined into one
 // function per kind of block, each built for the processor that the block needs.
@@ -193,6 +310,12 @@ NormaliseBlocks(char* data, std::size_t n, std::string_view lineBreak, std::size
     const char breakStart = lineBreak.empty() ? '\0' : lineBreak[0];
     std::size_t in = 0;
     std::size_t out = 0;
+    // Long pieces go 64 bytes at a time first, the rest below.
+    if (n > 64) {
+        bool odd = spaceRun % 2 == 1;
+        NormaliseMasked<Block>(data, n, LineBreakKind(lineBreak), in, out, odd);
+        spaceRun = odd ? 1 : 0;
+    }
 
     // Bytes written may run up to a block past `out`, rather than the exact few, once
     // what has been read is that far ahead: they land on bytes already done with.
@@ -619,39 +742,9 @@ void RawScanner::Step(char c) {
 
 namespace {
 
-// Bit i set where the byte at p + i is `c`, for the 64 bytes from p.
-std::uint64_t Mask64(const char* p, char c) {
-    std::uint64_t mask = 0;
-    for (std::size_t i = 0; i < 64; i += Block::kSize) {
-        mask |= static_cast<std::uint64_t>(Block(p + i).Matches(c)) << i;
-    }
-    return mask;
-}
-
-// Bit i set when an odd number of the bits 0 to i of x are.
-std::uint64_t PrefixParity(std::uint64_t x) {
-    for (int shift = 1; shift < 64; shift *= 2) {
-        x ^= x << shift;
-    }
-    return x;
-}
-
-// The bytes dropped in 64 bytes of one kind, as bit masks: `runs` the bytes of its runs of
-// spaces and line breaks (a CR LF both bytes), `units` one bit for each space or line
-// break (a CR LF at its LF). A unit goes when it is the second, fourth... of its run: when
-// an even number of units stand in the run up to it. `odd` carries whether the run that
-// reaches the last byte has an odd number so far.
+// The units that go in 64 bytes of one kind: the second, fourth... of each run.
 std::size_t DroppedUnits(std::uint64_t runs, std::uint64_t units, bool& odd) {
-    const std::uint64_t carried = odd ? 1 : 0;
-    // The parity of all units so far, from the run carried in: within a run, that parity
-    // taken at the byte before the run's start gives the run's own.
-    const std::uint64_t parity = PrefixParity(units) ^ (0 - carried);
-    const std::uint64_t starts = runs & ~((runs << 1) | carried);
-    // The runs to flip: those with an odd parity before their start, found by adding their
-    // first bit, which carries through the run's bits and clears them.
-    const std::uint64_t flipStarts = starts & ((parity << 1) | carried);
-    const std::uint64_t flipped = ((runs + flipStarts) ^ runs) & runs;
-    const std::uint64_t own = parity ^ flipped;
+    const std::uint64_t own = RunParity(runs, units, odd);
     odd = (runs >> 63 & own >> 63) != 0;
     return static_cast<std::size_t>(std::popcount(units & ~own));
 }
@@ -671,9 +764,9 @@ void RawScanner::CountDrops(const char* p, std::size_t n) {
         }
         for (; i + 64 < n; i += 64) {
             const char* const block = p + i;
-            const std::uint64_t spaces = Mask64(block, ' ');
-            const std::uint64_t crs = Mask64(block, '\r');
-            const std::uint64_t lfs = Mask64(block, '\n');
+            const std::uint64_t spaces = Mask64<Block>(block, ' ');
+            const std::uint64_t crs = Mask64<Block>(block, '\r');
+            const std::uint64_t lfs = Mask64<Block>(block, '\n');
             const std::uint64_t pairLfs = lfs & ((crs << 1) | (crBefore ? 1 : 0));
             const std::uint64_t pairCrs =
                 crs & ((lfs >> 1) | (static_cast<std::uint64_t>(block[64] == '\n') << 63));
@@ -728,7 +821,8 @@ std::size_t RawScanner::ScopeLength(std::string_view lineBreak) const {
 // ---- Rewriter -------------------------------------------------------------------------
 
 Rewriter::Rewriter(ProgressSink& progress, PieceSink& next, Markers markers)
-    : m_progress(progress), m_out(next), m_markers(markers) {}
+    : m_progress(progress), m_shown(dynamic_cast<NoProgress*>(&progress) == nullptr), m_out(next),
+      m_markers(markers) {}
 
 void Rewriter::Feed(std::string_view piece) {
     const char* p = piece.data();
@@ -765,7 +859,9 @@ void Rewriter::EndTag() {
     m_inTag = false;
     // The tag's ">" stands, in the text as it is at this moment, right after what has
     // been written so far and the tag itself.
-    m_progress.SetValue(static_cast<float>(m_written + m_tagLength));
+    if (m_shown) {
+        m_progress.SetValue(static_cast<float>(m_written + m_tagLength));
+    }
     std::size_t markers = 0;
     std::size_t feeds = 1;
     switch (Classify(m_tagHead, m_tagLength)) {

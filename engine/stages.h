@@ -226,6 +226,7 @@ private:
     void EndTag();
 
     ProgressSink& m_progress;
+    bool m_shown; // a sink that shows nothing is not called once per tag
     PieceWriter m_out;
     Markers m_markers;
     std::size_t m_written = 0; // bytes of rewritten text so far, markers written out
