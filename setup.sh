@@ -18,8 +18,9 @@
 #   ./setup.sh fuzz          the differential fuzzer for FUZZ_SECONDS (default 60)
 #   ./setup.sh format        reformat the C++ sources with clang-format 14
 #   ./setup.sh format-check  list the C++ sources clang-format 14 would change; fail if any
-#   ./setup.sh bench         the whole-process race against cat and general HTML converters
-#                            (bench/compare.sh), written to bench/RESULTS.md
+#   ./setup.sh bench         the whole-process race against cat and general HTML converters,
+#                            and the targets against dd, wc, lynx and rsync, with a perf
+#                            profile (bench/compare.sh), written to bench/RESULTS.md
 # VELMORA_WERROR=ON turns warnings in our own code into errors, as CI builds it.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -47,7 +48,8 @@ test-windows-gui)
 fuzz) packages=("${base[@]}" clang libclang-rt-14-dev) ;;
 format | format-check) packages=("$clang_format") ;;
 bench)
-    packages=("${base[@]}" "${gui[@]}" hyperfine time gnuplot-nox lynx w3m html2text pandoc)
+    packages=("${base[@]}" "${gui[@]}" hyperfine time gnuplot-nox lynx w3m html2text pandoc rsync
+              linux-perf)
     ;;
 *)
     echo "Usage: $0 run|test|package|nogui|test-windows|package-windows|test-windows-gui|sanitize|fuzz|format|format-check|bench" >&2

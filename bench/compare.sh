@@ -2,28 +2,43 @@
 # Races whole conversions, file to file, on generated reports of about 1, 10 and 100 MB:
 # velmora-convert against `cat IN > OUT` (reading and writing the same bytes, the floor
 # for any converter) and against general HTML browsers and converters that also turn
-# HTML into plain text: lynx -dump, w3m -dump, html2text and pandoc -t plain. Writes
-# bench/RESULTS.md and bench/time_vs_size.png. `./setup.sh bench` installs the tools and
-# runs this.
+# HTML into plain text: lynx -dump, w3m -dump, html2text and pandoc -t plain. Then
+# checks velmora-convert against its targets, each a ratio to a plain tool measured in
+# the same run: file to file on a BIG_MB report against dd, to /dev/null against wc -l,
+# lynx on a TARGET_MB report, peak memory on a MEMORY_MB report (file to file and from
+# standard input), a batch of BATCH_COUNT small reports against rsync, and a perf
+# profile of the BIG_MB conversion. Writes bench/RESULTS.md and bench/time_vs_size.png.
+# `./setup.sh bench` installs the tools and runs this.
 #
 #   bench/compare.sh      # RUNS=9 SLOW_RUNS=3 SIZES="1 10 100" PANDOC_SIZES="1 10"
 #                         # TIME_LIMIT=900 BUILD=build
+#                         # TARGET_RUNS=7 BIG_MB=96 TARGET_MB=9.6 MEMORY_MB=1024
+#                         # BATCH_COUNT=2000
 #
 # Medians of RUNS runs (hyperfine), of SLOW_RUNS for a command whose first run took more
 # than 5 seconds; peak memory is the largest resident set of that first run
 # (/usr/bin/time), which also warms the page cache. A run that fails or takes more than
 # TIME_LIMIT seconds is written into the table as such, and the race goes on. pandoc
-# needs about a minute for 10 MB, so it runs on PANDOC_SIZES only.
+# needs about a minute for 10 MB, so it runs on PANDOC_SIZES only. A target's two
+# commands run in turn, one run at a time, TARGET_RUNS times each after a warm-up of
+# each, so that a change in the machine's load falls on both; the ratio is of their
+# medians. The MEMORY_MB report needs three times its size free in the temporary folder
+# ($TMPDIR, else /tmp), and is deleted once measured.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${RUNS:-9}
 slow_runs=${SLOW_RUNS:-3}
 sizes=${SIZES:-"1 10 100"}
-pandoc_sizes=${PANDOC_SIZES:-"1 10"}
+pandoc_sizes=${PANDOC_SIZES-"1 10"}
 time_limit=${TIME_LIMIT:-900}
 build=${BUILD:-build}
+target_runs=${TARGET_RUNS:-7}
+big_mb=${BIG_MB:-96}
+target_mb=${TARGET_MB:-9.6}
+memory_mb=${MEMORY_MB:-1024}
+batch_count=${BATCH_COUNT:-2000}
 
-for tool in hyperfine gnuplot lynx w3m html2text pandoc timeout; do
+for tool in hyperfine gnuplot lynx w3m html2text pandoc rsync timeout; do
     command -v "$tool" >/dev/null || { echo "$tool is missing: run ./setup.sh bench" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is missing: run ./setup.sh bench" >&2; exit 1; }
@@ -97,6 +112,218 @@ for size in $sizes; do
     done
     rm -f "$work/out.txt"
 done
+
+# The targets. Each check adds a row to targets.tsv: the target, velmora-convert's figure,
+# the peer's, the ratio, the limit, met or missed, and the commands, shown with the
+# temporary folder as WORK.
+shown() {
+    local command=${1//"$convert"/velmora-convert}
+    echo "${command//"$work"/WORK}"
+}
+
+target_row() {
+    local IFS=$'\t'
+    echo "$*" >> "$work/targets.tsv"
+}
+
+# A side of a target is "COMMAND[|PREPARE[|CLEANUP]]": hyperfine runs PREPARE before each
+# run of COMMAND and CLEANUP after it, all without a shell (-N) unless COMMAND redirects
+# or names files with a wildcard. One timed run of a side: its time in seconds.
+once() {
+    local command prepare cleanup args=()
+    IFS='|' read -r command prepare cleanup <<< "$1"
+    [[ $command == *[\<\>*]* ]] || args+=(-N)
+    [ -z "$prepare" ] || args+=(--prepare "$prepare")
+    [ -z "$cleanup" ] || args+=(--cleanup "$cleanup")
+    timeout "$time_limit" hyperfine --style none --runs 1 --export-csv "$work/once.csv" \
+        "${args[@]}" "$command" >/dev/null 2>"$work/err" || return
+    awk -F, 'NR == 2 { print $4 }' "$work/once.csv"
+}
+
+# A side as the table shows it.
+described() {
+    local command prepare cleanup
+    IFS='|' read -r command prepare cleanup <<< "$1"
+    printf "\`%s\`" "$(shown "$command")"
+    [ -z "$prepare" ] || printf ", before each run \`%s\`" "$(shown "$prepare")"
+    [ -z "$cleanup" ] || printf ", after it \`%s\`" "$(shown "$cleanup")"
+}
+
+# The median of the times in a file, one a line, leaving out the first (the warm-up).
+median() {
+    tail -n +2 "$1" | sort -g | awk '{ t[NR] = $1 }
+        END { print NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+}
+
+# Two sides run in turn: a warm-up of each, then target_runs runs of each. Prints the two
+# medians; fails at the first run that fails, its reason in $work/err.
+alternate() {
+    : > "$work/first.times"
+    : > "$work/second.times"
+    for _ in $(seq 0 "$target_runs"); do
+        once "$1" >> "$work/first.times" || return
+        once "$2" >> "$work/second.times" || return
+    done
+    echo "$(median "$work/first.times") $(median "$work/second.times")"
+}
+
+# A time target: velmora-convert's side against the peer's. KIND "at most" bounds the
+# ratio velmora-convert / peer, "at least" the speed-up peer / velmora-convert; AIM is a
+# stricter figure to report, or "".
+time_target() {
+    local target=$1 ours=$2 peer=$3 peer_name=$4 kind=$5 limit=$6 aim=$7 medians commands
+    commands="$(described "$ours"); $(described "$peer")"
+    echo "target: $target" >&2
+    if ! medians=$(alternate "$ours" "$peer"); then
+        target_row "$target" "failed: $(head -c 200 "$work/err" | tr '\t\n' '  ')" - - \
+            "$kind $limit" "not measured" "$commands"
+        return
+    fi
+    awk -v target="$target" -v medians="$medians" -v peer="$peer_name" -v kind="$kind" \
+        -v limit="$limit" -v aim="$aim" -v commands="$commands" 'BEGIN {
+        split(medians, m, " ")
+        if (kind == "at least") {
+            r = m[2] / m[1]
+            how = sprintf("%.3g (%s / velmora-convert)", r, peer)
+            met = r >= limit
+            aim_met = aim != "" && r >= aim
+        } else {
+            r = m[1] / m[2]
+            how = sprintf("%.3g (velmora-convert / %s)", r, peer)
+            met = r <= limit
+            aim_met = aim != "" && r <= aim
+        }
+        result = met ? "met" : "missed"
+        if (aim != "")
+            result = result (aim_met ? ", aim met" : ", aim missed")
+        printf "%s\t%.3f s\t%.3f s (%s)\t%s\t%s %s%s\t%s\t%s\n", target, m[1], m[2], peer,
+            how, kind, limit, (aim != "" ? " (aim " aim ")" : ""), result, commands
+    }' >> "$work/targets.tsv"
+}
+
+# Targets 1 and 2 on one BIG_MB report: file to file against dd writing the same bytes to
+# disk, and to /dev/null against counting its lines.
+big_targets() {
+    local big="$work/big.html"
+    time_target "$big_mb MB report, file to file" "$convert $big -o $work/big.txt" \
+        "dd if=$big of=$work/big-dd.txt bs=1M conv=fsync" dd "at most" 1.5 1.2
+    time_target "$big_mb MB report, to /dev/null" "$convert $big -o /dev/null" "wc -l $big" \
+        "wc -l" "at most" 5 3
+    rm -f "$work/big.txt" "$work/big-dd.txt"
+}
+
+# Target 3: lynx, the fastest of the general converters, on a TARGET_MB report.
+lynx_target() {
+    local input="$work/lynx.html"
+    "$build/bin/velmora-make-report" "$target_mb" "$input"
+    time_target "$target_mb MB report, file to file" "$convert $input -o $work/lynx.txt" \
+        "lynx -dump -force_html -nolist $input > $work/lynx-peer.txt" lynx "at least" 30 ""
+    rm -f "$input" "$work/lynx.txt" "$work/lynx-peer.txt"
+}
+
+# Target 4: the largest resident set of one run on a MEMORY_MB report, file to file and
+# from standard input. The input, the old output and the new one before it replaces the
+# old need about three times the report's size.
+memory_targets() {
+    local input="$work/huge.html" output="$work/huge.txt" free_mb need_mb
+    local file_command="/usr/bin/time -f %M $convert $input -o $output"
+    local stdin_command="/usr/bin/time -f %M $convert - -o $output < $input"
+    free_mb=$(df -Pk "$work" | awk 'NR == 2 { printf "%d", $4 / 1024 }')
+    need_mb=$(awk -v size="$memory_mb" 'BEGIN { printf "%d", 3 * size + 1 }')
+    if [ "$free_mb" -lt "$need_mb" ]; then
+        local why="not run: WORK has $free_mb MB free, needs $need_mb MB"
+        target_row "peak memory, $memory_mb MB report, file to file" "$why" - - \
+            "at most 16 MiB" "not measured" "\`$(shown "$file_command")\`"
+        target_row "peak memory, $memory_mb MB report, standard input" "$why" - - \
+            "at most 16 MiB" "not measured" "\`$(shown "$stdin_command")\`"
+        return
+    fi
+    echo "target: peak memory on $memory_mb MB" >&2
+    "$build/bin/velmora-make-report" "$memory_mb" "$input"
+    local status=0
+    /usr/bin/time -f %M -o "$work/m" "$convert" "$input" -o "$output" 2>"$work/err" || status=$?
+    memory_row "file to file" "$status" "$file_command"
+    status=0
+    /usr/bin/time -f %M -o "$work/m" "$convert" - -o "$output" < "$input" 2>"$work/err" ||
+        status=$?
+    memory_row "standard input" "$status" "$stdin_command"
+    rm -f "$input" "$output"
+}
+
+memory_row() {
+    local how=$1 status=$2 command=$3 peak
+    if [ "$status" -ne 0 ]; then
+        target_row "peak memory, $memory_mb MB report, $how" "failed: exit status $status" - - \
+            "at most 16 MiB" "not measured" "\`$(shown "$command")\`"
+        return
+    fi
+    peak=$(tail -n 1 "$work/m")
+    target_row "peak memory, $memory_mb MB report, $how" \
+        "$(awk -v k="$peak" 'BEGIN { printf "%.1f MiB", k / 1024 }')" - - "at most 16 MiB" \
+        "$(awk -v k="$peak" 'BEGIN { print (k <= 16 * 1024 ? "met" : "missed") }')" \
+        "\`$(shown "$command")\`"
+}
+
+# Target 5: BATCH_COUNT reports of 5 to 200 KB, spread evenly over the logarithm of the
+# size in an order that does not follow the names (the fractional parts of multiples of
+# the golden ratio), converted two at a time beside themselves, against copying them with
+# rsync flushing each copy to disk as velmora-convert flushes each output.
+batch_target() {
+    local source="$work/batch" copy="$work/batch-copy" total_mb
+    mkdir "$source"
+    awk -v n="$batch_count" 'BEGIN {
+        for (i = 1; i <= n; ++i) {
+            f = i * 0.6180339887
+            printf "%05d %.5f\n", i, 5 * 40 ^ (f - int(f)) / 1024
+        }
+    }' | while read -r index megabytes; do
+        "$build/bin/velmora-make-report" "$megabytes" "$source/doc-$index.html"
+    done
+    total_mb=$(find "$source" -type f -printf '%s\n' |
+        awk '{ sum += $1 } END { printf "%.1f", sum / 1048576 }')
+    # The outputs go before each run and after it, so that rsync copies the reports only.
+    time_target "batch of $batch_count reports of 5 to 200 KB ($total_mb MB)" \
+        "$convert -j 2 $source/*.html|rm -f $source/*.txt|rm -f $source/*.txt" \
+        "rsync -a --fsync $source/ $copy/|rm -rf $copy" rsync "at most" 0.5 ""
+    rm -rf "$source" "$copy"
+}
+
+# Target 6: where the time of the BIG_MB conversion goes, perf's top symbols into
+# profile.txt, or why there are none.
+profile() {
+    local big="$work/big.html"
+    local record="perf record -g -o $work/perf.data -- $convert $big -o $work/big.txt"
+    local report="perf report -i $work/perf.data --no-children --stdio --sort sym"
+    echo "\`$(shown "$record")\`, then \`$(shown "$report")\`" > "$work/profile.how"
+    echo "target: perf profile" >&2
+    if ! command -v perf >/dev/null; then
+        echo "perf is not installed: nothing recorded." > "$work/profile.txt"
+        return
+    fi
+    # shellcheck disable=SC2086 # the commands are split into words as written
+    if ! $record >/dev/null 2>"$work/err" || ! $report > "$work/perf.report" 2>>"$work/err"; then
+        {
+            echo "perf could not record here:"
+            grep -v '^ *$' "$work/err" | head -n 4
+        } > "$work/profile.txt"
+        return
+    fi
+    {
+        grep -m 1 '^# Samples' "$work/perf.report"
+        grep -E '^ +[0-9.]+%' "$work/perf.report" | head -n 12
+    } > "$work/profile.txt"
+    rm -f "$work/perf.data" "$work/big.txt"
+}
+
+targets_before=$(cut -d ' ' -f 1-3 /proc/loadavg)
+: > "$work/targets.tsv"
+"$build/bin/velmora-make-report" "$big_mb" "$work/big.html"
+big_targets
+profile
+rm -f "$work/big.html"
+lynx_target
+memory_targets
+batch_target
 load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)
 
 # One data file per racer for the plot, its successful runs only.
@@ -177,22 +404,13 @@ build_type=$(awk -F= '/^CMAKE_BUILD_TYPE:/ { print $2 }' "$build/CMakeCache.txt"
     echo
     table '$6 == "-" ? "-" : sprintf("%s MB", $6)'
     echo
-    echo "Against the targets:"
+    echo "Growth with the input:"
     echo
     awk -F'\t' '
         $3 == "velmora-convert" && $4 != "-" { time[$1] = $4; mem[$1] = $6; in_mb[$1] = $2; last = $1 }
-        $3 == "cat IN > OUT" && $4 != "-" { cat[$1] = $4 }
-        $3 == "lynx -dump" && $4 != "-" { lynx[$1] = $4 }
         END {
-            if (cat[last]) {
-                r = time[last] / cat[last]
-                printf "- time on the largest input: %.2fx cat (target at most 3x, aim 2x: %s)\n",
-                    r, (r <= 2 ? "aim met" : (r <= 3 ? "met" : "missed"))
-            }
-            if (lynx[10] && time[10])
-                printf "- lynx -dump on 10 MB: velmora-convert %.1fx faster (target at least 25x: %s)\n",
-                    lynx[10] / time[10], (lynx[10] / time[10] >= 25 ? "met" : "missed")
-            printf "- memory on the largest input: %.2fx the input\n", mem[last] / in_mb[last]
+            if (last != "")
+                printf "- memory on the largest input: %.2fx the input\n", mem[last] / in_mb[last]
             if (time[10] && time[100])
                 printf "- growth from 10 to 100 MB: %.1fx the time\n", time[100] / time[10]
         }' "$work/results.tsv"
@@ -202,6 +420,27 @@ build_type=$(awk -F= '/^CMAKE_BUILD_TYPE:/ { print $2 }' "$build/CMakeCache.txt"
     echo "others write through the shell's redirection and do none of that."
     echo
     echo "![time against size](time_vs_size.png)"
+    echo
+    echo "## Against the targets"
+    echo
+    echo "Measured in the same run as the tables above (load average $targets_before before"
+    echo "these, $load_after after). A time is the median of $target_runs runs of each command,"
+    echo "velmora-convert's and the peer's taken in turn after a warm-up of each, every run a"
+    echo "\`hyperfine --runs 1\` of its own, with \`-N\` (no shell) unless the command redirects"
+    echo "or names files with a wildcard; the files are in the page cache. Memory is the largest"
+    echo "resident set of one run. WORK is the script's temporary folder; velmora-convert is"
+    echo "\`$build/bin/velmora-convert\`."
+    echo
+    echo "| target | velmora-convert | peer | ratio | limit | result | commands |"
+    echo "|---|---|---|---|---|---|---|"
+    awk -F'\t' -v OFS=' | ' '{ $1 = $1; print "| " $0 " |" }' "$work/targets.tsv"
+    echo
+    echo "Where the time of the $big_mb MB conversion, file to file, goes: the top symbols by"
+    echo "their own share of the samples, from $(cat "$work/profile.how"):"
+    echo
+    echo '```'
+    cat "$work/profile.txt"
+    echo '```'
     echo
     echo "## In memory, by phase and by shape of document (Google Benchmark)"
     echo
