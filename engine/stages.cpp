@@ -268,21 +268,22 @@ template <typename Block>
             std::uint64_t word = 0;
             std::memcpy(&word, p + at, 8);
             const auto spaced = static_cast<unsigned>(toSpace >> at & 0xff);
-            if (spaced != 0) {
-                const std::uint64_t bytes = kWordTables.bytes[spaced];
-                word = (word & ~bytes) | (0x2020202020202020ULL & bytes);
-            }
             const auto keep = static_cast<unsigned>(~dropped >> at & 0xff);
-            if (keep != 0xff) {
 #if defined(VELMORA_AVX2_BLOCKS)
-                if constexpr (std::is_same_v<Block, Avx2Block>) {
-                    word = KeepShuffled(word, keep);
-                } else {
+            if constexpr (std::is_same_v<Block, Avx2Block>) {
+                // Without a branch: where the words that change fall is hard to foresee.
+                const std::uint64_t bytes = kWordTables.bytes[spaced];
+                word = KeepShuffled((word & ~bytes) | (0x2020202020202020ULL & bytes), keep);
+            } else
+#endif
+            {
+                if (spaced != 0) {
+                    const std::uint64_t bytes = kWordTables.bytes[spaced];
+                    word = (word & ~bytes) | (0x2020202020202020ULL & bytes);
+                }
+                if (keep != 0xff) {
                     word = KeepPortable(word, keep);
                 }
-#else
-                word = KeepPortable(word, keep);
-#endif
             }
             // All eight bytes are written: those past the kept ones land where the next
             // word's bytes will be written, never on a byte not yet read.
@@ -743,7 +744,8 @@ void RawScanner::Step(char c) {
 namespace {
 
 // The units that go in 64 bytes of one kind: the second, fourth... of each run.
-std::size_t DroppedUnits(std::uint64_t runs, std::uint64_t units, bool& odd) {
+[[gnu::always_inline]] inline std::size_t DroppedUnits(std::uint64_t runs, std::uint64_t units,
+                                                       bool& odd) {
     const std::uint64_t own = RunParity(runs, units, odd);
     odd = (runs >> 63 & own >> 63) != 0;
     return static_cast<std::size_t>(std::popcount(units & ~own));
@@ -753,7 +755,8 @@ std::size_t DroppedUnits(std::uint64_t runs, std::uint64_t units, bool& odd) {
 
 // A block of 64 bytes at a time as bit masks, with the byte after it in sight (a CR is a
 // line break of its kind only when a LF follows); the few bytes at the end byte by byte.
-void RawScanner::CountDrops(const char* p, std::size_t n) {
+template <typename B>
+[[gnu::always_inline]] inline std::size_t RawScanner::CountBlocks(const char* p, std::size_t n) {
     std::size_t i = 0;
     if (n > 64) {
         bool odd[kLineBreakKinds];
@@ -764,9 +767,9 @@ void RawScanner::CountDrops(const char* p, std::size_t n) {
         }
         for (; i + 64 < n; i += 64) {
             const char* const block = p + i;
-            const std::uint64_t spaces = Mask64<Block>(block, ' ');
-            const std::uint64_t crs = Mask64<Block>(block, '\r');
-            const std::uint64_t lfs = Mask64<Block>(block, '\n');
+            const std::uint64_t spaces = Mask64<B>(block, ' ');
+            const std::uint64_t crs = Mask64<B>(block, '\r');
+            const std::uint64_t lfs = Mask64<B>(block, '\n');
             const std::uint64_t pairLfs = lfs & ((crs << 1) | (crBefore ? 1 : 0));
             const std::uint64_t pairCrs =
                 crs & ((lfs >> 1) | (static_cast<std::uint64_t>(block[64] == '\n') << 63));
@@ -785,6 +788,33 @@ void RawScanner::CountDrops(const char* p, std::size_t n) {
         }
         std::copy(std::begin(odd), std::end(odd), std::begin(m_odd));
         m_pendingCr = crBefore;
+    }
+    return i;
+}
+
+#if defined(VELMORA_AVX2_BLOCKS)
+__attribute__((target("avx2,popcnt"))) std::size_t RawScanner::CountBlocksAvx2(const char* p,
+                                                                               std::size_t n) {
+    return CountBlocks<Avx2Block>(p, n);
+}
+#endif
+
+void RawScanner::CountDrops(const char* p, std::size_t n) {
+    std::size_t i = 0;
+    switch (ChosenBlockPath()) {
+#if defined(VELMORA_AVX2_BLOCKS)
+    case BlockPath::Avx2:
+        i = CountBlocksAvx2(p, n);
+        break;
+#endif
+#if defined(__SSE2__)
+    case BlockPath::Sse2:
+        i = CountBlocks<VectorBlock>(p, n);
+        break;
+#endif
+    default:
+        i = CountBlocks<WordBlock>(p, n);
+        break;
     }
     for (; i < n; ++i) {
         Step(p[i]);

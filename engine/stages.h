@@ -176,6 +176,9 @@ private:
 
     void Refusals(std::string_view view);
     void CountDrops(const char* p, std::size_t n);
+    // The bulk of CountDrops a block type at a time; returns how far it went.
+    template <typename B> std::size_t CountBlocks(const char* p, std::size_t n);
+    std::size_t CountBlocksAvx2(const char* p, std::size_t n);
     void Step(char c);
 
     std::size_t m_size = 0; // of the input fed so far
