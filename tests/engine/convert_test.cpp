@@ -1,3 +1,4 @@
+#include "digest.h"
 #include "phases.h"
 #include "support/test_support.h"
 #include "velmora/convert.h"
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -602,6 +604,36 @@ TEST_P(ChangedInput, FailsAndLeavesTheOutput) {
         EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "the earlier output");
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.html", "out.txt"}));
     }
+}
+
+// The two readings are told apart by a digest of their bytes: however the reads cut
+// them, the same bytes give the same digest, and any one byte changed, or two words
+// swapped, gives another.
+TEST(Digest, DependsOnTheBytesAloneNotOnTheirCuts) {
+    std::string bytes;
+    for (int i = 0; i < 200; ++i) {
+        bytes += static_cast<char>(i * 37 % 251);
+    }
+    auto digest = [](std::string_view text, std::size_t cut) {
+        detail::Digest d;
+        for (std::size_t at = 0; at < text.size(); at += cut) {
+            d.Feed(text.data() + at, std::min(cut, text.size() - at));
+        }
+        return d.Value();
+    };
+    const std::uint64_t whole = digest(bytes, bytes.size());
+    for (std::size_t cut = 1; cut <= 70; ++cut) {
+        EXPECT_EQ(digest(bytes, cut), whole) << "cut every " << cut;
+    }
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        std::string changed = bytes;
+        changed[at] = static_cast<char>(changed[at] ^ 1);
+        EXPECT_NE(digest(changed, 13), whole) << "byte " << at;
+    }
+    std::string swapped = bytes;
+    std::swap_ranges(swapped.begin() + 8, swapped.begin() + 16, swapped.begin() + 40);
+    EXPECT_NE(digest(swapped, 7), whole);
+    EXPECT_NE(digest(bytes.substr(0, 199), 7), whole);
 }
 
 void Overwrite(const std::string& path, std::size_t at, std::string_view bytes) {
