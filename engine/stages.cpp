@@ -574,14 +574,11 @@ void Scanner::Feed(char* piece, std::size_t n) {
 }
 
 std::size_t Scanner::ScopeBegin() const {
-    if (m_open == kNone) {
-        return 0;
-    }
-    return m_close == kNone ? m_open : m_close + 1;
+    return ScopeBeginOf(m_open, m_close);
 }
 
 std::size_t Scanner::ScopeEnd() const {
-    return m_close != kNone && m_last != kNone ? m_last : m_size;
+    return ScopeEndOf(m_close, m_last, m_size);
 }
 
 // ---- RawScanner -----------------------------------------------------------------------
@@ -826,14 +823,11 @@ bool RawScanner::Refused(std::string_view lineBreak) const {
 }
 
 std::size_t RawScanner::ScopeBegin() const {
-    if (m_open == kNone) {
-        return 0;
-    }
-    return m_close == kNone ? m_open : m_close + 1;
+    return ScopeBeginOf(m_open, m_close);
 }
 
 std::size_t RawScanner::ScopeEnd() const {
-    return m_close != kNone && m_last != kNone ? m_last : m_size;
+    return ScopeEndOf(m_close, m_last, m_size);
 }
 
 std::size_t RawScanner::ScopeLength(std::string_view lineBreak) const {

@@ -114,6 +114,16 @@ inline constexpr std::string_view kRefusalPhrase = "zoak metadata report generat
 // Bytes of room that Scanner::Feed needs before each piece.
 inline constexpr std::size_t kScanHeadroom = 32;
 
+// Where the scope begins and ends, from where the first "<dl", the ">" after it and the
+// last "</dl>" after that were found (kNoPosition where not) in a text of `size` bytes.
+inline constexpr std::size_t kNoPosition = static_cast<std::size_t>(-1);
+inline std::size_t ScopeBeginOf(std::size_t open, std::size_t close) {
+    return open == kNoPosition ? 0 : close == kNoPosition ? open : close + 1;
+}
+inline std::size_t ScopeEndOf(std::size_t close, std::size_t last, std::size_t size) {
+    return close != kNoPosition && last != kNoPosition ? last : size;
+}
+
 // Looks through the normalised text, a piece at a time, for what the later stages must
 // know before they start: whether it carries the refusal phrase, and where the inside
 // of its first definition list begins and ends.
@@ -131,7 +141,7 @@ public:
     std::size_t Size() const { return m_size; }
 
 private:
-    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    static constexpr std::size_t kNone = kNoPosition;
     std::size_t m_size = 0; // of the text fed so far
     char m_tail[kScanHeadroom] = {};
     std::size_t m_tailSize = 0;
@@ -172,7 +182,7 @@ public:
 
 private:
     using Drops = std::size_t[kLineBreakKinds];
-    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    static constexpr std::size_t kNone = kNoPosition;
 
     void Refusals(std::string_view view);
     void CountDrops(const char* p, std::size_t n);
