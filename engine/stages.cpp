@@ -94,15 +94,13 @@ PieceWriter::PieceWriter(PieceSink& next) : m_next(next) {
     m_buffer.resize(kPieceSize);
 }
 
-char* PieceWriter::Reserve(std::size_t count) {
-    if (m_used + count > m_buffer.size()) {
-        Flush();
-        if (count > m_buffer.size()) { // a line longer than a piece: the buffer grows to it
-            EnsureCapacity(m_buffer, count);
-            m_buffer.resize(count);
-        }
+char* PieceWriter::ReserveLong(std::size_t count) {
+    Flush();
+    if (count > m_buffer.size()) { // a line longer than a piece: the buffer grows to it
+        EnsureCapacity(m_buffer, count);
+        m_buffer.resize(count);
     }
-    return m_buffer.data() + m_used;
+    return m_buffer.data();
 }
 
 void PieceWriter::PutLong(const char* data, std::size_t count) {
@@ -849,46 +847,125 @@ Rewriter::Rewriter(ProgressSink& progress, PieceSink& next, Markers markers)
       m_markers(markers) {}
 
 void Rewriter::Feed(std::string_view piece) {
-    const char* p = piece.data();
+    const char* const p = piece.data();
     const char* const end = p + piece.size();
-    while (p < end) {
-        if (m_inTag) {
-            const char* const close = FindByte(p, end, '>');
-            const std::size_t taken = static_cast<std::size_t>(close - p) + (close < end ? 1 : 0);
-            if (m_tagLength < sizeof m_tagHead) {
-                std::memcpy(m_tagHead + m_tagLength, p,
-                            std::min(sizeof m_tagHead - m_tagLength, taken));
-            }
-            m_tagLength += taken;
-            p += taken;
-            if (close == end) {
-                return; // the tag goes on in the next piece
-            }
-            EndTag();
-            continue;
-        }
-        const char* const open = FindByte(p, end, '<');
-        const auto text = static_cast<std::size_t>(open - p);
-        m_out.Put(p, text);
-        m_written += text;
-        p = open;
-        if (open < end) {
-            m_inTag = true;
-            m_tagLength = 0;
-        }
+    switch (ChosenBlockPath()) {
+#if defined(VELMORA_AVX2_BLOCKS)
+    case BlockPath::Avx2:
+        FeedAvx2(p, end);
+        break;
+#endif
+#if defined(__SSE2__)
+    case BlockPath::Sse2:
+        FeedBlocks<VectorBlock>(p, end);
+        break;
+#endif
+    default:
+        FeedBlocks<WordBlock>(p, end);
+        break;
     }
 }
 
-void Rewriter::EndTag() {
+// The piece goes 64 bytes at a time, with a bit mask of its "<" and one of its ">": the
+// text runs to the next "<", the tag from there to the next ">". Each run of text is
+// copied 64 bytes at once, so reads go up to 64 bytes past a block; the last 128 bytes
+// or less of the piece are read from a copy with zeros behind them, which hold neither.
+template <typename B>
+[[gnu::always_inline]] inline void Rewriter::FeedBlocks(const char* p, const char* end) {
+    constexpr std::size_t kBlock = 64;
+    char last[3 * kBlock];
+    bool inLast = false;
+    const char* tagFrom = p; // the open tag's bytes since the last cut begin here
+    while (p < end) {
+        if (!inLast && static_cast<std::size_t>(end - p) < 2 * kBlock) {
+            if (m_inTag) {
+                CarryTag(tagFrom, p);
+            }
+            const auto rest = static_cast<std::size_t>(end - p);
+            std::memcpy(last, p, rest);
+            std::memset(last + rest, 0, sizeof last - rest);
+            p = last;
+            end = last + rest;
+            tagFrom = last;
+            inLast = true;
+        }
+        const std::size_t n = std::min(kBlock, static_cast<std::size_t>(end - p));
+        const std::uint64_t opens = Mask64<B>(p, '<');
+        const std::uint64_t closes = Mask64<B>(p, '>');
+        std::size_t i = 0;
+        while (i < n) {
+            if (!m_inTag) {
+                const std::uint64_t next = opens >> i << i;
+                if (next == 0) {
+                    Text(p + i, n - i);
+                    break;
+                }
+                const auto open = static_cast<std::size_t>(std::countr_zero(next));
+                Text(p + i, open - i);
+                m_inTag = true;
+                m_tagLength = 0;
+                tagFrom = p + open;
+                i = open + 1;
+            } else {
+                const std::uint64_t next = closes >> i << i;
+                if (next == 0) {
+                    break;
+                }
+                const auto close = static_cast<std::size_t>(std::countr_zero(next));
+                CloseTag(tagFrom, p + close);
+                i = close + 1;
+            }
+        }
+        p += n;
+    }
+    if (m_inTag) {
+        CarryTag(tagFrom, end); // the tag goes on in the next piece
+    }
+}
+
+#if defined(VELMORA_AVX2_BLOCKS)
+__attribute__((target("avx2"))) void Rewriter::FeedAvx2(const char* p, const char* end) {
+    FeedBlocks<Avx2Block>(p, end);
+}
+#endif
+
+inline void Rewriter::Text(const char* from, std::size_t length) {
+    constexpr std::size_t kWidth = 64;
+    std::memcpy(m_out.Reserve(kWidth), from, kWidth);
+    m_out.Advance(length);
+    m_written += length;
+}
+
+void Rewriter::CarryTag(const char* from, const char* to) {
+    const auto length = static_cast<std::size_t>(to - from);
+    if (m_tagLength < sizeof m_tagHead) {
+        std::memcpy(m_tagHead + m_tagLength, from,
+                    std::min(sizeof m_tagHead - m_tagLength, length));
+    }
+    m_tagLength += length;
+}
+
+inline void Rewriter::CloseTag(const char* from, const char* close) {
     m_inTag = false;
+    if (m_tagLength == 0) {
+        EndTag(from, static_cast<std::size_t>(close + 1 - from));
+        return;
+    }
+    CarryTag(from, close + 1);
+    const std::size_t length = m_tagLength;
+    m_tagLength = 0;
+    EndTag(m_tagHead, length);
+}
+
+void Rewriter::EndTag(const char* head, std::size_t length) {
     // The tag's ">" stands, in the text as it is at this moment, right after what has
     // been written so far and the tag itself.
     if (m_shown) {
-        m_progress.SetValue(static_cast<float>(m_written + m_tagLength));
+        m_progress.SetValue(static_cast<float>(m_written + length));
     }
     std::size_t markers = 0;
     std::size_t feeds = 1;
-    switch (Classify(m_tagHead, m_tagLength)) {
+    switch (Classify(head, length)) {
     case TagKind::ListOpen:
         m_prefix += 2;
         return;
@@ -909,17 +986,42 @@ void Rewriter::EndTag() {
         feeds = 2;
         break;
     }
-    m_out.PutRepeated('\n', feeds);
-    if (m_markers == Markers::Written) {
-        m_out.PutRepeated('+', markers);
-    } else if (markers > 0) {
-        char record[2 + std::numeric_limits<std::size_t>::digits10 + 1];
-        record[0] = kCountOpen;
-        char* const digitsEnd = std::to_chars(record + 1, record + sizeof record - 1, markers).ptr;
-        *digitsEnd = kCountClose;
-        m_out.Put(record, static_cast<std::size_t>(digitsEnd + 1 - record));
-    }
     m_written += feeds + markers;
+    // Both feeds go in, and the second is written over when there is one.
+    constexpr std::size_t kWidth = 64;
+    if (m_markers == Markers::Written) {
+        if (markers > kWidth - 2) {
+            m_out.PutRepeated('\n', feeds);
+            m_out.PutRepeated('+', markers);
+            return;
+        }
+        char* const out = m_out.Reserve(kWidth);
+        std::memset(out, '+', kWidth);
+        out[0] = '\n';
+        out[1] = feeds == 2 ? '\n' : '+';
+        m_out.Advance(feeds + markers);
+        return;
+    }
+    constexpr std::size_t kRecord = 2 + std::numeric_limits<std::size_t>::digits10 + 1;
+    char* const out = m_out.Reserve(2 + kRecord);
+    out[0] = '\n';
+    out[1] = '\n';
+    char* const record = out + feeds;
+    record[0] = kCountOpen;
+    // Most counts have two digits or one: those are written without a division loop.
+    std::size_t recordSize = 0;
+    if (markers < 100) {
+        const bool two = markers >= 10;
+        record[1] = static_cast<char>('0' + (two ? markers / 10 : markers));
+        record[2] = static_cast<char>('0' + markers % 10);
+        record[2 + two] = kCountClose;
+        recordSize = markers > 0 ? 3 + two : 0;
+    } else {
+        char* const digitsEnd = std::to_chars(record + 1, record + kRecord - 1, markers).ptr;
+        *digitsEnd = kCountClose;
+        recordSize = static_cast<std::size_t>(digitsEnd + 1 - record);
+    }
+    m_out.Advance(feeds + recordSize);
 }
 
 void Rewriter::Finish() {

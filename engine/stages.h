@@ -44,7 +44,9 @@ class PieceWriter {
 public:
     explicit PieceWriter(PieceSink& next);
     // Room for `count` bytes at once, to be written at Cursor() and then Advance()d over.
-    char* Reserve(std::size_t count);
+    char* Reserve(std::size_t count) {
+        return count <= m_buffer.size() - m_used ? m_buffer.data() + m_used : ReserveLong(count);
+    }
     void Advance(std::size_t count) { m_used += count; }
     // Small writes, most of them, go straight into the buffer.
     void Put(const char* data, std::size_t count) {
@@ -66,6 +68,7 @@ public:
     void Flush();
 
 private:
+    char* ReserveLong(std::size_t count);
     void PutLong(const char* data, std::size_t count);
     void PutRepeatedLong(char c, std::size_t count);
 
@@ -236,7 +239,16 @@ public:
     void Finish();
 
 private:
-    void EndTag();
+    // Feed a block type at a time; FeedAvx2 is it built for AVX2.
+    template <typename B> void FeedBlocks(const char* p, const char* end);
+    void FeedAvx2(const char* p, const char* end);
+    // The text in front of a tag, read from `from`, where 64 bytes can be read.
+    void Text(const char* from, std::size_t length);
+    // Takes the tag that began before `from` on to `to`, where it is cut.
+    void CarryTag(const char* from, const char* to);
+    // The tag whose ">" is at `close`, its bytes since the last cut from `from`.
+    void CloseTag(const char* from, const char* close);
+    void EndTag(const char* head, std::size_t length);
 
     ProgressSink& m_progress;
     bool m_shown; // a sink that shows nothing is not called once per tag
@@ -245,8 +257,8 @@ private:
     std::size_t m_written = 0; // bytes of rewritten text so far, markers written out
     std::size_t m_prefix = 2;  // indent markers in force
     bool m_inTag = false;
-    std::size_t m_tagLength = 0;
-    char m_tagHead[5] = {};
+    std::size_t m_tagLength = 0; // of a tag cut by the end of a piece, so far
+    char m_tagHead[5] = {};      // its first bytes
 };
 
 // Turns the rewritten text into lines, a piece at a time: each LF-separated segment that

@@ -20,14 +20,7 @@
 namespace velmora {
 namespace {
 
-std::string Repeat(std::string_view piece, std::size_t times) {
-    std::string text;
-    text.reserve(piece.size() * times);
-    for (std::size_t i = 0; i < times; ++i) {
-        text += piece;
-    }
-    return text;
-}
+using test::Repeat;
 
 std::size_t Lines(const std::string& output) {
     return static_cast<std::size_t>(std::count(output.begin(), output.end(), '\n'));

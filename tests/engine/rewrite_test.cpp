@@ -85,8 +85,15 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"UnclosedTagDropsTheRest", "<dl>a <b", "a ", 4, {0}},
         RewriteCase{"UnclosedListOpening", "<dl", "", 3, {0}},
         RewriteCase{"ClosingBracketsBeforeTheFirstTag", "<dl>>>a<dt>b</dl>", ">>a\n++b", 8, {7}},
-        RewriteCase{"BytesPassThrough", "<dl><dt>\xc3\xa9\0\xff</dt></dl>"s,
-                    "\n++\xc3\xa9\0\xff"s}),
+        RewriteCase{"BytesPassThrough", "<dl><dt>\xc3\xa9\0\xff</dt></dl>"s, "\n++\xc3\xa9\0\xff"s},
+        // Shifted, the tags stand across the 64-byte blocks and the last 128 bytes.
+        RewriteCase{"TagsAcrossTheBlocks",
+                    "<dl>" + std::string(58, 'x') + "<dt>T</dt>" + std::string(50, 'y') +
+                        "<dd>D<p>z</dd></dl>",
+                    std::string(58, 'x') + "\n++T" + std::string(50, 'y') + "\n++++D\n\n++++z"},
+        RewriteCase{"MarkersFillingOneStoreAndMore",
+                    test::Repeat("<dl>", 30) + "<p>A<dl><dd>B</dl>",
+                    "\n\n" + std::string(62, '+') + "A\n" + std::string(64, '+') + "B"}),
     test::RowName());
 
 TEST(Rewrite, FileWithLineBreaksReachesTheListAsOneLine) {

@@ -167,13 +167,7 @@ private:
     int m_cases = 0;
 };
 
-std::string Repeat(const std::string& text, std::size_t times) {
-    std::string repeated;
-    for (std::size_t i = 0; i < times; ++i) {
-        repeated += text;
-    }
-    return repeated;
-}
+using test::Repeat;
 
 TEST(FaultSweep, EveryCallAndAllocationFailingInTurnIsSurvived) {
     const std::string small = "<dl><dt>Title</dt><dd>Value &gt; 1</dd></dl>";

@@ -204,6 +204,15 @@ void ForEachBlockPath(const std::function<void(const char* path)>& check) {
     detail::ForceBlockPath(usual);
 }
 
+std::string Repeat(std::string_view piece, std::size_t times) {
+    std::string text;
+    text.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
 std::string InFiller(std::string_view text, std::size_t shift, char filler) {
     if (shift == 0) {
         return std::string(text);

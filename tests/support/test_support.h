@@ -66,6 +66,9 @@ inline constexpr std::size_t kMaxShift = 32;
 // shift 0. The filler must be a byte that the rule under test passes over as it is.
 std::string InFiller(std::string_view text, std::size_t shift, char filler = '.');
 
+// `piece` `times` over.
+std::string Repeat(std::string_view piece, std::size_t times);
+
 // Keeps every progress call in order: {'M', max} or {'V', value}.
 class ProgressLog final : public ProgressSink {
 public:
