@@ -73,6 +73,15 @@ public:
         return std::optional<sys::FileStamp>();
     }
 
+    // How much there is to read, as far as it is known before: a file's size by its stamp,
+    // the whole of a text.
+    std::uint64_t Size(const std::optional<sys::FileStamp>& stamp) const {
+        if (const auto* text = std::get_if<std::string_view>(&m_input)) {
+            return text->size();
+        }
+        return stamp ? stamp->size : 0;
+    }
+
 private:
     std::variant<sys::InputFile, std::string_view> m_input;
     std::size_t m_pieceSize = kReadSize;
@@ -103,12 +112,13 @@ private:
     std::atomic<bool> m_failed{false};
 };
 
-// Carries the rewritten text to the assembly on a thread of its own, a few pieces at a
-// time, so that the two halves of the second pass use both cores. What goes wrong on the
-// assembling thread (memory) stops both and is raised again on the calling one.
-class Handover final : public detail::PieceSink {
+// Carries pieces to the next stage on a thread of its own, a few at a time, so that both
+// halves of a reading use both cores: the rewritten text to the assembly, the bytes read
+// to the scanning. What goes wrong on that thread (memory) stops both and is raised again
+// on the calling one. `Next` takes TakeBuffer() and Finish().
+template <typename Next> class Handover final : public detail::PieceSink {
 public:
-    explicit Handover(detail::Assembler& assembler) : m_assembler(assembler) {}
+    explicit Handover(Next& next) : m_next(next) {}
     Handover(const Handover&) = delete;
     Handover& operator=(const Handover&) = delete;
     ~Handover() {
@@ -193,11 +203,11 @@ private:
                     m_queue.pop_front();
                     m_changed.notify_all();
                 }
-                m_assembler.Take(std::string_view(piece.first.data(), piece.second));
+                m_next.TakeBuffer(piece.first, piece.second);
                 std::lock_guard lock(m_mutex);
                 m_spare.push_back(std::move(piece.first));
             }
-            m_assembler.Finish();
+            m_next.Finish();
         } catch (...) {
             std::lock_guard lock(m_mutex);
             m_error = std::current_exception();
@@ -206,7 +216,7 @@ private:
         }
     }
 
-    detail::Assembler& m_assembler;
+    Next& m_next;
     std::jthread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -215,6 +225,19 @@ private:
     bool m_closed = false;
     bool m_stopped = false;
     std::exception_ptr m_error;
+};
+
+// What the first reading looks for, in pieces that have kHeadroom bytes in front.
+struct ScanStage {
+    detail::LineBreakFinder breaks;
+    detail::RawScanner scanner;
+
+    void TakeBuffer(std::string& buffer, std::size_t used) {
+        char* const piece = buffer.data() + kHeadroom;
+        breaks.Feed(std::string_view(piece, used - kHeadroom));
+        scanner.Feed(piece, used - kHeadroom);
+    }
+    void Finish() {}
 };
 
 // The two passes over one input, and what the first leaves for the second.
@@ -238,15 +261,19 @@ struct Passes {
     char* Piece() { return buffer.data() + kHeadroom; }
 
     // The first reading: the line break, the refusal phrase and the scope, all found in
-    // the bytes as read.
+    // the bytes as read. A large file is read and digested on this thread and scanned on
+    // another.
     Result<void> Scan() {
         Result<std::optional<sys::FileStamp>> stamped = reader.Stamp();
         if (!stamped.has_value()) {
             return stamped.error();
         }
         stamp = stamped.value();
-        detail::LineBreakFinder breaks;
-        detail::RawScanner scanner;
+        ScanStage stage;
+        std::optional<Handover<ScanStage>> handover;
+        if (reader.Size(stamp) >= twoThreadsFrom && !handover.emplace(stage).Start()) {
+            handover.reset();
+        }
         for (;;) {
             Result<std::size_t> got = reader.Read(Piece(), kReadSize);
             if (!got.has_value()) {
@@ -256,9 +283,17 @@ struct Passes {
                 break;
             }
             first.Feed(Piece(), got.value());
-            breaks.Feed(std::string_view(Piece(), got.value()));
-            scanner.Feed(Piece(), got.value());
+            if (handover) {
+                handover->TakeBuffer(buffer, kHeadroom + got.value());
+            } else {
+                stage.TakeBuffer(buffer, kHeadroom + got.value());
+            }
         }
+        if (handover) {
+            handover->Close();
+        }
+        const detail::LineBreakFinder& breaks = stage.breaks;
+        const detail::RawScanner& scanner = stage.scanner;
         if (first.Count() == 0) {
             outcome = SourceOutcome::Empty;
             // A file that says it holds bytes but gave none was cut short as it was read,
@@ -365,7 +400,7 @@ struct Passes {
         progress.SetMax(max);
         detail::Assembler assembler(out, detail::Markers::Counted);
         // A large scope is rewritten on this thread and assembled on another.
-        std::optional<Handover> handover;
+        std::optional<Handover<detail::Assembler>> handover;
         if (length >= twoThreadsFrom && !handover.emplace(assembler).Start()) {
             handover.reset();
         }
