@@ -239,7 +239,7 @@ public:
     void Finish();
 
 private:
-    // Feed a block type at a time; FeedAvx2 is it built for AVX2.
+    // Feed, for one block type; FeedAvx2 is the same built for AVX2.
     template <typename B> void FeedBlocks(const char* p, const char* end);
     void FeedAvx2(const char* p, const char* end);
     // The text in front of a tag, read from `from`, where 64 bytes can be read.
