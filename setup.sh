@@ -30,7 +30,8 @@ mode=${1:-run}
 clang_format=clang-format-14
 
 base=(cmake ninja-build g++ libgtest-dev libgmock-dev acl)
-gui=(qt6-base-dev fonts-dejavu-core libbenchmark-dev)
+# Qt's Wayland plugin and a headless compositor, for the window's test on Wayland.
+gui=(qt6-base-dev fonts-dejavu-core libbenchmark-dev qt6-wayland weston)
 # The cross build for Windows: MinGW-w64, GoogleTest's sources, icotool for the icon.
 windows=(cmake ninja-build g++-mingw-w64-x86-64 googletest icoutils)
 case "$mode" in
@@ -41,9 +42,9 @@ package)
     ;;
 nogui) packages=("${base[@]}") ;;
 test-windows) packages=("${windows[@]}" wine wine64) ;;
-package-windows) packages=("${windows[@]}" wixl) ;;
+package-windows) packages=("${windows[@]}" wixl msitools) ;;
 test-windows-gui)
-    packages=("${windows[@]}" wixl wine wine64 xvfb openbox xdotool x11-utils imagemagick)
+    packages=("${windows[@]}" wixl msitools wine wine64 xvfb openbox xdotool x11-utils imagemagick)
     ;;
 fuzz) packages=("${base[@]}" clang libclang-rt-14-dev) ;;
 format | format-check) packages=("$clang_format") ;;

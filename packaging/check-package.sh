@@ -25,6 +25,8 @@ depends=$(dpkg-deb --field "$deb" Depends)
 for library in libc6 libstdc++6 libqt6widgets6; do
     [[ $depends == *"$library"* ]] || fail "Depends does not name $library: $depends"
 done
+recommends=$(dpkg-deb --field "$deb" Recommends)
+[[ $recommends == *qt6-wayland* ]] || fail "Recommends does not name qt6-wayland: $recommends"
 
 step "lintian"
 # Errors fail the check; warnings are shown.
@@ -41,6 +43,10 @@ appstreamcli validate --no-net "$usr/share/metainfo/velmora.metainfo.xml" ||
 step "desktop-file-validate"
 desktop-file-validate "$usr/share/applications/velmora.desktop" && echo "velmora.desktop: valid" ||
     fail "desktop entry"
+# A file manager opens HTML files with the window, which takes the file as its input.
+grep -q '^Exec=velmora %f$' "$usr/share/applications/velmora.desktop" &&
+    grep -q '^MimeType=.*text/html;' "$usr/share/applications/velmora.desktop" ||
+    fail "the desktop entry does not open HTML files with the window"
 
 step "man --warnings"
 for page in "$usr"/share/man/man1/*.1.gz; do
