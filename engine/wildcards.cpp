@@ -18,24 +18,8 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// ---- The command line ---------------------------------------------------------------
-
-// One argument being read: its text, and where its wildcards stood.
-struct Word {
-    std::string text;
-    bool open = false;   // something has been read, if only a pair of quotes
-    bool bare = false;   // a wildcard outside quotes
-    bool quoted = false; // a wildcard inside them
-};
-
-Argument Finish(Word& word) {
-    Argument argument{std::move(word.text), word.bare && !word.quoted};
-    word = Word{};
-    return argument;
-}
-
-// The next character, the first of a UTF-8 sequence, folded when it is an ASCII letter:
-// its value, and the bytes it takes.
+// The character at `at`, UTF-8, moving past it: a number that tells it from every other
+// character (its bytes), the same for an ASCII letter in either case.
 std::uint32_t NextCharacter(std::string_view text, std::size_t& at) {
     const auto lead = static_cast<unsigned char>(text[at]);
     std::size_t length = 1;
@@ -58,6 +42,22 @@ std::uint32_t NextCharacter(std::string_view text, std::size_t& at) {
     }
     at += length;
     return value >= 'a' && value <= 'z' ? value - ('a' - 'A') : value;
+}
+
+// ---- The command line ---------------------------------------------------------------
+
+// One argument being read: its text, and where its wildcards stood.
+struct Word {
+    std::string text;
+    bool open = false;   // something has been read, if only a pair of quotes
+    bool bare = false;   // a wildcard outside quotes
+    bool quoted = false; // a wildcard inside them
+};
+
+Argument Finish(Word& word) {
+    Argument argument{std::move(word.text), word.bare && !word.quoted};
+    word = Word{};
+    return argument;
 }
 
 } // namespace
