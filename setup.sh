@@ -134,7 +134,7 @@ test-windows | package-windows | test-windows-gui)
         ;;
     test-windows-gui)
         # Each test makes its own X server, window manager and Wine prefix.
-        cmake --build build-windows --target velmora velmora-probe installer
+        cmake --build build-windows --target velmora velmora-convert velmora-probe installer
         ctest --test-dir build-windows --output-on-failure --repeat until-pass:2 -L wine-gui
         ;;
     esac

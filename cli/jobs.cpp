@@ -131,6 +131,9 @@ std::optional<int> CheckOutputs(const Options& options, const std::vector<std::s
 
 int Run(const Options& options, const std::vector<std::string>& outputs) {
     Reporter reporter(options.inputs.size());
+    for (const Failure& unmatched : options.unmatched) {
+        reporter.Problem(unmatched, unmatched.path);
+    }
     std::vector<int> statuses(options.inputs.size(), kFailed);
     std::atomic<std::size_t> next{0};
     auto work = [&] {
@@ -160,7 +163,7 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
         work();
     }
     reporter.End();
-    return Combine(statuses);
+    return options.unmatched.empty() ? Combine(statuses) : kFailed;
 }
 
 } // namespace velmora::cli

@@ -19,7 +19,8 @@ std::vector<std::string> OutputsOf(const Options& options);
 // (links and other names of one file are one file), not by how they are spelled.
 std::optional<int> CheckOutputs(const Options& options, const std::vector<std::string>& outputs);
 
-// Converts every input on up to options.jobs threads; the run's exit status.
+// Converts every input on up to options.jobs threads, after saying which wildcards matched
+// nothing; the run's exit status.
 int Run(const Options& options, const std::vector<std::string>& outputs);
 
 } // namespace velmora::cli

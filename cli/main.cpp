@@ -18,7 +18,7 @@ namespace {
 using namespace velmora::cli;
 
 int Main(int argc, char** argv) {
-    const std::optional<std::vector<std::string>> arguments =
+    const std::optional<std::vector<velmora::Argument>> arguments =
         velmora::StartProcess(velmora::Program::CommandLine, argc, argv);
     if (!arguments) {
         return kFailed;

@@ -3,10 +3,10 @@
 #include "reporter.h"
 #include "velmora/process.h"
 #include "velmora/version.h"
+#include "velmora/wildcards.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -16,17 +16,31 @@ namespace velmora::cli {
 
 namespace {
 
-constexpr const char* kUsageText =
+#ifdef _WIN32
+// Windows' shells leave wildcards to the program, and its own tools answer "/?".
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+// Every line fits a standard console of 80 columns, which wraps a line of 80 itself.
+constexpr const char* kUsageHead =
     "Usage: velmora-convert [OPTION]... INPUT...\n"
     "Convert HTML documents written as nested definition lists into indented text.\n"
     "\n"
     "Each INPUT is written beside itself with its extension replaced by \"txt\"\n"
     "(report.html -> report.txt); an INPUT that already ends in \".txt\" needs -o.\n"
-    "An INPUT of \"-\" reads standard input and, without -o, writes standard output.\n"
+    "An INPUT of \"-\" reads standard input and, without -o, writes standard output.\n";
+constexpr const char* kUsageWildcards =
+    "The wildcards * and ? in an INPUT typed without quotes stand for the files\n"
+    "they match, as in data\\*\\*.htm.\n";
+constexpr const char* kUsageOptions =
     "\n"
     "  -o, --output=FILE  write the one INPUT to FILE (\"-\" for standard output)\n"
-    "  -j, --jobs=N       convert up to N inputs at once (default: the number of cores)\n"
-    "      --help         show this help and exit\n"
+    "  -j, --jobs=N       convert up to N inputs at once (default: one per core)\n";
+constexpr const char* kUsageHelp = "      --help         show this help and exit\n";
+constexpr const char* kUsageSlashHelp = "      --help, /?     show this help and exit\n";
+constexpr const char* kUsageTail =
     "      --version      show the version and exit\n"
     "\n"
     "Options may stand before or after the inputs; \"--\" ends them.\n"
@@ -35,26 +49,31 @@ constexpr const char* kUsageText =
     "  0  every input was converted\n"
     "  1  some input could not be read, converted or written\n"
     "  3  none failed, but some input was refused (a ZOAK metadata report)\n"
-    "  4  none failed or was refused, but some input was empty: nothing was written for it\n"
+    "  4  none failed or was refused, but some input was empty (no text for it)\n"
     "  2  the command line was wrong\n";
+
+std::string UsageText() {
+    return std::string(kUsageHead) + (kWindows ? kUsageWildcards : "") + kUsageOptions +
+           (kWindows ? kUsageSlashHelp : kUsageHelp) + kUsageTail;
+}
 
 // Prints `text` on standard output and says whether it got there: help asked for with
 // standard output on a full disk has not been given.
-int PrintAndExit(const char* text) {
-    int error = 0;
-    if (StartedWithout(1)) {
-        error = EBADF;
-    } else if (std::fputs(text, stdout), std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        error = errno;
-    }
+int PrintAndExit(const std::string& text) {
+    const int error = StartedWithout(1) ? EBADF : WriteToStandardOutput(text);
     if (error == EPIPE) {
         EndForClosedPipe();
     }
     if (error != 0) {
-        std::fprintf(stderr, "%s: cannot write standard output: %s\n", kProgram, ErrorText(error));
+        WriteToStandardError(std::string(kProgram) +
+                             ": cannot write standard output: " + ErrorText(error) + "\n");
         return kFailed;
     }
     return kConverted;
+}
+
+std::optional<int> Help() {
+    return PrintAndExit(UsageText());
 }
 
 struct LongOption {
@@ -116,30 +135,42 @@ std::optional<int> TakeOption(char key, const std::string& shown, const char* va
         return std::nullopt;
     }
     case kHelpKey:
-        return PrintAndExit(kUsageText);
+        return Help();
     default:
-        return PrintAndExit((std::string(kProgram) + " " + velmora::kVersion + "\n").c_str());
+        return PrintAndExit(std::string(kProgram) + " " + velmora::kVersion + "\n");
     }
 }
 
 } // namespace
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
-                 message.c_str(), kProgram);
+    WriteToStandardError(std::string(kProgram) + ": " + message + "\nTry '" + kProgram +
+                         " --help' for more information.\n");
     return kUsage;
 }
 
-std::optional<int> ParseArguments(const std::vector<std::string>& arguments, Options& options) {
+std::optional<int> ParseArguments(const std::vector<Argument>& arguments, Options& options) {
     const std::size_t argc = arguments.size();
     bool optionsEnded = false;
     for (std::size_t i = 1; i < argc; ++i) {
-        const std::string_view arg = arguments[i];
+        const std::string_view arg = arguments[i].text;
+        if (kWindows && !optionsEnded && arg == "/?") {
+            return Help();
+        }
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             if (arg.empty()) {
                 return UsageError("an input file name is empty");
             }
-            options.inputs.emplace_back(arg);
+            if (!arguments[i].pattern) {
+                options.inputs.emplace_back(arg);
+                continue;
+            }
+            Result<std::vector<std::string>> matches = ExpandWildcards(arguments[i].text);
+            if (!matches.has_value()) {
+                options.unmatched.push_back(std::move(matches.error()));
+                continue;
+            }
+            options.inputs.insert(options.inputs.end(), matches->begin(), matches->end());
             continue;
         }
         if (arg == "--") {
@@ -161,12 +192,12 @@ std::optional<int> ParseArguments(const std::vector<std::string>& arguments, Opt
                 if (!option->takesValue) {
                     return UsageError("option '" + shown + "' takes no value");
                 }
-                value = arguments[i].c_str() + equals + 1;
+                value = arguments[i].text.c_str() + equals + 1;
             } else if (option->takesValue) {
                 if (i + 1 == argc) {
                     return UsageError("option '" + shown + "' needs a value");
                 }
-                value = arguments[++i].c_str();
+                value = arguments[++i].text.c_str();
             }
             if (const std::optional<int> stop = TakeOption(option->key, shown, value, options)) {
                 return stop;
@@ -179,12 +210,12 @@ std::optional<int> ParseArguments(const std::vector<std::string>& arguments, Opt
             if (key != 'o' && key != 'j') {
                 return UsageError("unknown option '" + Escaped(shown) + "'");
             }
-            const char* value = arguments[i].c_str() + k + 1;
+            const char* value = arguments[i].text.c_str() + k + 1;
             if (k + 1 == arg.size()) {
                 if (i + 1 == argc) {
                     return UsageError("option '" + shown + "' needs a value");
                 }
-                value = arguments[++i].c_str();
+                value = arguments[++i].text.c_str();
             }
             if (const std::optional<int> stop = TakeOption(key, shown, value, options)) {
                 return stop;
@@ -192,7 +223,7 @@ std::optional<int> ParseArguments(const std::vector<std::string>& arguments, Opt
             break;
         }
     }
-    if (options.inputs.empty()) {
+    if (options.inputs.empty() && options.unmatched.empty()) {
         return UsageError("no input named");
     }
     if (options.output && options.inputs.size() > 1) {

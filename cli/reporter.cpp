@@ -4,8 +4,10 @@
 #include "velmora/output_path.h"
 #include "velmora/process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace velmora::cli {
 
@@ -110,7 +112,7 @@ void Line::Say() {
 // ---- Reporter -------------------------------------------------------------------------
 
 Reporter::Reporter(std::size_t total)
-    : m_total(total), m_counting(total > 1 && ErrorsGoToTerminal()) {}
+    : m_total(total), m_terminal(total > 1 ? ErrorTerminal() : Terminal::None) {}
 
 void Reporter::Problem(const Failure& failure, std::string_view input) {
     Line line;
@@ -158,17 +160,35 @@ void Reporter::Say(Line& line) {
     ShowCount();
 }
 
+// The count and its clearing are made in fixed buffers, as a Line is.
 void Reporter::ShowCount() {
-    if (m_counting && m_done > 0) {
-        std::fprintf(stderr, "\r%zu of %zu inputs done", m_done, m_total);
-        std::fflush(stderr);
+    if (m_terminal == Terminal::None || m_done == 0) {
+        return;
+    }
+    char count[64];
+    const int size =
+        std::snprintf(count, sizeof count, "\r%zu of %zu inputs done", m_done, m_total);
+    if (size > 0) {
+        m_shown = std::min(static_cast<std::size_t>(size), sizeof count - 1);
+        WriteToStandardError(std::string_view(count, m_shown));
     }
 }
 
 void Reporter::ClearCount() {
-    if (m_counting && m_done > 0) {
-        std::fputs("\r\033[K", stderr);
+    if (m_terminal == Terminal::None || m_shown == 0) {
+        return;
     }
+    if (m_terminal == Terminal::Escapes) {
+        WriteToStandardError("\r\033[K");
+    } else {
+        // Without escapes, the count is written over with spaces.
+        char blank[66];
+        blank[0] = '\r';
+        std::memset(blank + 1, ' ', m_shown);
+        blank[m_shown + 1] = '\r';
+        WriteToStandardError(std::string_view(blank, m_shown + 2));
+    }
+    m_shown = 0;
 }
 
 } // namespace velmora::cli

@@ -4,6 +4,7 @@
 // inputs done while a terminal watches.
 
 #include "velmora/failure.h"
+#include "velmora/process.h"
 
 #include <cstddef>
 #include <mutex>
@@ -67,7 +68,9 @@ private:
     std::mutex m_mutex;
     std::size_t m_total;
     std::size_t m_done = 0;
-    bool m_counting;
+    // Where the count shows, if anywhere, and how wide it stands there now.
+    Terminal m_terminal;
+    std::size_t m_shown = 0;
 };
 
 } // namespace velmora::cli

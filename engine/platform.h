@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace velmora::sys {
 
@@ -49,9 +51,26 @@ int OpenInput(const std::string& path, FileHandle& file, bool& once);
 // A new file for a stream's copy, in the system's temporary folder, gone once closed.
 int MakeScratchFile(FileHandle& file);
 
-// One write to standard error, outside the fault seam: what it wrote, or -1 with errno
-// set.
-long WriteErrorStream(const char* bytes, std::size_t size);
+// One write of text to standard output or error (descriptor 1 or 2), outside the fault
+// seam: to a console in its wide characters, else as the bytes are. The bytes taken, or
+// -1 with errno set.
+long WriteStandardStream(int descriptor, const char* bytes, std::size_t size);
+
+// ---- Folders ----------------------------------------------------------------------------
+
+struct FolderEntry {
+    std::string name;
+    bool folder = false; // a link counts as what it names
+    bool hidden = false; // a hidden or system file on Windows, a leading dot elsewhere
+};
+
+// The entries of `folder` as the user wrote it ("" for the current one, "C:" for a drive's
+// current one), "." and ".." left out.
+int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// `name` in the form the file system compares names in: upper-cased by the system's own
+// table where names are told apart case-blind (Windows), as it is elsewhere.
+std::string ComparableName(std::string_view name);
 
 // ---- The output -------------------------------------------------------------------------
 

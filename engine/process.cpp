@@ -20,20 +20,24 @@ std::size_t g_claimed = 0;
 
 } // namespace
 
-std::optional<std::vector<std::string>> StartProcess(Program program, int argc, char** argv) {
-    std::vector<std::string> arguments;
+std::optional<std::vector<Argument>> StartProcess(Program program, int argc, char** argv) {
+    std::vector<Argument> arguments;
     if (!sys::StartProcess(program == Program::CommandLine, argc, argv, arguments)) {
         return std::nullopt;
     }
     return arguments;
 }
 
-bool ErrorsGoToTerminal() {
-    return sys::ErrorsGoToTerminal();
+Terminal ErrorTerminal() {
+    return sys::ErrorTerminal();
 }
 
 void WriteToStandardError(std::string_view bytes) {
-    sys::WriteToStandardError(bytes);
+    sys::WriteToStandardStream(2, bytes); // nowhere left to say that it failed
+}
+
+int WriteToStandardOutput(std::string_view bytes) {
+    return sys::WriteToStandardStream(1, bytes);
 }
 
 bool DesktopAlwaysThere() {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -175,7 +176,7 @@ namespace {
 std::array<bool, 3> g_startedWithout{};
 } // namespace
 
-bool StartProcess(bool commandLine, int argc, char** argv, std::vector<std::string>& arguments) {
+bool StartProcess(bool commandLine, int argc, char** argv, std::vector<Argument>& arguments) {
     if (commandLine) {
         for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
             if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
@@ -189,16 +190,24 @@ bool StartProcess(bool commandLine, int argc, char** argv, std::vector<std::stri
     }
     std::signal(SIGXFSZ, SIG_IGN);
     InstallInterruptCleanup();
-    arguments.assign(argv, argv + argc);
+    // The shell has expanded every wildcard it was meant to.
+    for (int i = 0; i < argc; ++i) {
+        arguments.push_back({argv[i], false});
+    }
     return true;
 }
 
-bool ErrorsGoToTerminal() {
-    return isatty(STDERR_FILENO);
+Terminal ErrorTerminal() {
+    if (!isatty(STDERR_FILENO)) {
+        return Terminal::None;
+    }
+    // A dumb terminal (an editor's shell buffer, a serial line) prints an escape's bytes.
+    const char* term = std::getenv("TERM");
+    return term != nullptr && std::strcmp(term, "dumb") == 0 ? Terminal::Plain : Terminal::Escapes;
 }
 
-long WriteErrorStream(const char* bytes, std::size_t size) {
-    return write(STDERR_FILENO, bytes, size);
+long WriteStandardStream(int descriptor, const char* bytes, std::size_t size) {
+    return write(descriptor, bytes, size);
 }
 
 bool DesktopAlwaysThere() {

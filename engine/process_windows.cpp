@@ -66,12 +66,18 @@ std::size_t LimitedMemory() {
 
 // ---- Start-up ----------------------------------------------------------------------------
 
-bool ErrorsGoToTerminal() {
+Terminal ErrorTerminal() {
     const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
-    return GetConsoleMode(console, &mode) &&
-           ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
-            SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+    if (!GetConsoleMode(console, &mode)) {
+        return Terminal::None;
+    }
+    // Consoles before Windows 10's, and Wine's, refuse escape sequences and would show
+    // them as they are.
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+                   SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)
+               ? Terminal::Escapes
+               : Terminal::Plain;
 }
 
 bool DesktopAlwaysThere() {

@@ -6,6 +6,7 @@
 // once (system_common.cpp) over the primitives of each (platform.h).
 
 #include "velmora/failure.h"
+#include "velmora/process.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -97,9 +98,10 @@ std::size_t AvailableMemory();
 void InstallInterruptCleanup();
 
 // See velmora/process.h.
-bool StartProcess(bool commandLine, int argc, char** argv, std::vector<std::string>& arguments);
-bool ErrorsGoToTerminal();
-void WriteToStandardError(std::string_view bytes);
+bool StartProcess(bool commandLine, int argc, char** argv, std::vector<Argument>& arguments);
+Terminal ErrorTerminal();
+// 0 or the errno value of the failure.
+int WriteToStandardStream(int descriptor, std::string_view bytes);
 bool DesktopAlwaysThere();
 bool StartedWithout(int descriptor);
 void EndForClosedPipe();

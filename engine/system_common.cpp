@@ -194,16 +194,20 @@ Result<void> OutputFile::Commit() {
     return PutInPlace(*m_state->replacement, m_state->path);
 }
 
-// ---- Standard error -----------------------------------------------------------------
+// ---- Standard output and error --------------------------------------------------------
 
-void WriteToStandardError(std::string_view bytes) {
+int WriteToStandardStream(int descriptor, std::string_view bytes) {
     while (!bytes.empty()) {
-        const long put = WriteErrorStream(bytes.data(), bytes.size());
-        if (put <= 0 && errno != EINTR) {
-            return; // nowhere left to say it
+        const long put = WriteStandardStream(descriptor, bytes.data(), bytes.size());
+        if (put < 0 && errno == EINTR) {
+            continue;
         }
-        bytes.remove_prefix(put > 0 ? static_cast<std::size_t>(put) : 0);
+        if (put <= 0) {
+            return put < 0 ? errno : EIO;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(put));
     }
+    return 0;
 }
 
 // ---- Memory -------------------------------------------------------------------------

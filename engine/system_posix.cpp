@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #ifdef __linux__
 #include <linux/fs.h>
@@ -718,6 +719,44 @@ std::string FileKey(const std::string& path) {
     }
     return "new " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + "/" +
            LeafOf(end->target);
+}
+
+// ---- Folders ----------------------------------------------------------------------------
+
+int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+    DIR* listing = nullptr;
+    if (const int error = Guarded(Call::Open, [&] {
+            listing = opendir(folder.empty() ? "." : folder.c_str());
+            return listing == nullptr ? errno : 0;
+        })) {
+        return error;
+    }
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(listing);
+        if (entry == nullptr) {
+            error = errno;
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat info {};
+            isFolder =
+                fstatat(dirfd(listing), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        }
+        entries.push_back({std::string(name), isFolder, name.starts_with('.')});
+    }
+    closedir(listing);
+    return error;
+}
+
+std::string ComparableName(std::string_view name) {
+    return std::string(name);
 }
 
 } // namespace velmora::sys

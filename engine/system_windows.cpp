@@ -6,6 +6,8 @@
 
 #include "faults.h"
 #include "platform.h"
+#include "velmora/wildcards.h"
+#include "wide_text.h"
 
 #include <windows.h>
 
@@ -695,25 +697,62 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
 
 const std::string_view kPathSeparators = ":/\\"; // "C:report" too
 
-bool StartProcess(bool commandLine, int, char**, std::vector<std::string>& arguments) {
+bool StartProcess(bool commandLine, int, char**, std::vector<Argument>& arguments) {
     if (commandLine) {
         for (const int fd : {0, 1, 2}) {
             _setmode(fd, _O_BINARY);
         }
     }
     InstallInterruptCleanup();
-    // The arguments as the user typed them, whatever the code page.
+    // The arguments as the user typed them, whatever the code page. Which of them are
+    // wildcards for us to expand shows only on the line itself: quotes are gone from
+    // CommandLineToArgvW's words. The system's words are the ones taken; where our reading
+    // of the line would give other words, nothing is expanded.
+    const LPCWSTR line = GetCommandLineW();
     int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    LPWSTR* wide = CommandLineToArgvW(line, &count);
     for (int i = 0; wide != nullptr && i < count; ++i) {
-        arguments.push_back(Narrow(wide[i]));
+        arguments.push_back({Narrow(wide[i]), false});
     }
     LocalFree(wide);
+    const std::vector<Argument> typed = SplitCommandLine(Narrow(line));
+    if (typed.size() == arguments.size()) {
+        for (std::size_t i = 1; i < typed.size(); ++i) {
+            if (typed[i].text != arguments[i].text) {
+                return true;
+            }
+        }
+        for (std::size_t i = 1; i < typed.size(); ++i) {
+            arguments[i].pattern = typed[i].pattern;
+        }
+    }
     return true;
 }
 
-long WriteErrorStream(const char* bytes, std::size_t size) {
-    return _write(2, bytes, static_cast<unsigned>(std::min<std::size_t>(size, kMostPerCall)));
+long WriteStandardStream(int descriptor, const char* bytes, std::size_t size) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    DWORD mode = 0;
+    if (!Valid(handle) || !GetConsoleMode(handle, &mode)) {
+        return _write(descriptor, bytes,
+                      static_cast<unsigned>(std::min<std::size_t>(size, kMostPerCall)));
+    }
+    // A console shows bytes in its code page (437 in a Western one), whatever they are:
+    // UTF-8 goes to it as the characters themselves.
+    std::array<char16_t, 2048> wide;
+    std::size_t made = 0;
+    const std::size_t taken =
+        WidenUtf8(std::string_view(bytes, size), wide.data(), wide.size(), made);
+    for (std::size_t written = 0; written < made;) {
+        DWORD count = 0;
+        if (!WriteConsoleW(handle, wide.data() + written, static_cast<DWORD>(made - written),
+                           &count, nullptr) ||
+            count == 0) {
+            errno = LastError();
+            return -1;
+        }
+        written += count;
+    }
+    return static_cast<long>(taken);
 }
 
 // Windows names no descriptors as files; its devices ("NUL", "CON") are written in place.
@@ -746,6 +785,55 @@ std::string FileKey(const std::string& path) {
     std::wstring place = FinalPath(FolderOf(name)) + name.substr(FolderOf(name).size());
     CharUpperBuffW(place.data(), static_cast<DWORD>(place.size()));
     return "path " + Narrow(place);
+}
+
+// ---- Folders ----------------------------------------------------------------------------
+
+int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+    std::wstring query = SystemPath(folder.empty() ? std::string(".") : folder);
+    if (query.empty()) {
+        return ENOENT;
+    }
+    if (query.back() != L'\\') {
+        query += L'\\';
+    }
+    query += L'*';
+    WIN32_FIND_DATAW found{};
+    HANDLE listing = INVALID_HANDLE_VALUE;
+    if (const int error = Guarded(Call::Open, [&] {
+            listing = FindFirstFileExW(query.c_str(), FindExInfoBasic, &found,
+                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+            const DWORD failure = listing == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+            // A drive's root folder holds not even "." and "..": empty, it finds nothing.
+            return failure == 0 || failure == ERROR_FILE_NOT_FOUND ? 0 : ErrnoOf(failure);
+        })) {
+        return error;
+    }
+    if (listing == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int error = 0;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        const DWORD attributes = found.dwFileAttributes;
+        entries.push_back({Narrow(name), (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                           (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0});
+    } while ((error = Guarded(Call::Read, [&] {
+                  return FindNextFileW(listing, &found)          ? 0
+                         : GetLastError() == ERROR_NO_MORE_FILES ? -1
+                                                                 : LastError();
+              })) == 0);
+    FindClose(listing);
+    return error < 0 ? 0 : error;
+}
+
+std::string ComparableName(std::string_view name) {
+    std::wstring wide = Wide(name);
+    CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return Narrow(wide);
 }
 
 } // namespace velmora::sys

@@ -44,6 +44,7 @@ struct Setting {
     bool closeStderr = false;
     bool closeStdin = false;
     bool closeStdout = false;
+    bool typed = false; // the arguments as typed on a Windows command line, quotes and all
 };
 
 struct Outcome {
@@ -69,7 +70,7 @@ protected:
             setting.closeStdin,
             setting.closeStdout};
         Outcome run;
-        run.status = test::Launch(words, m_dir.Path(), io, setting.environment);
+        run.status = test::Launch(words, m_dir.Path(), io, setting.environment, setting.typed);
         run.out = setting.stdoutTo.empty() ? test::ReadBytes(m_io.File("stdout")) : "";
         run.err = test::ReadBytes(m_io.File("stderr"));
         return run;
@@ -208,38 +209,45 @@ TEST_F(Cli, UsageErrorsExitWithTwo) {
 }
 
 // On a terminal, several inputs get a count that rewrites its own line; the messages
-// still stand on lines of their own.
+// still stand on lines of their own. A dumb terminal gets no escape sequence: the count
+// is written over with spaces.
 TEST_F(Cli, CountsInputsOnATerminal) {
 #ifdef _WIN32
-    GTEST_SKIP()
-        << "needs a pseudo-terminal (forkpty); the console's VT mode is not testable under Wine";
+    GTEST_SKIP() << "needs a pseudo-terminal (forkpty); a console is tried by console_test.sh";
 #else
-    Put("a.html", kDocument);
-    Put("b.html", "");
-    int terminal = -1;
-    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (chdir(Dir().c_str()) == 0) {
-            execl(VELMORA_CONVERT, VELMORA_CONVERT, "-j1", "a.html", "b.html", nullptr);
+    for (const char* term : {"xterm", "dumb"}) {
+        SCOPED_TRACE(term);
+        const bool dumb = std::string_view(term) == "dumb";
+        const std::string clear = dumb ? "\r" + std::string(19, ' ') + "\r" : "\r\033[K";
+        Put("a.html", kDocument);
+        Put("b.html", "");
+        int terminal = -1;
+        const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (chdir(Dir().c_str()) == 0 && setenv("TERM", term, 1) == 0) {
+                execl(VELMORA_CONVERT, VELMORA_CONVERT, "-j1", "a.html", "b.html", nullptr);
+            }
+            _exit(127);
         }
-        _exit(127);
+        std::string screen;
+        char buffer[256];
+        for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
+            screen.append(buffer, static_cast<std::size_t>(got));
+        }
+        close(terminal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(WEXITSTATUS(status), 4);
+        EXPECT_NE(screen.find("\r1 of 2 inputs done"), std::string::npos) << screen;
+        EXPECT_NE(screen.find("\r2 of 2 inputs done"), std::string::npos) << screen;
+        EXPECT_NE(screen.find(clear + "velmora-convert: b.html: the input is empty"),
+                  std::string::npos)
+            << screen;
+        // The count is wiped at the end, so the shell prompt starts on a clean line.
+        EXPECT_EQ(screen.substr(screen.size() - clear.size()), clear);
+        EXPECT_EQ(dumb, screen.find('\033') == std::string::npos) << screen;
     }
-    std::string screen;
-    char buffer[256];
-    for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
-        screen.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(terminal);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(WEXITSTATUS(status), 4);
-    EXPECT_NE(screen.find("\r1 of 2 inputs done"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("\r2 of 2 inputs done"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("\r\033[Kvelmora-convert: b.html: the input is empty"), std::string::npos)
-        << screen;
-    // The count is wiped at the end, so the shell prompt starts on a clean line.
-    EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
 #endif
 }
 
@@ -429,6 +437,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     {{"pc.txt", kConverted}},
                     {}},
+        CommandCase{"WildcardIsPartOfANameWhereTheShellExpands",
+                    [](const fs::path& dir) { fs::copy_file(dir / "a.html", dir / "*.html"); },
+                    {"*.html"},
+                    {},
+                    0,
+                    "",
+                    {{"*.txt", kConverted}},
+                    {"a.txt", "b.txt"},
+                    false,
+                    "Windows names hold no '*': there the converter expands it itself"},
         CommandCase{"ControlBytesInNamesAreEscaped",
                     nullptr,
                     {"bell\a.html"},
@@ -553,6 +571,95 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     true,
                     "limits the process count with prlimit and runs as another user"}),
+    test::RowName());
+
+// Typed on a Windows command line, as cmd.exe and PowerShell leave it to the program.
+struct TypedCase {
+    const char* name;
+    std::vector<std::string> inputs; // made in the test folder, each holding the document
+    std::vector<std::string> words;  // typed, quotes and all
+    int status;
+    std::string message;                                    // part of standard error
+    std::vector<std::pair<std::string, std::string>> files; // written as given
+    std::vector<std::string> absent;
+    friend void PrintTo(const TypedCase& row, std::ostream* os) { *os << row.name; }
+};
+
+class TypedCommandLine : public Cli, public testing::WithParamInterface<TypedCase> {};
+
+TEST_P(TypedCommandLine, ExpandsWildcardsOutsideQuotes) {
+    const TypedCase& row = GetParam();
+#ifndef _WIN32
+    GTEST_SKIP() << "a POSIX shell expands wildcards before the converter starts";
+#endif
+    for (const std::string& input : row.inputs) {
+        fs::create_directories(test::NativePath(Dir() + "/" + input).parent_path());
+        Put(input, kDocument);
+    }
+    Setting typed;
+    typed.typed = true;
+    const Outcome run = Convert(row.words, "", typed);
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+    for (const auto& [name, bytes] : row.files) {
+        EXPECT_EQ(Get(name), bytes) << name;
+    }
+    for (const std::string& name : row.absent) {
+        EXPECT_FALSE(Exists(name)) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wildcards, TypedCommandLine,
+    testing::Values(TypedCase{"EveryMatchAndOnlyThose",
+                              {"one.html", "two.HTML", "three.htm", "four.html.bak"},
+                              {"*.html"},
+                              0,
+                              "",
+                              {{"one.txt", kConverted}, {"two.txt", kConverted}},
+                              {"three.txt", "four.html.txt"}},
+                    TypedCase{"ExtensionMatchedWholeNotByAShortName",
+                              {"long.html", "short.htm"},
+                              {"*.htm"},
+                              0,
+                              "",
+                              {{"short.txt", kConverted}},
+                              {"long.txt"}},
+                    TypedCase{"WildcardsInFolderPartsMatchFolders",
+                              {"d/x/one.htm", "d/y/two.htm", "d/top.htm", "d/x/skip.html"},
+                              {"d\\*\\*.htm"},
+                              0,
+                              "",
+                              {{"d/x/one.txt", kConverted}, {"d/y/two.txt", kConverted}},
+                              {"d/top.txt", "d/x/skip.txt"}},
+                    TypedCase{"LettersInAnyScriptMatchCaseBlind",
+                              {"été.html", "ab.html"},
+                              {"?TÉ.HTML"},
+                              0,
+                              "",
+                              {{"été.txt", kConverted}},
+                              {"ab.txt"}},
+                    TypedCase{"QuotedWildcardIsAName",
+                              {"a.html"},
+                              {"\"*.html\""},
+                              1,
+                              "cannot read \"*.html\": No such file or directory",
+                              {},
+                              {"a.txt"}},
+                    TypedCase{"NoMatchIsAFailureAndTheRestAreConverted",
+                              {"a.html"},
+                              {"*.xml", "a.html"},
+                              1,
+                              "velmora-convert: cannot read \"*.xml\": no file matches it\n",
+                              {{"a.txt", kConverted}},
+                              {}},
+                    TypedCase{"OptionValueIsNotExpanded",
+                              {"a.html", "x.out"},
+                              {"a.html", "-o", "*.out"},
+                              1,
+                              "cannot write \"*.out\"",
+                              {{"x.out", kDocument}},
+                              {"a.txt"}}),
     test::RowName());
 
 // A document of about `megabytes` MB that converts to about as much text.
@@ -806,6 +913,21 @@ TEST_F(Cli, HelpAndVersion) {
     const Outcome help = Convert({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
+    // A standard console is 80 columns wide and wraps a line that fills it.
+    for (std::size_t start = 0, end; (end = help.out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        EXPECT_LT(end - start, 80u) << help.out.substr(start, end - start);
+    }
+    Setting typed;
+    typed.typed = true;
+    const Outcome slash = Convert({"/?"}, "", typed);
+#ifdef _WIN32
+    EXPECT_EQ(slash.status, 0);
+    EXPECT_EQ(slash.out, help.out);
+#else
+    EXPECT_EQ(slash.status, 1);
+    EXPECT_EQ(slash.err, "velmora-convert: cannot read \"/?\": No such file or directory\n");
+#endif
     const Outcome version = Convert({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "velmora-convert 1.0\n");

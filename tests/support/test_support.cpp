@@ -103,7 +103,7 @@ void AppendQuoted(std::wstring& line, const std::wstring& word) {
 } // namespace
 
 int Launch(const std::vector<std::string>& words, const std::string& folder, const Streams& io,
-           const std::vector<std::string>& environment) {
+           const std::vector<std::string>& environment, bool typed) {
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     auto open = [&](const std::string& path, bool write) {
         return CreateFileW(path.empty() ? L"NUL" : Wide(path).c_str(),
@@ -119,7 +119,11 @@ int Launch(const std::vector<std::string>& words, const std::string& folder, con
     startup.hStdError = io.closeErr ? nullptr : err;
     std::wstring line;
     for (const std::string& word : words) {
-        AppendQuoted(line, Wide(word));
+        if (typed && !line.empty()) {
+            line += L" " + Wide(word);
+        } else {
+            AppendQuoted(line, Wide(word));
+        }
     }
     std::vector<std::wstring> names;
     for (const std::string& variable : environment) {
@@ -153,7 +157,7 @@ int Launch(const std::vector<std::string>& words, const std::string& folder, con
 }
 #else
 int Launch(const std::vector<std::string>& words, const std::string& folder, const Streams& io,
-           const std::vector<std::string>& environment) {
+           const std::vector<std::string>& environment, bool) {
     std::vector<char*> argv;
     for (const std::string& word : words) {
         argv.push_back(const_cast<char*>(word.c_str()));

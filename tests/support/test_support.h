@@ -47,9 +47,11 @@ struct Streams {
 
 // Starts `words` (a program and its arguments, no shell between) in `folder`, with
 // `environment` ("NAME=value") added to this process's, and waits for it: its exit
-// status, 128 + the signal that ended it, or -1 when it could not be started.
+// status, 128 + the signal that ended it, or -1 when it could not be started. `typed`
+// puts the arguments on a Windows command line as they are, unquoted, so that a test
+// types its own quotes, or none, as a user does.
 int Launch(const std::vector<std::string>& words, const std::string& folder, const Streams& io,
-           const std::vector<std::string>& environment = {});
+           const std::vector<std::string>& environment = {}, bool typed = false);
 
 // Runs `check` with each way of going through bytes a block at a time that this machine
 // runs forced in turn (words, SSE2, AVX2), given the way's name for messages; the usual

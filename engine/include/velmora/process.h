@@ -15,6 +15,15 @@ namespace velmora {
 
 enum class Program { CommandLine, Window };
 
+// One argument of the command line, in UTF-8, and whether it is a pattern for the program
+// itself to expand (ExpandWildcards): on Windows, whose shells hand a program its command
+// line as typed, one with a '*' or '?' outside double quotes and none inside them; never
+// elsewhere, where the shell has expanded what it would before the program started.
+struct Argument {
+    std::string text;
+    bool pattern = false;
+};
+
 // What a program does first, the same call on every system. Every program: a write past
 // the file-size limit fails with a message instead of ending the process (SIGXFSZ), and
 // InstallInterruptCleanup. The command line also: descriptors 0 to 2 it was started
@@ -24,15 +33,24 @@ enum class Program { CommandLine, Window };
 // nothing adds a CR to a line. Returns the arguments, the program's name first, in UTF-8
 // (on Windows from the UTF-16 command line, whatever the code page), or nothing when the
 // standard descriptors cannot be had.
-std::optional<std::vector<std::string>> StartProcess(Program program, int argc, char** argv);
+std::optional<std::vector<Argument>> StartProcess(Program program, int argc, char** argv);
 
-// Whether standard error is a terminal that takes escape sequences (a Windows console
-// once it is asked to).
-bool ErrorsGoToTerminal();
+// What standard error shows on: a file or a pipe, where a count that rewrites its line has
+// no place; a terminal that goes back only by "\r" (TERM=dumb, a Windows console that
+// takes no escape sequences); or one that takes escape sequences (a Windows console once
+// it is asked to).
+enum class Terminal { None, Plain, Escapes };
+Terminal ErrorTerminal();
 
 // Writes `bytes` whole to standard error, taking no memory: a failure must be reportable
-// when none can be had. Nothing is said when standard error takes nothing.
+// when none can be had. Nothing is said when standard error takes nothing. Text for a
+// Windows console goes through its wide characters, so that every name shows as it is
+// whatever the console's code page; to a file or a pipe it stays UTF-8.
 void WriteToStandardError(std::string_view bytes);
+
+// Writes the text `bytes` (UTF-8) whole to standard output, a console's as standard
+// error's is: 0, or the errno value of the failure.
+int WriteToStandardOutput(std::string_view bytes);
 
 // True where the system always has a desktop to show a window on (Windows); elsewhere
 // the window needs a display named.
