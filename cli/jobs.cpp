@@ -15,6 +15,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 namespace velmora::cli {
 
@@ -30,6 +31,11 @@ std::optional<std::size_t> SizeOf(const std::string& path) {
     std::error_code unknown;
     const std::uintmax_t size = std::filesystem::file_size(std::filesystem::path(name), unknown);
     return unknown ? std::nullopt : std::optional<std::size_t>(size);
+}
+
+// What an input is on disk, or in the system for a stream: "-" and "/dev/stdin" are one.
+std::string InputKey(const std::string& input) {
+    return input == kStdio ? StreamKey(kStandardInput) : FileKey(input);
 }
 
 std::string_view ShownName(const std::string& path) {
@@ -100,15 +106,34 @@ std::vector<std::string> OutputsOf(const Options& options) {
 }
 
 std::optional<int> CheckOutputs(const Options& options, const std::vector<std::string>& outputs) {
+    // A stream named twice would be read by two jobs at once, each getting part of it;
+    // a file named twice would be written twice.
     std::unordered_map<std::string, std::size_t> inputKeys;
     for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-        if (options.inputs[i] != kStdio) {
-            inputKeys.emplace(FileKey(options.inputs[i]), i);
+        const std::string key = InputKey(options.inputs[i]);
+        if (key.empty()) {
+            continue; // cannot be looked at: reading it will say why
+        }
+        if (const auto [first, added] = inputKeys.emplace(key, i); !added) {
+            return UsageError(Quoted(options.inputs[first->second]) + " and " +
+                              Quoted(options.inputs[i]) +
+                              " name one input twice; it can be converted only once");
         }
     }
+    bool standardOutputChecked = false;
     std::unordered_map<std::string, std::size_t> outputKeys;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i] == kStdio) {
+            // Standard output on a file that is also an input would write into the
+            // document while it is read.
+            if (!std::exchange(standardOutputChecked, true)) {
+                const auto input = inputKeys.find(StreamKey(kStandardOutput, true));
+                if (input != inputKeys.end()) {
+                    return UsageError("standard output is the input " +
+                                      Quoted(options.inputs[input->second]) +
+                                      ", which writing would destroy; name another output");
+                }
+            }
             continue;
         }
         const std::string key = FileKey(outputs[i]);
@@ -132,24 +157,41 @@ std::optional<int> CheckOutputs(const Options& options, const std::vector<std::s
 int Run(const Options& options, const std::vector<std::string>& outputs) {
     Reporter reporter(options.inputs.size());
     std::vector<int> statuses(options.inputs.size(), kFailed);
+    auto convert = [&](std::size_t i) {
+        // Whatever runs out of memory in one input's conversion ends that input alone;
+        // nothing is thrown out of a worker.
+        try {
+            statuses[i] = ConvertOne(options.inputs[i], outputs[i], reporter);
+        } catch (const std::bad_alloc&) {
+            statuses[i] = kFailed;
+            reporter.NoMemory(ShownName(options.inputs[i]));
+        } catch (const std::length_error&) {
+            statuses[i] = kFailed;
+            reporter.NoMemory(ShownName(options.inputs[i]));
+        }
+        reporter.Finished();
+    };
+    // The texts bound for standard output are written whole, one after another in the
+    // order of their inputs, as cat writes its files: one job takes them all in turn, first,
+    // while the others convert the rest.
+    std::vector<std::size_t> streamed;
+    std::vector<std::size_t> tasks;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        (outputs[i] == kStdio ? streamed : tasks).push_back(i);
+    }
+    const std::size_t lanes = streamed.empty() ? 0 : 1;
+    const std::size_t taskCount = tasks.size() + lanes;
     std::atomic<std::size_t> next{0};
     auto work = [&] {
-        for (std::size_t i = next++; i < options.inputs.size(); i = next++) {
-            // Whatever runs out of memory in one input's conversion ends that input
-            // alone; nothing is thrown out of a worker.
-            try {
-                statuses[i] = ConvertOne(options.inputs[i], outputs[i], reporter);
-            } catch (const std::bad_alloc&) {
-                statuses[i] = kFailed;
-                reporter.NoMemory(ShownName(options.inputs[i]));
-            } catch (const std::length_error&) {
-                statuses[i] = kFailed;
-                reporter.NoMemory(ShownName(options.inputs[i]));
+        for (std::size_t t = next++; t < taskCount; t = next++) {
+            if (t < lanes) {
+                std::for_each(streamed.begin(), streamed.end(), convert);
+            } else {
+                convert(tasks[t - lanes]);
             }
-            reporter.Finished();
         }
     };
-    const std::size_t workers = std::min<std::size_t>(options.jobs, options.inputs.size());
+    const std::size_t workers = std::min<std::size_t>(options.jobs, taskCount);
     {
         std::vector<std::jthread> helpers(workers > 0 ? workers - 1 : 0);
         for (std::jthread& helper : helpers) {

@@ -720,4 +720,13 @@ std::string FileKey(const std::string& path) {
            LeafOf(end->target);
 }
 
+std::string StreamKey(int descriptor, bool regularOnly) {
+    struct stat info {};
+    if (Guarded(Call::Stat, [&] { return ErrorOf(fstat(descriptor, &info)); }) != 0 ||
+        (regularOnly && !S_ISREG(info.st_mode))) {
+        return {};
+    }
+    return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
 } // namespace velmora::sys

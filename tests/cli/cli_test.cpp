@@ -318,6 +318,17 @@ void MakeFifoWithWriter([[maybe_unused]] const fs::path& dir) {
 #endif
 }
 
+// A document long enough that a small one converted beside it would end first.
+std::string Terms(const char* term, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += term;
+    }
+    return text;
+}
+const std::string kLongDocument = "<dl>" + Terms("<dt>First</dt>", 100000) + "</dl>";
+const std::string kLongConverted = Terms("\r\n  First", 100000) + kConverted;
+
 void MakeFullDevice([[maybe_unused]] const fs::path& dir) {
 #ifndef _WIN32
     ASSERT_EQ(mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
@@ -512,6 +523,60 @@ INSTANTIATE_TEST_SUITE_P(
                     "makes a FIFO",
                     "",
                     kConverted},
+        CommandCase{"OneStreamNamedTwiceIsRefusedBeforeItIsRead",
+                    MakeFifoWithWriter,
+                    {"pipe.html", "./pipe.html", "-j1"},
+                    {},
+                    2,
+                    "\"pipe.html\" and \"./pipe.html\" name one input twice",
+                    {},
+                    {},
+                    false,
+                    "makes a FIFO"},
+        CommandCase{"StandardInputByTwoNamesIsRefused",
+                    nullptr,
+                    {"-", "/dev/stdin"},
+                    {},
+                    2,
+                    "\"-\" and \"/dev/stdin\" name one input twice",
+                    {},
+                    {},
+                    false,
+                    "has no /dev/stdin",
+                    kDocument,
+                    ""},
+        CommandCase{"StandardOutputAppendedToAnInputIsRefused",
+                    nullptr,
+                    {"-o", "-", "a.html"},
+                    {{"sh", "-c", "exec \"$0\" \"$@\" >> a.html"}, {}, ""},
+                    2,
+                    "standard output is the input \"a.html\"",
+                    {{"a.html", kDocument}},
+                    {},
+                    false,
+                    "needs a POSIX shell"},
+        CommandCase{"OutputOverTheFileOnStandardInputIsRefused",
+                    nullptr,
+                    {"-o", "a.html", "-"},
+                    {{"sh", "-c", "exec \"$0\" \"$@\" < a.html"}, {}, ""},
+                    2,
+                    "would replace the input",
+                    {{"a.html", kDocument}},
+                    {},
+                    false,
+                    "needs a POSIX shell"},
+        CommandCase{"TextsOnStandardOutputFollowTheOrderOfTheirInputs",
+                    MakeFifoWithWriter,
+                    {"-", "pipe.html", "b.html", "-j3"},
+                    {},
+                    0,
+                    "",
+                    {{"b.txt", kConverted}},
+                    {},
+                    false,
+                    "makes a FIFO",
+                    kLongDocument,
+                    kLongConverted.c_str()},
         CommandCase{"LongNameIsCutInItsMiddleNotItsReason",
                     nullptr,
                     {std::string(5000, 'n') + ".html"},
