@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -42,18 +45,39 @@ std::string_view ShownName(const std::string& path) {
     return path == kStdio ? std::string_view("standard input") : std::string_view(path);
 }
 
-int ConvertOne(const std::string& input, const std::string& target, Reporter& reporter) {
+// A conversion that ran short of what the conversions beside it hold (descriptors,
+// memory), not reported: it may still go through alone.
+constexpr int kShort = -1;
+
+// What a thread of its own and a small conversion on it take of the address space: the
+// stack the system reserves for a thread and a little more.
+constexpr std::size_t kThreadRoom = std::size_t{16} << 20;
+
+bool ForWantOfRoom(const Failure& failure) {
+    return failure.error == EMFILE || failure.error == ENFILE || failure.error == ENOMEM;
+}
+
+// Converts `input`; with `mayRetry`, a failure for want of room comes back as kShort
+// instead of being reported.
+int ConvertOne(const std::string& input, const std::string& target, Reporter& reporter,
+               bool mayRetry) {
     const std::string_view name = ShownName(input);
     // What a conversion works in is claimed from the budget all jobs share before it
     // starts; a line longer than that is checked as it grows.
     MemoryClaim claim;
     if (!claim.Take(ConversionMemory(input == kStdio ? std::nullopt : SizeOf(input)))) {
+        if (mayRetry) {
+            return kShort;
+        }
         reporter.NoMemory(name);
         return kFailed;
     }
     Result<Conversion> conversion = Conversion::Prepare(
         input == kStdio ? Source::Stream(kStandardInput, std::string(name)) : Source::File(input));
     if (!conversion.has_value()) {
+        if (mayRetry && ForWantOfRoom(conversion.error())) {
+            return kShort;
+        }
         reporter.Problem(conversion.error(), name);
         return kFailed;
     }
@@ -76,11 +100,66 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
         if (target == kStdio && written.error().error == EPIPE) {
             EndForClosedPipe(); // as `head` leaves a filter
         }
+        if (mayRetry && ForWantOfRoom(written.error())) {
+            return kShort;
+        }
         reporter.Problem(written.error(), name);
         return kFailed;
     }
     return kConverted;
 }
+
+// Who converts when. Conversions beside one another share the process's descriptors and
+// memory: one that runs short of them while others hold some is no failure of its input.
+// It waits until no other conversion runs and tries once more alone, and the run goes on
+// with no more conversions at once than were running when it ran short; only what fails
+// alone is reported.
+class Admission {
+public:
+    explicit Admission(std::size_t allowed) : m_allowed(allowed) {}
+
+    // Waits for a place; what to pass to Crowded.
+    std::uint64_t Enter() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_waitingAlone == 0 && m_running < m_allowed; });
+        ++m_running;
+        return m_ended;
+    }
+    void Leave() {
+        {
+            std::lock_guard lock(m_mutex);
+            --m_running;
+            ++m_ended;
+        }
+        m_changed.notify_all();
+    }
+    // Whether another conversion ran beside this one since it entered at `since`.
+    bool Crowded(std::uint64_t since) {
+        std::lock_guard lock(m_mutex);
+        return m_running > 1 || m_ended != since;
+    }
+    // Leaves, and enters again once every other conversion has ended; no other starts
+    // meanwhile. Leave ends the turn.
+    void EnterAlone() {
+        std::unique_lock lock(m_mutex);
+        --m_running;
+        ++m_ended;
+        m_allowed = std::max<std::size_t>(1, m_running);
+        ++m_waitingAlone;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_running == 0; });
+        --m_waitingAlone;
+        ++m_running;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_allowed;
+    std::size_t m_running = 0;
+    std::size_t m_waitingAlone = 0;
+    std::uint64_t m_ended = 0;
+};
 
 // The overall status: any failure outweighs any refusal, which outweighs an empty input.
 int Combine(const std::vector<int>& statuses) {
@@ -157,18 +236,35 @@ std::optional<int> CheckOutputs(const Options& options, const std::vector<std::s
 int Run(const Options& options, const std::vector<std::string>& outputs) {
     Reporter reporter(options.inputs.size());
     std::vector<int> statuses(options.inputs.size(), kFailed);
-    auto convert = [&](std::size_t i) {
-        // Whatever runs out of memory in one input's conversion ends that input alone;
-        // nothing is thrown out of a worker.
+    Admission admission(options.jobs);
+    // Whatever runs out of memory in one input's conversion ends that input alone;
+    // nothing is thrown out of a worker.
+    auto attempt = [&](std::size_t i, bool mayRetry) {
         try {
-            statuses[i] = ConvertOne(options.inputs[i], outputs[i], reporter);
+            return ConvertOne(options.inputs[i], outputs[i], reporter, mayRetry);
         } catch (const std::bad_alloc&) {
-            statuses[i] = kFailed;
-            reporter.NoMemory(ShownName(options.inputs[i]));
         } catch (const std::length_error&) {
-            statuses[i] = kFailed;
-            reporter.NoMemory(ShownName(options.inputs[i]));
         }
+        if (mayRetry) {
+            return kShort;
+        }
+        reporter.NoMemory(ShownName(options.inputs[i]));
+        return static_cast<int>(kFailed);
+    };
+    auto convert = [&](std::size_t i) {
+        // Only a file into a file is tried again: a stream is read once, and standard
+        // output may have taken part of the text.
+        const bool mayRetry = outputs[i] != kStdio && options.inputs[i] != kStdio &&
+                              HasOutputBeside(options.inputs[i]);
+        const std::uint64_t since = admission.Enter();
+        statuses[i] = attempt(i, mayRetry);
+        if (statuses[i] == kShort) {
+            if (admission.Crowded(since)) {
+                admission.EnterAlone();
+            }
+            statuses[i] = attempt(i, false);
+        }
+        admission.Leave();
         reporter.Finished();
     };
     // The texts bound for standard output are written whole, one after another in the
@@ -195,7 +291,9 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
     {
         std::vector<std::jthread> helpers(workers > 0 ? workers - 1 : 0);
         for (std::jthread& helper : helpers) {
-            if (!StartThread(helper, work)) {
+            // A thread's stack is taken from the room the conversions draw on too (under
+            // ulimit -v): no more threads than leave each the room of a conversion.
+            if (MemoryBudget::Shared().Room() < kThreadRoom || !StartThread(helper, work)) {
                 break; // no more threads to be had: those there are take all the inputs
             }
         }

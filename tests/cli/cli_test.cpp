@@ -779,6 +779,29 @@ TEST_F(Cli, InputChangedDuringTheRunIsConvertedWholeOrFails) {
 #endif
 }
 
+// Descriptors or address space that the conversions beside an input hold are no reason
+// for it to fail: it waits for them and converts; only what cannot convert alone fails.
+TEST_F(Cli, RoomHeldByOtherConversionsIsWaitedFor) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "POSIX resource limits";
+#elif defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit leaves";
+#else
+    for (int i = 0; i < 1111; ++i) {
+        Put(std::string("d").append(std::to_string(i)).append(".html"), kDocument);
+    }
+    // Six descriptors: the three standard ones, and room for one conversion at a time.
+    const Outcome fewDescriptors = Convert(
+        {"-j2", "d0.html", "d1.html"}, "",
+        {{"bash", "-c", "exec 3>&- 4>&- 5>&- && ulimit -n 6 && exec \"$0\" \"$@\""}, {}, ""});
+    EXPECT_EQ(fewDescriptors.status, 0) << fewDescriptors.err;
+    const Outcome littleSpace = Convert(
+        {"-j1024"}, "", {{"sh", "-c", "ulimit -v 900000 && exec \"$0\" \"$@\" d*.html"}, {}, ""});
+    EXPECT_EQ(littleSpace.status, 0) << littleSpace.err;
+    EXPECT_EQ(Get("d1110.txt"), kConverted);
+#endif
+}
+
 // A reader that stops early, as `head` does, ends the converter quietly, as any filter.
 TEST_F(Cli, ClosedPipeOnStandardOutputEndsQuietly) {
 #ifdef _WIN32
