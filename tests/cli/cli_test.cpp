@@ -523,6 +523,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "makes a FIFO",
                     "",
                     kConverted},
+        CommandCase{"HardLinkedOutputIsReplacedUnderItsNameAlone",
+                    [](const fs::path& dir) {
+                        test::WriteBytes((dir / "h1.txt").string(), "old");
+                        fs::create_hard_link(dir / "h1.txt", dir / "h2.txt");
+                    },
+                    {"-o", "h1.txt", "a.html"},
+                    {},
+                    0,
+                    "",
+                    {{"h1.txt", kConverted}, {"h2.txt", "old"}},
+                    {}},
         CommandCase{"OneStreamNamedTwiceIsRefusedBeforeItIsRead",
                     MakeFifoWithWriter,
                     {"pipe.html", "./pipe.html", "-j1"},
