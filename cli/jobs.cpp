@@ -8,13 +8,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 namespace velmora::cli {
 
@@ -32,22 +36,48 @@ std::optional<std::size_t> SizeOf(const std::string& path) {
     return unknown ? std::nullopt : std::optional<std::size_t>(size);
 }
 
+// What an input is on disk, or in the system for a stream: "-" and "/dev/stdin" are one.
+std::string InputKey(const std::string& input) {
+    return input == kStdio ? StreamKey(kStandardInput) : FileKey(input);
+}
+
 std::string_view ShownName(const std::string& path) {
     return path == kStdio ? std::string_view("standard input") : std::string_view(path);
 }
 
-int ConvertOne(const std::string& input, const std::string& target, Reporter& reporter) {
+// A conversion that ran short of what the conversions beside it hold (descriptors,
+// memory), not reported: it may still go through alone.
+constexpr int kShort = -1;
+
+// What a thread of its own and a small conversion on it take of the address space: the
+// stack the system reserves for a thread and a little more.
+constexpr std::size_t kThreadRoom = std::size_t{16} << 20;
+
+bool ForWantOfRoom(const Failure& failure) {
+    return failure.error == EMFILE || failure.error == ENFILE || failure.error == ENOMEM;
+}
+
+// Converts `input`; with `mayRetry`, a failure for want of room comes back as kShort
+// instead of being reported.
+int ConvertOne(const std::string& input, const std::string& target, Reporter& reporter,
+               bool mayRetry) {
     const std::string_view name = ShownName(input);
     // What a conversion works in is claimed from the budget all jobs share before it
     // starts; a line longer than that is checked as it grows.
     MemoryClaim claim;
     if (!claim.Take(ConversionMemory(input == kStdio ? std::nullopt : SizeOf(input)))) {
+        if (mayRetry) {
+            return kShort;
+        }
         reporter.NoMemory(name);
         return kFailed;
     }
     Result<Conversion> conversion = Conversion::Prepare(
         input == kStdio ? Source::Stream(kStandardInput, std::string(name)) : Source::File(input));
     if (!conversion.has_value()) {
+        if (mayRetry && ForWantOfRoom(conversion.error())) {
+            return kShort;
+        }
         reporter.Problem(conversion.error(), name);
         return kFailed;
     }
@@ -70,11 +100,66 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
         if (target == kStdio && written.error().error == EPIPE) {
             EndForClosedPipe(); // as `head` leaves a filter
         }
+        if (mayRetry && ForWantOfRoom(written.error())) {
+            return kShort;
+        }
         reporter.Problem(written.error(), name);
         return kFailed;
     }
     return kConverted;
 }
+
+// Who converts when. Conversions beside one another share the process's descriptors and
+// memory: one that runs short of them while others hold some is no failure of its input.
+// It waits until no other conversion runs and tries once more alone, and the run goes on
+// with no more conversions at once than were running when it ran short; only what fails
+// alone is reported.
+class Admission {
+public:
+    explicit Admission(std::size_t allowed) : m_allowed(allowed) {}
+
+    // Waits for a place; what to pass to Crowded.
+    std::uint64_t Enter() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_waitingAlone == 0 && m_running < m_allowed; });
+        ++m_running;
+        return m_ended;
+    }
+    void Leave() {
+        {
+            std::lock_guard lock(m_mutex);
+            --m_running;
+            ++m_ended;
+        }
+        m_changed.notify_all();
+    }
+    // Whether another conversion ran beside this one since it entered at `since`.
+    bool Crowded(std::uint64_t since) {
+        std::lock_guard lock(m_mutex);
+        return m_running > 1 || m_ended != since;
+    }
+    // Leaves, and enters again once every other conversion has ended; no other starts
+    // meanwhile. Leave ends the turn.
+    void EnterAlone() {
+        std::unique_lock lock(m_mutex);
+        --m_running;
+        ++m_ended;
+        m_allowed = std::max<std::size_t>(1, m_running);
+        ++m_waitingAlone;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_running == 0; });
+        --m_waitingAlone;
+        ++m_running;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_allowed;
+    std::size_t m_running = 0;
+    std::size_t m_waitingAlone = 0;
+    std::uint64_t m_ended = 0;
+};
 
 // The overall status: any failure outweighs any refusal, which outweighs an empty input.
 int Combine(const std::vector<int>& statuses) {
@@ -100,15 +185,34 @@ std::vector<std::string> OutputsOf(const Options& options) {
 }
 
 std::optional<int> CheckOutputs(const Options& options, const std::vector<std::string>& outputs) {
+    // A stream named twice would be read by two jobs at once, each getting part of it;
+    // a file named twice would be written twice.
     std::unordered_map<std::string, std::size_t> inputKeys;
     for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-        if (options.inputs[i] != kStdio) {
-            inputKeys.emplace(FileKey(options.inputs[i]), i);
+        const std::string key = InputKey(options.inputs[i]);
+        if (key.empty()) {
+            continue; // cannot be looked at: reading it will say why
+        }
+        if (const auto [first, added] = inputKeys.emplace(key, i); !added) {
+            return UsageError(Quoted(options.inputs[first->second]) + " and " +
+                              Quoted(options.inputs[i]) +
+                              " name one input twice; it can be converted only once");
         }
     }
+    bool standardOutputChecked = false;
     std::unordered_map<std::string, std::size_t> outputKeys;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i] == kStdio) {
+            // Standard output on a file that is also an input would write into the
+            // document while it is read.
+            if (!std::exchange(standardOutputChecked, true)) {
+                const auto input = inputKeys.find(StreamKey(kStandardOutput, true));
+                if (input != inputKeys.end()) {
+                    return UsageError("standard output is the input " +
+                                      Quoted(options.inputs[input->second]) +
+                                      ", which writing would destroy; name another output");
+                }
+            }
             continue;
         }
         const std::string key = FileKey(outputs[i]);
@@ -135,28 +239,64 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
         reporter.Problem(unmatched, unmatched.path);
     }
     std::vector<int> statuses(options.inputs.size(), kFailed);
+    Admission admission(options.jobs);
+    // Whatever runs out of memory in one input's conversion ends that input alone;
+    // nothing is thrown out of a worker.
+    auto attempt = [&](std::size_t i, bool mayRetry) {
+        try {
+            return ConvertOne(options.inputs[i], outputs[i], reporter, mayRetry);
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        }
+        if (mayRetry) {
+            return kShort;
+        }
+        reporter.NoMemory(ShownName(options.inputs[i]));
+        return static_cast<int>(kFailed);
+    };
+    auto convert = [&](std::size_t i) {
+        // Only a file into a file is tried again: a stream is read once, and standard
+        // output may have taken part of the text.
+        const bool mayRetry = outputs[i] != kStdio && options.inputs[i] != kStdio &&
+                              HasOutputBeside(options.inputs[i]);
+        const std::uint64_t since = admission.Enter();
+        statuses[i] = attempt(i, mayRetry);
+        if (statuses[i] == kShort) {
+            if (admission.Crowded(since)) {
+                admission.EnterAlone();
+            }
+            statuses[i] = attempt(i, false);
+        }
+        admission.Leave();
+        reporter.Finished();
+    };
+    // The texts bound for standard output are written whole, one after another in the
+    // order of their inputs, as cat writes its files: one job takes them all in turn, first,
+    // while the others convert the rest.
+    std::vector<std::size_t> streamed;
+    std::vector<std::size_t> tasks;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        (outputs[i] == kStdio ? streamed : tasks).push_back(i);
+    }
+    const std::size_t lanes = streamed.empty() ? 0 : 1;
+    const std::size_t taskCount = tasks.size() + lanes;
     std::atomic<std::size_t> next{0};
     auto work = [&] {
-        for (std::size_t i = next++; i < options.inputs.size(); i = next++) {
-            // Whatever runs out of memory in one input's conversion ends that input
-            // alone; nothing is thrown out of a worker.
-            try {
-                statuses[i] = ConvertOne(options.inputs[i], outputs[i], reporter);
-            } catch (const std::bad_alloc&) {
-                statuses[i] = kFailed;
-                reporter.NoMemory(ShownName(options.inputs[i]));
-            } catch (const std::length_error&) {
-                statuses[i] = kFailed;
-                reporter.NoMemory(ShownName(options.inputs[i]));
+        for (std::size_t t = next++; t < taskCount; t = next++) {
+            if (t < lanes) {
+                std::for_each(streamed.begin(), streamed.end(), convert);
+            } else {
+                convert(tasks[t - lanes]);
             }
-            reporter.Finished();
         }
     };
-    const std::size_t workers = std::min<std::size_t>(options.jobs, options.inputs.size());
+    const std::size_t workers = std::min<std::size_t>(options.jobs, taskCount);
     {
         std::vector<std::jthread> helpers(workers > 0 ? workers - 1 : 0);
         for (std::jthread& helper : helpers) {
-            if (!StartThread(helper, work)) {
+            // A thread's stack is taken from the room the conversions draw on too (under
+            // ulimit -v): no more threads than leave each the room of a conversion.
+            if (MemoryBudget::Shared().Room() < kThreadRoom || !StartThread(helper, work)) {
                 break; // no more threads to be had: those there are take all the inputs
             }
         }

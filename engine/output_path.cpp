@@ -34,6 +34,10 @@ std::string FileKey(const std::string& path) {
     return sys::FileKey(path);
 }
 
+std::string StreamKey(int descriptor, bool regularOnly) {
+    return sys::StreamKey(descriptor, regularOnly);
+}
+
 bool SameFile(const std::string& first, const std::string& second) {
     const std::string key = FileKey(first);
     return !key.empty() && key == FileKey(second);

@@ -13,7 +13,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <malloc.h>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -153,10 +155,32 @@ std::size_t GroupMemory() {
     }
 }
 
+// Room left under the address-space limit (ulimit -v), where one is set: every mapping
+// counts there, the stacks of threads included, whatever is really used.
+std::size_t AddressSpaceRoom() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return kUnlimited;
+    }
+    std::FILE* file = std::fopen("/proc/self/statm", "re");
+    if (file == nullptr) {
+        return kUnlimited;
+    }
+    unsigned long long pages = 0;
+    const bool read = std::fscanf(file, "%llu", &pages) == 1;
+    std::fclose(file);
+    if (!read) {
+        return kUnlimited;
+    }
+    const std::size_t used =
+        static_cast<std::size_t>(pages) * static_cast<std::size_t>(getpagesize());
+    return limit.rlim_cur > used ? static_cast<std::size_t>(limit.rlim_cur) - used : 0;
+}
+
 } // namespace
 
 std::size_t LimitedMemory() {
-    return GroupMemory();
+    return std::min(GroupMemory(), AddressSpaceRoom());
 }
 
 // ---- Start-up, signals ----------------------------------------------------------------
@@ -189,6 +213,13 @@ bool StartProcess(bool commandLine, int argc, char** argv, std::vector<Argument>
         std::signal(SIGPIPE, SIG_IGN);
     }
     std::signal(SIGXFSZ, SIG_IGN);
+#ifdef __GLIBC__
+    // Under an address-space limit, the C library's arenas, 64 MB reserved for each of
+    // up to eight threads a core, would take the room the conversions need; two serve.
+    if (AddressSpaceRoom() != kUnlimited) {
+        mallopt(M_ARENA_MAX, 2);
+    }
+#endif
     InstallInterruptCleanup();
     // The shell has expanded every wildcard it was meant to.
     for (int i = 0; i < argc; ++i) {

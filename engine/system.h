@@ -117,5 +117,7 @@ extern const std::string_view kPathSeparators;
 // The identity of the file at `path` where it exists, else where it would be made; ""
 // when the path cannot be looked at.
 std::string FileKey(const std::string& path);
+// See velmora/output_path.h.
+std::string StreamKey(int descriptor, bool regularOnly);
 
 } // namespace velmora::sys

@@ -759,4 +759,13 @@ std::string ComparableName(std::string_view name) {
     return std::string(name);
 }
 
+std::string StreamKey(int descriptor, bool regularOnly) {
+    struct stat info {};
+    if (Guarded(Call::Stat, [&] { return ErrorOf(fstat(descriptor, &info)); }) != 0 ||
+        (regularOnly && !S_ISREG(info.st_mode))) {
+        return {};
+    }
+    return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
 } // namespace velmora::sys

@@ -764,6 +764,16 @@ void InstallInterruptCleanup() {
     SetConsoleCtrlHandler(EndQuietly, TRUE);
 }
 
+namespace {
+
+// One file, whatever its names: its volume and its index there.
+std::string IdentityKey(const BY_HANDLE_FILE_INFORMATION& info) {
+    return "file " + std::to_string(info.dwVolumeSerialNumber) + ":" +
+           std::to_string((std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
+}
+
+} // namespace
+
 std::string FileKey(const std::string& path) {
     const std::wstring name = SystemPath(path);
     if (name.empty()) {
@@ -777,8 +787,7 @@ std::string FileKey(const std::string& path) {
         const int error = SysIdentity(handle, info);
         CloseHandle(handle);
         if (error == 0) {
-            return "file " + std::to_string(info.dwVolumeSerialNumber) + ":" +
-                   std::to_string((std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
+            return IdentityKey(info);
         }
     }
     // Not there yet: its place, in the case-blind way Windows compares names.
@@ -834,6 +843,19 @@ std::string ComparableName(std::string_view name) {
     std::wstring wide = Wide(name);
     CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
     return Narrow(wide);
+}
+
+std::string StreamKey(int descriptor, bool regularOnly) {
+    // Only a file on a disk has an identity to compare; a console or a pipe has none,
+    // and so no other name.
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+        SysIdentity(handle, info) != 0 ||
+        (regularOnly && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
+        return {};
+    }
+    return IdentityKey(info);
 }
 
 } // namespace velmora::sys

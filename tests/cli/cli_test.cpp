@@ -326,6 +326,17 @@ void MakeFifoWithWriter([[maybe_unused]] const fs::path& dir) {
 #endif
 }
 
+// A document long enough that a small one converted beside it would end first.
+std::string Terms(const char* term, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += term;
+    }
+    return text;
+}
+const std::string kLongDocument = "<dl>" + Terms("<dt>First</dt>", 100000) + "</dl>";
+const std::string kLongConverted = Terms("\r\n  First", 100000) + kConverted;
+
 void MakeFullDevice([[maybe_unused]] const fs::path& dir) {
 #ifndef _WIN32
     ASSERT_EQ(mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
@@ -530,6 +541,71 @@ INSTANTIATE_TEST_SUITE_P(
                     "makes a FIFO",
                     "",
                     kConverted},
+        CommandCase{"HardLinkedOutputIsReplacedUnderItsNameAlone",
+                    [](const fs::path& dir) {
+                        test::WriteBytes((dir / "h1.txt").string(), "old");
+                        fs::create_hard_link(dir / "h1.txt", dir / "h2.txt");
+                    },
+                    {"-o", "h1.txt", "a.html"},
+                    {},
+                    0,
+                    "",
+                    {{"h1.txt", kConverted}, {"h2.txt", "old"}},
+                    {}},
+        CommandCase{"OneStreamNamedTwiceIsRefusedBeforeItIsRead",
+                    MakeFifoWithWriter,
+                    {"pipe.html", "./pipe.html", "-j1"},
+                    {},
+                    2,
+                    "\"pipe.html\" and \"./pipe.html\" name one input twice",
+                    {},
+                    {},
+                    false,
+                    "makes a FIFO"},
+        CommandCase{"StandardInputByTwoNamesIsRefused",
+                    nullptr,
+                    {"-", "/dev/stdin"},
+                    {},
+                    2,
+                    "\"-\" and \"/dev/stdin\" name one input twice",
+                    {},
+                    {},
+                    false,
+                    "has no /dev/stdin",
+                    kDocument,
+                    ""},
+        CommandCase{"StandardOutputAppendedToAnInputIsRefused",
+                    nullptr,
+                    {"-o", "-", "a.html"},
+                    {{"sh", "-c", "exec \"$0\" \"$@\" >> a.html"}, {}, ""},
+                    2,
+                    "standard output is the input \"a.html\"",
+                    {{"a.html", kDocument}},
+                    {},
+                    false,
+                    "needs a POSIX shell"},
+        CommandCase{"OutputOverTheFileOnStandardInputIsRefused",
+                    nullptr,
+                    {"-o", "a.html", "-"},
+                    {{"sh", "-c", "exec \"$0\" \"$@\" < a.html"}, {}, ""},
+                    2,
+                    "would replace the input",
+                    {{"a.html", kDocument}},
+                    {},
+                    false,
+                    "needs a POSIX shell"},
+        CommandCase{"TextsOnStandardOutputFollowTheOrderOfTheirInputs",
+                    MakeFifoWithWriter,
+                    {"-", "pipe.html", "b.html", "-j3"},
+                    {},
+                    0,
+                    "",
+                    {{"b.txt", kConverted}},
+                    {},
+                    false,
+                    "makes a FIFO",
+                    kLongDocument,
+                    kLongConverted.c_str()},
         CommandCase{"LongNameIsCutInItsMiddleNotItsReason",
                     nullptr,
                     {std::string(5000, 'n') + ".html"},
@@ -818,6 +894,29 @@ TEST_F(Cli, InputChangedDuringTheRunIsConvertedWholeOrFails) {
             EXPECT_EQ(Entries(), (std::vector<std::string>{"big.html", "big.txt"})) << where;
         }
     }
+#endif
+}
+
+// Descriptors or address space that the conversions beside an input hold are no reason
+// for it to fail: it waits for them and converts; only what cannot convert alone fails.
+TEST_F(Cli, RoomHeldByOtherConversionsIsWaitedFor) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "POSIX resource limits";
+#elif defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit leaves";
+#else
+    for (int i = 0; i < 1111; ++i) {
+        Put(std::string("d").append(std::to_string(i)).append(".html"), kDocument);
+    }
+    // Six descriptors: the three standard ones, and room for one conversion at a time.
+    const Outcome fewDescriptors = Convert(
+        {"-j2", "d0.html", "d1.html"}, "",
+        {{"bash", "-c", "exec 3>&- 4>&- 5>&- && ulimit -n 6 && exec \"$0\" \"$@\""}, {}, ""});
+    EXPECT_EQ(fewDescriptors.status, 0) << fewDescriptors.err;
+    const Outcome littleSpace = Convert(
+        {"-j1024"}, "", {{"sh", "-c", "ulimit -v 900000 && exec \"$0\" \"$@\" d*.html"}, {}, ""});
+    EXPECT_EQ(littleSpace.status, 0) << littleSpace.err;
+    EXPECT_EQ(Get("d1110.txt"), kConverted);
 #endif
 }
 

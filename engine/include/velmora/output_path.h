@@ -38,4 +38,10 @@ bool SameFile(const std::string& first, const std::string& second);
 // looked at.
 std::string FileKey(const std::string& path);
 
+// The same text for the file an open C library descriptor is on (standard input or
+// output), so that "-" and "/dev/stdin" are one input. With `regularOnly`, empty unless it
+// is a regular file: only a file can be written into while it is read, whereas a
+// terminal or a socket is rightly both read and written. Empty where it cannot be told.
+std::string StreamKey(int descriptor, bool regularOnly = false);
+
 } // namespace velmora
