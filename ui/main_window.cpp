@@ -203,11 +203,27 @@ void MainWindow::SetStatusText(const std::string& text) {
     m_label3->setText(QtText(text));
 }
 
-void MainWindow::ShowMessage(const std::string& message, const std::string& title) {
-    QMessageBox box(QMessageBox::NoIcon, QtText(title), QtText(message), QMessageBox::Ok, this);
+namespace {
+
+void ShowBox(QWidget* window, QMessageBox::Icon icon, const std::string& message,
+             const std::string& title) {
+    QMessageBox box(icon, QtText(title), QtText(message), QMessageBox::Ok, window);
     // File names are shown as typed, "<b>" and "&lt;" included.
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+} // namespace
+
+void MainWindow::ShowMessage(const std::string& message, const std::string& title) {
+    ShowBox(this, QMessageBox::NoIcon, message, title);
+}
+
+// The box tells assistive technology and the platform of an alert of its kind; on
+// Windows that plays the system's error sound. No bell rings on Linux: it would sound
+// like the beep of a finished conversion.
+void MainWindow::ShowFailure(const std::string& message, const std::string& title) {
+    ShowBox(this, QMessageBox::Critical, message, title);
 }
 
 void MainWindow::Beep() {

@@ -262,16 +262,37 @@ private slots:
         QVERIFY(!QFile::exists(m_dir->filePath("out.txt")));
     }
 
-    void failingOutputIsReportedAndTheWindowStaysReady() {
+    void failureIsReportedAndTheWindowStaysReady_data() {
+        QTest::addColumn<QString>("fileIn");
+        QTest::addColumn<QString>("fileOut");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("an output in a missing folder") << "in.html"
+                                                       << "missing/out.txt"
+                                                       << "Cannot write \"%1/missing/out.txt\"";
+        QTest::newRow("a missing input") << "missing.html"
+                                         << "out.txt"
+                                         << "Cannot read \"%1/missing.html\"";
+    }
+
+    // After a success, a failure leaves no success on view, while its box is open or after.
+    void failureIsReportedAndTheWindowStaysReady() {
+        QFETCH(QString, fileIn);
+        QFETCH(QString, fileOut);
+        QFETCH(QString, message);
         ConvertOnce(); // leaves "File Successfully Processed"
-        Box("FileOut")->setText(m_dir->filePath("missing/out.txt"));
+        Box("FileIn")->setText(m_dir->filePath(fileIn));
+        Box("FileOut")->setText(m_dir->filePath(fileOut));
         MessageBoxCloser closer;
+        QString behind;
+        closer.whileOpen = [&] { behind = Status(); };
         QTest::mouseClick(Child("Command1"), Qt::LeftButton);
         QVERIFY(closer.seen);
         QCOMPARE(closer.title, QString("mVELMORA Error"));
-        QCOMPARE(closer.text, "Cannot write \"" + m_dir->filePath("missing/out.txt") +
-                                  "\": No such file or directory.");
-        QCOMPARE(Status(), QString("File Successfully Processed"));
+        QCOMPARE(closer.text, message.arg(m_dir->path()) + ": No such file or directory.");
+        QCOMPARE(closer.icon, QMessageBox::Critical);
+        QCOMPARE(closer.buttons, 1);
+        QCOMPARE(behind, QString("Select File to Convert"));
+        QCOMPARE(Status(), QString("Select File to Convert"));
         QVERIFY(!Child("ProgressBar1")->isVisible());
         for (const char* name : kInputNames) {
             QVERIFY2(Child(name)->isEnabled(), name);

@@ -326,6 +326,11 @@ void MainWindow::ShowMessage(const std::string& message, const std::string& titl
     MessageBoxW(m_window, Wide(message).c_str(), Wide(title).c_str(), MB_OK);
 }
 
+// The error icon brings the system's error sound with it.
+void MainWindow::ShowFailure(const std::string& message, const std::string& title) {
+    MessageBoxW(m_window, Wide(message).c_str(), Wide(title).c_str(), MB_OK | MB_ICONERROR);
+}
+
 void MainWindow::Beep() {
     MessageBeep(MB_OK);
 }

@@ -48,6 +48,7 @@ public:
     void SetProgressValue(float value) override;
     void SetStatusText(const std::string& text) override;
     void ShowMessage(const std::string& message, const std::string& title) override;
+    void ShowFailure(const std::string& message, const std::string& title) override;
     void Beep() override;
 
 private:
