@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -529,6 +530,48 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         app::Main();
         QCOMPARE(app::Window(), window);
+        window->close();
+        QTRY_VERIFY(app::Window() == nullptr);
+    }
+
+    // `velmora PATH`: the boxes filled as by Browse, from the current folder, nothing
+    // converted; anything but one file starts the window empty, as a drop of it would.
+    void startUpOnAFile_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("fileIn");
+        QTest::addColumn<QString>("fileOut");
+        QTest::newRow("a relative path") << QStringList{"in.html"} << "%1/in.html"
+                                         << "%1/in.txt";
+        QTest::newRow("a path through another folder")
+            << QStringList{"./sub/../in.html"} << "%1/in.html"
+            << "%1/in.txt";
+        QTest::newRow("an absolute path") << QStringList{"%1/sub/a.b.htm"} << "%1/sub/a.b.htm"
+                                          << "%1/sub/a.b.txt";
+        QTest::newRow("two files") << QStringList{"in.html", "in.html"} << ""
+                                   << "";
+        QTest::newRow("a folder") << QStringList{"sub"} << ""
+                                  << "";
+    }
+
+    void startUpOnAFile() {
+        QFETCH(QStringList, files);
+        QFETCH(QString, fileIn);
+        QFETCH(QString, fileOut);
+        Write(m_dir->filePath("in.html"), kDocument);
+        QVERIFY(QDir(m_dir->path()).mkdir("sub"));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(m_dir->path());
+        for (QString& file : files) {
+            file = file.arg(m_dir->path());
+        }
+        app::Main(files);
+        QDir::setCurrent(previous);
+        MainWindow* window = app::Window();
+        QVERIFY(window != nullptr);
+        QCOMPARE(window->findChild<QLineEdit*>("FileIn")->text(), fileIn.arg(m_dir->path()));
+        QCOMPARE(window->findChild<QLineEdit*>("FileOut")->text(), fileOut.arg(m_dir->path()));
+        QCOMPARE(window->findChild<QLabel*>("Label3")->text(), QString("Select File to Convert"));
+        QVERIFY(!QFile::exists(m_dir->filePath("in.txt")));
         window->close();
         QTRY_VERIFY(app::Window() == nullptr);
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Win32 window under Wine, used as a user uses it: typed paths and Convert, the
 # refusal and failure boxes, Enter and Esc, the Browse dialogs, a dropped file, non-ASCII
-# and long names, and the size at 96 and 144 DPI.
+# and long names, the program started on a file, and the size at 96 and 144 DPI.
 #   window_test.sh VELMORA_EXE PROBE_EXE DATA_DIR
 set -uo pipefail
 velmora_exe=$1 probe_exe=$2 data=$3
@@ -154,6 +154,23 @@ else
 fi
 wait "$window_pid" 2>/dev/null
 check "the conversion was finished first" "$((1500000 * 29))" "$(stat -c %s "$files/long.txt" 2>/dev/null)"
+
+log "Started on a file: velmora.exe PATH, a relative one, then Convert; then a failure"
+rm -f "$files/roads.txt"
+pushd "$files" >/dev/null
+start_window "$velmora_exe" roads.html
+popd >/dev/null
+check "the boxes filled as by Browse, nothing converted" \
+    "$(winpath "$files/roads.html")|$(winpath "$files/roads.txt")|absent" \
+    "$(probe text FileIn)|$(probe text FileOut)|$([ -e "$files/roads.txt" ] && echo present || echo absent)"
+click Command1
+check_converted "started on a file" "$files/roads.txt" "$data/roads_report.txt"
+probe settext FileIn "$(hex "$(winpath "$files/missing.html")")" >/dev/null
+click Command1
+check_box "a failure after a success" "mVELMORA Error" "*missing.html*" 1
+check "a failure after a success leaves no success on view" "Select File to Convert" \
+    "$(probe text Label3)"
+close_window
 
 log "At 144 DPI"
 w reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
