@@ -30,6 +30,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace velmora::ui {
 
 namespace {
@@ -219,10 +223,13 @@ void MainWindow::ShowMessage(const std::string& message, const std::string& titl
     ShowBox(this, QMessageBox::NoIcon, message, title);
 }
 
-// The box tells assistive technology and the platform of an alert of its kind; on
-// Windows that plays the system's error sound. No bell rings on Linux: it would sound
-// like the beep of a finished conversion.
+// On Windows the error sound goes with the error icon, as in the system's own boxes. No
+// bell rings on Linux, whose desktops sound their own alerts: the bell is the beep of a
+// finished conversion.
 void MainWindow::ShowFailure(const std::string& message, const std::string& title) {
+#ifdef _WIN32
+    MessageBeep(MB_ICONHAND);
+#endif
     ShowBox(this, QMessageBox::Critical, message, title);
 }
 
