@@ -8,9 +8,11 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -50,6 +52,27 @@ void HoldStartMessage(QtMsgType type, const QMessageLogContext&, const QString& 
     g_heldMessages.append({type, message});
 }
 
+// `velmora [--] [FILE]`: what Qt leaves of the command line, its own options taken out.
+// An option of no one's is a usage mistake, said in one line; "--" ends the options, for a
+// file whose name starts with "-".
+std::optional<QStringList> Files(QStringList arguments) {
+    arguments.removeFirst(); // the program's name
+    QStringList files;
+    bool options = true;
+    for (const QString& argument : std::as_const(arguments)) {
+        if (options && argument == QLatin1String("--")) {
+            options = false;
+        } else if (options && argument.startsWith('-') && argument != QLatin1String("-")) {
+            std::fprintf(stderr, "velmora: unknown option \"%s\"\nUsage: velmora [--] [FILE]\n",
+                         argument.toLocal8Bit().constData());
+            return std::nullopt;
+        } else {
+            files.append(argument);
+        }
+    }
+    return files;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -76,6 +99,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(QLatin1String(velmora::kVersion));
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
-    velmora::app::Main();
+    const std::optional<QStringList> files = Files(QCoreApplication::arguments());
+    if (!files) {
+        return 2;
+    }
+    velmora::app::Main(*files);
     return QApplication::exec();
 }

@@ -1,11 +1,16 @@
 #include "module1.h"
 
+#include "core/drop.h"
+#include "core_text.h"
 #include "main_window.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QPointer>
 
 #include <cstdint>
+#include <vector>
 
 namespace velmora::app {
 
@@ -45,13 +50,20 @@ bool TryInitCommonControls() {
     }
 }
 
-void Main() {
+void Main(const QStringList& files) {
     TryInitCommonControls();
     QPointer<ui::MainWindow>& window = TheWindow();
     if (window.isNull()) {
         window = new ui::MainWindow;
         window->setAttribute(Qt::WA_DeleteOnClose);
     }
+    // Whole and clean, as the file dialog gives a path.
+    std::vector<ui::DraggedItem> items;
+    for (const QString& file : files) {
+        const QFileInfo info(file);
+        items.push_back({ui::CoreText(QDir::cleanPath(info.absoluteFilePath())), info.isDir()});
+    }
+    ui::StartedWith(*window, items);
     window->show();
 }
 

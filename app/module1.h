@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 namespace velmora::ui {
 class MainWindow;
 }
@@ -12,9 +14,11 @@ namespace velmora::app {
 bool TryInitCommonControls();
 
 // Start-up: the common controls, then the program's one window, created on first call
-// and shown modeless. Returns at once; the event loop does the rest, and closing the
-// window ends the program.
-void Main();
+// and shown modeless. `files` are the files the program was started on, as typed (a
+// relative one is taken from the current folder): a single file fills the boxes as if
+// it had been chosen with Browse. Returns at once; the event loop does the rest, and
+// closing the window ends the program.
+void Main(const QStringList& files = {});
 
 // The window Main shows, or nullptr before Main and after the window has closed.
 ui::MainWindow* Window();

@@ -6,14 +6,15 @@
 # checks velmora-convert against its targets, each a ratio to a plain tool measured in
 # the same run: file to file on a BIG_MB report against dd, to /dev/null against wc -l,
 # lynx on a TARGET_MB report, peak memory on a MEMORY_MB report (file to file and from
-# standard input), a batch of BATCH_COUNT small reports against rsync, and a perf
-# profile of the BIG_MB conversion. Writes bench/RESULTS.md and bench/time_vs_size.png.
+# standard input), a batch of BATCH_COUNT small reports against rsync, a perf profile of
+# the BIG_MB conversion, and the Qt window on a WINDOW_MB report against velmora-convert.
+# Writes bench/RESULTS.md and bench/time_vs_size.png.
 # `./setup.sh bench` installs the tools and runs this.
 #
 #   bench/compare.sh      # RUNS=9 SLOW_RUNS=3 SIZES="1 10 100" PANDOC_SIZES="1 10"
 #                         # TIME_LIMIT=900 BUILD=build
 #                         # TARGET_RUNS=7 BIG_MB=96 TARGET_MB=9.6 MEMORY_MB=1024
-#                         # BATCH_COUNT=2000
+#                         # BATCH_COUNT=2000 WINDOW_MB=58
 #
 # Medians of RUNS runs (hyperfine), of SLOW_RUNS for a command whose first run took more
 # than 5 seconds; peak memory is the largest resident set of that first run
@@ -37,6 +38,7 @@ big_mb=${BIG_MB:-96}
 target_mb=${TARGET_MB:-9.6}
 memory_mb=${MEMORY_MB:-1024}
 batch_count=${BATCH_COUNT:-2000}
+window_mb=${WINDOW_MB:-58}
 
 for tool in hyperfine gnuplot lynx w3m html2text pandoc rsync timeout; do
     command -v "$tool" >/dev/null || { echo "$tool is missing: run ./setup.sh bench" >&2; exit 1; }
@@ -45,6 +47,8 @@ done
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target velmora-convert velmora-make-report velmora-bench >/dev/null
+# The window's timing program exists only in a build with Qt.
+cmake --build "$build" --target velmora-window-convert >/dev/null 2>&1 || true
 convert="$PWD/$build/bin/velmora-convert"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -315,6 +319,40 @@ profile() {
     rm -f "$work/perf.data" "$work/big.txt"
 }
 
+# Target 7: the Qt window converting a WINDOW_MB report, timed from the click on Convert
+# to its end (velmora-window-convert prints that), against velmora-convert's whole run,
+# in turn as time_target runs its sides.
+window_target() {
+    local input="$work/window.html" window="$PWD/$build/bin/velmora-window-convert"
+    local target="$window_mb MB report in the Qt window" times
+    local commands="\`velmora-window-convert WORK/window.html WORK/window.txt\`; $(
+        described "$convert $input -o $work/window-convert.txt")"
+    if [ ! -x "$window" ]; then
+        target_row "$target" "not built: no Qt" - - "at most 2" "not measured" "$commands"
+        return
+    fi
+    echo "target: $target" >&2
+    "$build/bin/velmora-make-report" "$window_mb" "$input"
+    : > "$work/first.times"
+    : > "$work/second.times"
+    for _ in $(seq 0 "$target_runs"); do
+        "$window" "$input" "$work/window.txt" >> "$work/first.times" 2>"$work/err" &&
+            once "$convert $input -o $work/window-convert.txt" >> "$work/second.times" || {
+            target_row "$target" "failed: $(head -c 200 "$work/err" | tr '\t\n' '  ')" - - \
+                "at most 2" "not measured" "$commands"
+            rm -f "$input" "$work/window.txt" "$work/window-convert.txt"
+            return
+        }
+    done
+    times="$(median "$work/first.times") $(median "$work/second.times")"
+    awk -v target="$target" -v times="$times" -v commands="$commands" 'BEGIN {
+        split(times, m, " ")
+        printf "%s\t%.3f s (window)\t%.3f s (velmora-convert)\t%.3g (window / velmora-convert)\tat most 2\t%s\t%s\n",
+            target, m[1], m[2], m[1] / m[2], (m[1] / m[2] <= 2 ? "met" : "missed"), commands
+    }' >> "$work/targets.tsv"
+    rm -f "$input" "$work/window.txt" "$work/window-convert.txt"
+}
+
 targets_before=$(cut -d ' ' -f 1-3 /proc/loadavg)
 : > "$work/targets.tsv"
 "$build/bin/velmora-make-report" "$big_mb" "$work/big.html"
@@ -324,6 +362,7 @@ rm -f "$work/big.html"
 lynx_target
 memory_targets
 batch_target
+window_target
 load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)
 
 # One data file per racer for the plot, its successful runs only.

@@ -1,5 +1,7 @@
 #include "velmora/failure.h"
 
+#include "system.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -70,6 +72,10 @@ const char* ErrorText(int error) {
     }
 }
 
+std::string SystemErrorText(int error) {
+    return sys::SystemWords(error);
+}
+
 const char* ActionText(Action action) {
     switch (action) {
     case Action::Read:
@@ -82,19 +88,21 @@ const char* ActionText(Action action) {
     return "cannot convert";
 }
 
-std::string Failure::Reason() const {
+std::string Failure::Reason(Wording wording) const {
     if (error == 0) {
         return context;
     }
-    return context.empty() ? ErrorText(error) : context + ": " + ErrorText(error);
+    const std::string words =
+        wording == Wording::System ? SystemErrorText(error) : std::string(ErrorText(error));
+    return context.empty() ? words : context + ": " + words;
 }
 
-std::string Describe(const Failure& failure) {
+std::string Describe(const Failure& failure, Wording wording) {
     std::string line = ActionText(failure.action);
     if (!failure.path.empty()) {
         line += " \"" + failure.path + "\"";
     }
-    return line + ": " + failure.Reason();
+    return line + ": " + failure.Reason(wording);
 }
 
 } // namespace velmora

@@ -91,6 +91,9 @@ private:
     State* m_state;
 };
 
+// See SystemErrorText in velmora/failure.h.
+std::string SystemWords(int error);
+
 // What the machine, and the limits the process runs under, can still give, in bytes.
 std::size_t AvailableMemory();
 

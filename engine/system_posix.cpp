@@ -689,6 +689,11 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
 
 // ---- Names ------------------------------------------------------------------------
 
+// Linux's words are the ones every build gives already.
+std::string SystemWords(int error) {
+    return ErrorText(error);
+}
+
 const std::string_view kPathSeparators = "/";
 
 bool NamesARegularFile(const std::string& path) {

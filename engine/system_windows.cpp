@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <cwctype>
 #include <fcntl.h>
 #include <io.h>
 #include <limits>
@@ -108,6 +109,64 @@ int ErrnoOf(DWORD error) {
 
 int LastError() {
     return ErrnoOf(GetLastError());
+}
+
+// ERROR_DIRECTORY_NOT_SUPPORTED, which MinGW's headers lack.
+constexpr DWORD kDirectoryNotSupported = 336;
+
+// The Windows error that stands for an errno value, for the words Windows gives it: the
+// reverse of ErrnoOf, taking for each value the error a user meets most. 0 for none.
+DWORD WindowsErrorOf(int error) {
+    switch (error) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: // a folder in the path is a file: Windows finds no such path
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+        return ERROR_ACCESS_DENIED;
+    case EISDIR: // Windows says "access denied" of a folder opened as a file
+        return kDirectoryNotSupported;
+    case EPERM:
+        return ERROR_PRIVILEGE_NOT_HELD;
+    case EBUSY:
+        return ERROR_SHARING_VIOLATION;
+    case EROFS:
+        return ERROR_WRITE_PROTECT;
+    case ENOSPC:
+        return ERROR_DISK_FULL;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    case EPIPE:
+        return ERROR_BROKEN_PIPE;
+    case EMFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case EXDEV:
+        return ERROR_NOT_SAME_DEVICE;
+    case ENOTEMPTY:
+        return ERROR_DIR_NOT_EMPTY;
+    case ELOOP:
+        return ERROR_CANT_RESOLVE_FILENAME;
+    case EFBIG:
+        return ERROR_FILE_TOO_LARGE;
+    case EBADF:
+        return ERROR_INVALID_HANDLE;
+    case ESPIPE:
+        return ERROR_SEEK_ON_DEVICE;
+    case EINVAL: // a path Windows cannot take
+        return ERROR_INVALID_NAME;
+    case EOPNOTSUPP:
+        return ERROR_NOT_SUPPORTED;
+    case EIO:
+        return ERROR_IO_DEVICE;
+    case EINTR:
+        return ERROR_OPERATION_ABORTED;
+    default:
+        return 0;
+    }
 }
 
 // Windows says a path is not found where a folder in it is a file; Linux says which.
@@ -691,6 +750,26 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
     // nothing about that, and the output is not to be reported as failed when it stands.
     temporary.Close();
     return {};
+}
+
+// ---- Words ----------------------------------------------------------------------------
+
+std::string SystemWords(int error) {
+    const DWORD code = WindowsErrorOf(error);
+    wchar_t* words = nullptr;
+    const DWORD length =
+        code == 0 ? 0
+                  : FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<LPWSTR>(&words), 0, nullptr);
+    std::wstring text(words != nullptr ? words : L"", length);
+    LocalFree(words);
+    // The system's sentence ends in a full stop and a line break; the caller ends its own.
+    // A system without words for the error (Wine has none for some) leaves Linux's.
+    while (!text.empty() && (text.back() == L'.' || std::iswspace(text.back()))) {
+        text.pop_back();
+    }
+    return text.empty() ? ErrorText(error) : Narrow(text);
 }
 
 // ---- Start-up, interruption, identity ---------------------------------------------------

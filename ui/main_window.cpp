@@ -30,6 +30,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace velmora::ui {
 
 namespace {
@@ -203,11 +207,30 @@ void MainWindow::SetStatusText(const std::string& text) {
     m_label3->setText(QtText(text));
 }
 
-void MainWindow::ShowMessage(const std::string& message, const std::string& title) {
-    QMessageBox box(QMessageBox::NoIcon, QtText(title), QtText(message), QMessageBox::Ok, this);
+namespace {
+
+void ShowBox(QWidget* window, QMessageBox::Icon icon, const std::string& message,
+             const std::string& title) {
+    QMessageBox box(icon, QtText(title), QtText(message), QMessageBox::Ok, window);
     // File names are shown as typed, "<b>" and "&lt;" included.
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+} // namespace
+
+void MainWindow::ShowMessage(const std::string& message, const std::string& title) {
+    ShowBox(this, QMessageBox::NoIcon, message, title);
+}
+
+// On Windows the error sound goes with the error icon, as in the system's own boxes. No
+// bell rings on Linux, whose desktops sound their own alerts: the bell is the beep of a
+// finished conversion.
+void MainWindow::ShowFailure(const std::string& message, const std::string& title) {
+#ifdef _WIN32
+    MessageBeep(MB_ICONHAND);
+#endif
+    ShowBox(this, QMessageBox::Critical, message, title);
 }
 
 void MainWindow::Beep() {

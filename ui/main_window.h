@@ -41,6 +41,7 @@ public:
     void SetProgressValue(float value) override;
     void SetStatusText(const std::string& text) override;
     void ShowMessage(const std::string& message, const std::string& title) override;
+    void ShowFailure(const std::string& message, const std::string& title) override;
     void Beep() override;
 
     // Places the controls for a screen of that many dots per inch, as the core's LayOut

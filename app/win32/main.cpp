@@ -8,12 +8,21 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Closed by the desktop in the middle of writing, the program leaves no file of its own.
-    velmora::StartProcess(velmora::Program::Window, 0, nullptr);
+    // The arguments come from the UTF-16 command line: a file dropped on the program's
+    // icon, "Open with" and "Send to" name the file there.
+    std::vector<std::string> files = velmora::StartProcess(velmora::Program::Window, 0, nullptr)
+                                         .value_or(std::vector<std::string>{});
+    if (!files.empty()) {
+        files.erase(files.begin()); // the program's name
+    }
     // The file dialog and the accessible objects are COM's; one apartment on the one thread.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    velmora::app::Main();
+    velmora::app::Main(files);
     if (velmora::app::Window() == nullptr) {
         return 1;
     }

@@ -204,6 +204,32 @@ TEST(Failure, ReasonsReadAlikeOnEverySystem) {
     }
 }
 
+// The window tells a failure in the system's own words, in the same sentence: Linux's
+// are those above; Windows gives its own (Wine words them more shortly).
+TEST(Failure, SystemWordsAreTheSystemsOwn) {
+    const struct {
+        int error;
+        const char* windows;
+        const char* wine;
+    } rows[] = {
+        {ENOENT, "The system cannot find the file specified", "File not found"},
+        {ENOTDIR, "The system cannot find the path specified", "Path not found"},
+        {EACCES, "Access is denied", "Access denied"},
+        {ENOSPC, "There is not enough space on the disk", "Disk full"},
+    };
+    const bool windows = PathSeparators().find('\\') != std::string_view::npos;
+    for (const auto& row : rows) {
+        const std::string words = SystemErrorText(row.error);
+        if (windows) {
+            EXPECT_TRUE(words == row.windows || words == row.wine) << words;
+        } else {
+            EXPECT_EQ(words, ErrorText(row.error));
+        }
+        EXPECT_EQ(Describe({Action::Read, "in.html", {}, row.error}, Wording::System),
+                  "cannot read \"in.html\": " + words);
+    }
+}
+
 TEST(ReadSourceStream, ReadsAPipeToItsEnd) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);

@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -262,16 +263,37 @@ private slots:
         QVERIFY(!QFile::exists(m_dir->filePath("out.txt")));
     }
 
-    void failingOutputIsReportedAndTheWindowStaysReady() {
+    void failureIsReportedAndTheWindowStaysReady_data() {
+        QTest::addColumn<QString>("fileIn");
+        QTest::addColumn<QString>("fileOut");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("an output in a missing folder") << "in.html"
+                                                       << "missing/out.txt"
+                                                       << "Cannot write \"%1/missing/out.txt\"";
+        QTest::newRow("a missing input") << "missing.html"
+                                         << "out.txt"
+                                         << "Cannot read \"%1/missing.html\"";
+    }
+
+    // After a success, a failure leaves no success on view, while its box is open or after.
+    void failureIsReportedAndTheWindowStaysReady() {
+        QFETCH(QString, fileIn);
+        QFETCH(QString, fileOut);
+        QFETCH(QString, message);
         ConvertOnce(); // leaves "File Successfully Processed"
-        Box("FileOut")->setText(m_dir->filePath("missing/out.txt"));
+        Box("FileIn")->setText(m_dir->filePath(fileIn));
+        Box("FileOut")->setText(m_dir->filePath(fileOut));
         MessageBoxCloser closer;
+        QString behind;
+        closer.whileOpen = [&] { behind = Status(); };
         QTest::mouseClick(Child("Command1"), Qt::LeftButton);
         QVERIFY(closer.seen);
         QCOMPARE(closer.title, QString("mVELMORA Error"));
-        QCOMPARE(closer.text, "Cannot write \"" + m_dir->filePath("missing/out.txt") +
-                                  "\": No such file or directory.");
-        QCOMPARE(Status(), QString("File Successfully Processed"));
+        QCOMPARE(closer.text, message.arg(m_dir->path()) + ": No such file or directory.");
+        QCOMPARE(closer.icon, QMessageBox::Critical);
+        QCOMPARE(closer.buttons, 1);
+        QCOMPARE(behind, QString("Select File to Convert"));
+        QCOMPARE(Status(), QString("Select File to Convert"));
         QVERIFY(!Child("ProgressBar1")->isVisible());
         for (const char* name : kInputNames) {
             QVERIFY2(Child(name)->isEnabled(), name);
@@ -511,6 +533,48 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         app::Main();
         QCOMPARE(app::Window(), window);
+        window->close();
+        QTRY_VERIFY(app::Window() == nullptr);
+    }
+
+    // `velmora PATH`: the boxes filled as by Browse, from the current folder, nothing
+    // converted; anything but one file starts the window empty, as a drop of it would.
+    void startUpOnAFile_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("fileIn");
+        QTest::addColumn<QString>("fileOut");
+        QTest::newRow("a relative path") << QStringList{"in.html"} << "%1/in.html"
+                                         << "%1/in.txt";
+        QTest::newRow("a path through another folder")
+            << QStringList{"./sub/../in.html"} << "%1/in.html"
+            << "%1/in.txt";
+        QTest::newRow("an absolute path") << QStringList{"%1/sub/a.b.htm"} << "%1/sub/a.b.htm"
+                                          << "%1/sub/a.b.txt";
+        QTest::newRow("two files") << QStringList{"in.html", "in.html"} << ""
+                                   << "";
+        QTest::newRow("a folder") << QStringList{"sub"} << ""
+                                  << "";
+    }
+
+    void startUpOnAFile() {
+        QFETCH(QStringList, files);
+        QFETCH(QString, fileIn);
+        QFETCH(QString, fileOut);
+        Write(m_dir->filePath("in.html"), kDocument);
+        QVERIFY(QDir(m_dir->path()).mkdir("sub"));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(m_dir->path());
+        for (QString& file : files) {
+            file = file.arg(m_dir->path());
+        }
+        app::Main(files);
+        QDir::setCurrent(previous);
+        MainWindow* window = app::Window();
+        QVERIFY(window != nullptr);
+        QCOMPARE(window->findChild<QLineEdit*>("FileIn")->text(), fileIn.arg(m_dir->path()));
+        QCOMPARE(window->findChild<QLineEdit*>("FileOut")->text(), fileOut.arg(m_dir->path()));
+        QCOMPARE(window->findChild<QLabel*>("Label3")->text(), QString("Select File to Convert"));
+        QVERIFY(!QFile::exists(m_dir->filePath("in.txt")));
         window->close();
         QTRY_VERIFY(app::Window() == nullptr);
     }

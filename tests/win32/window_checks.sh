@@ -26,8 +26,9 @@ check_converted() { # what output expected
         "$(probe state ProgressBar1)|$(probe state FileIn)|$(probe state Command1)"
 }
 
-# Waits for the window's message box, checks it, and closes it with Enter.
-check_box() { # name title text-pattern
+# Waits for the window's message box, checks it, and closes it with Enter. A failure's box
+# shows the error icon (1), the refusal's none (0, the default).
+check_box() { # name title text-pattern [icons]
     local box=none end=$((SECONDS + 15))
     while [ $SECONDS -lt $end ]; do
         box=$(probe box)
@@ -43,7 +44,7 @@ check_box() { # name title text-pattern
         log "FAIL $1: the box says [$text]"
         failures=$((failures + 1))
     fi
-    check "$1: one OK button and no icon" "OK|0" "$tail"
+    check "$1: one OK button and ${4:-0} icon" "OK|${4:-0}" "$tail"
     xdotool key Return
     sleep 0.5
     check "$1: the box is closed by Enter" none "$(probe box)"
@@ -66,7 +67,9 @@ check_failure() { # folder
     probe settext FileIn "$(hex "$(winpath "$1/missing.html")")" >/dev/null
     probe settext FileOut "$(hex "$(winpath "$1/missing.txt")")" >/dev/null
     click Command1
-    check_box "failure" "mVELMORA Error" "*missing.html*"
+    # The reason in Windows' words (Wine's are shorter than Windows' own), not Linux's.
+    check_box "failure" "mVELMORA Error" \
+        'Cannot read "*missing.html": !(No such file or directory).' 1
     check "failure: nothing written, the window ready" "absent enabled visible enabled hidden" \
         "$([ -e "$1/missing.txt" ] && echo present || echo absent) $(probe state Command1) $(probe state ProgressBar1)"
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The Win32 window under Wine, used as a user uses it: typed paths and Convert, the
 # refusal and failure boxes, Enter and Esc, the Browse dialogs, a dropped file, non-ASCII
-# and long names, and the size at 96 and 144 DPI.
-#   window_test.sh VELMORA_EXE PROBE_EXE DATA_DIR
+# and long names, the program started on a file, its time against the converter's on a
+# large document, and the size at 96 and 144 DPI.
+#   window_test.sh VELMORA_EXE PROBE_EXE DATA_DIR CONVERT_EXE
 set -uo pipefail
-velmora_exe=$1 probe_exe=$2 data=$3
+velmora_exe=$1 probe_exe=$2 data=$3 convert_exe=$4
 here=$(dirname "$0")
 source "$here/wine_session.sh"
 source "$here/window_checks.sh"
@@ -120,16 +121,18 @@ check "a cancelled dialog leaves the boxes and resets the status" \
     "$(probe text FileIn)|$(probe text FileOut)|$(probe text Label3)"
 
 log "Input during a conversion is dropped; a close asked for meanwhile is carried out at its end"
-# A list of 1.5 million terms takes the window some seconds to convert.
-{
+# A list of 1.5 million terms, 57 MB, for the race against the converter below; one of 18
+# million takes the window some seconds to convert, long enough for what is sent meanwhile.
+terms=$(printf '<dt>Term</dt><dd>Value <p>para</p></dd>%.0s' $(seq 1500))
+list() { # thousands of 1,500 terms
     printf '<dl>'
-    for _ in $(seq 1000); do
-        printf '<dt>Term</dt><dd>Value <p>para</p></dd>%.0s' $(seq 1500)
-    done
+    for _ in $(seq "$1"); do printf '%s' "$terms"; done
     printf '</dl>'
-} >"$files/long.html"
-probe settext FileIn "$(hex "$(winpath "$files/long.html")")" >/dev/null
-probe settext FileOut "$(hex "$(winpath "$files/long.txt")")" >/dev/null
+}
+list 1000 >"$files/long.html"
+list 12000 >"$files/longer.html"
+probe settext FileIn "$(hex "$(winpath "$files/longer.html")")" >/dev/null
+probe settext FileOut "$(hex "$(winpath "$files/longer.txt")")" >/dev/null
 click Command1
 click Command2
 xdotool type x
@@ -153,7 +156,60 @@ else
     log "ok   the window closed at the end of the conversion"
 fi
 wait "$window_pid" 2>/dev/null
-check "the conversion was finished first" "$((1500000 * 29))" "$(stat -c %s "$files/long.txt" 2>/dev/null)"
+check "the conversion was finished first" "$((18000000 * 29))" \
+    "$(stat -c %s "$files/longer.txt" 2>/dev/null)"
+rm -f "$files/longer.html" "$files/longer.txt"
+
+log "Started on a file: velmora.exe PATH, a relative one, then Convert; then a failure"
+rm -f "$files/roads.txt"
+# Started in the file's folder, as a shell or a file manager starts it.
+pushd "$files" >/dev/null
+start_window "$velmora_exe" roads.html
+started=$?
+popd >/dev/null
+[ "$started" -eq 0 ] && {
+    check "the boxes filled as by Browse, nothing converted" \
+        "$(winpath "$files/roads.html")|$(winpath "$files/roads.txt")|absent" \
+        "$(probe text FileIn)|$(probe text FileOut)|$([ -e "$files/roads.txt" ] && echo present || echo absent)"
+    click Command1
+    check_converted "started on a file" "$files/roads.txt" "$data/roads_report.txt"
+    probe settext FileIn "$(hex "$(winpath "$files/missing.html")")" >/dev/null
+    click Command1
+    check_box "a failure after a success" "mVELMORA Error" "*missing.html*" 1
+    check "a failure after a success leaves no success on view" "Select File to Convert" \
+        "$(probe text Label3)"
+    close_window
+}
+
+log "The window's time against the converter's on a document of $(($(stat -c %s "$files/long.html") >> 20)) MB"
+# Milliseconds from `start` to when the file appears (the output takes its place at once
+# when whole), or to two minutes on.
+until_made() { # file start
+    local end=$((SECONDS + 120))
+    while [ ! -e "$1" ] && [ $SECONDS -lt $end ]; do sleep 0.02; done
+    echo $((($(date +%s%N) - $2) / 1000000))
+}
+best() { sort -n | head -n 1; }
+converter=$(for _ in 1 2; do
+    rm -f "$files/by-converter.txt"
+    start=$(date +%s%N)
+    w "$convert_exe" -o "$(winpath "$files/by-converter.txt")" "$(winpath "$files/long.html")"
+    until_made "$files/by-converter.txt" "$start"
+done | best)
+start_window "$velmora_exe" "$(winpath "$files/long.html")" && {
+    window=$(for _ in 1 2; do
+        rm -f "$files/long.txt"
+        read -r x y <<<"$(probe where Command1)"
+        start=$(date +%s%N)
+        xdotool mousemove "$x" "$y" click 1
+        until_made "$files/long.txt" "$start"
+        wait_for 60 "File Successfully Processed" probe text Label3 >/dev/null
+    done | best)
+    log "the window took $window ms, the converter $converter ms (best of two each)"
+    check "the window converts within twice the converter's time" yes \
+        "$([ "$window" -le $((2 * converter)) ] && echo yes || echo "no: $window ms")"
+    close_window
+}
 
 log "At 144 DPI"
 w reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null

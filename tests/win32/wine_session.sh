@@ -102,10 +102,10 @@ wait_window() { # title pattern
 # at once without any window; such a start is tried again, three times at most.
 window_pid=""
 window_id=""
-start_window() { # exe
+start_window() { # exe [argument...]
     local attempt
     for attempt in 1 2 3; do
-        timeout 600 wine "$1" >/dev/null 2>&1 &
+        timeout 600 wine "$@" >/dev/null 2>&1 &
         window_pid=$!
         local end=$((SECONDS + 15))
         window_id=""

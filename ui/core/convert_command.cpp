@@ -14,13 +14,22 @@ void SetInputsEnabled(ConvertWindow& window, bool enabled) {
     }
 }
 
-// "Cannot read "/home/me/in.html": No such file or directory."
+// "Cannot read "/home/me/in.html": No such file or directory.", the reason in the
+// system's words: on Windows, "Cannot read "C:\x.html": The system cannot find the file
+// specified."
 std::string FailureMessage(const Failure& failure) {
-    std::string message = Describe(failure);
+    std::string message = Describe(failure, Wording::System);
     if (!message.empty() && message[0] >= 'a' && message[0] <= 'z') {
         message[0] = static_cast<char>(message[0] - 'a' + 'A');
     }
     return message + '.';
+}
+
+// A failure must not leave an earlier "File Successfully Processed" on view, as if this
+// conversion had succeeded: the status is idle again before the box says why.
+void ReportFailure(ConvertWindow& window, const Failure& failure) {
+    window.SetStatusText(kIdleStatus);
+    window.ShowFailure(FailureMessage(failure), kErrorTitle);
 }
 
 } // namespace
@@ -41,7 +50,7 @@ void ConvertCommand(ConvertWindow& window) {
     // The first pass reads the document through and tells whether it is to be converted.
     Result<Conversion> conversion = Conversion::Prepare(Source::File(inputPath));
     if (!conversion.has_value()) {
-        window.ShowMessage(FailureMessage(conversion.error()), kErrorTitle);
+        ReportFailure(window, conversion.error());
         return;
     }
     switch (conversion.value().Outcome()) {
@@ -61,7 +70,7 @@ void ConvertCommand(ConvertWindow& window) {
     auto fail = [&](const Failure& failure) {
         SetInputsEnabled(window, true);
         window.SetProgressVisible(false);
-        window.ShowMessage(FailureMessage(failure), kErrorTitle);
+        ReportFailure(window, failure);
     };
 
     // The second pass streams the text into a new file that takes the output's place

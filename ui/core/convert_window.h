@@ -27,6 +27,8 @@ public:
     virtual void SetStatusText(const std::string& text) = 0;
     // A modal box with the message, the title, one OK button and no icon.
     virtual void ShowMessage(const std::string& message, const std::string& title) = 0;
+    // The same for a failure, with the system's error icon and the sound it makes with it.
+    virtual void ShowFailure(const std::string& message, const std::string& title) = 0;
     virtual void Beep() = 0;
 };
 

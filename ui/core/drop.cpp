@@ -11,6 +11,12 @@ std::optional<std::string> AcceptedDrop(const std::vector<DraggedItem>& items) {
     return items.front().path;
 }
 
+void StartedWith(ChooserWindow& window, const std::vector<DraggedItem>& files) {
+    if (const std::optional<std::string> path = AcceptedDrop(files)) {
+        InputChosen(window, *path);
+    }
+}
+
 void FileDropped(ChooserWindow& window, std::optional<PathBox> onBox, const std::string& path) {
     if (onBox == PathBox::FileOut) {
         OutputChosen(window, path);

@@ -24,8 +24,9 @@ namespace {
 
 // The bar counts in steps of its own: the engine's values are floats of any size.
 constexpr int kProgressSteps = 10000;
-// Repainting while a conversion runs costs nothing seen this often.
-constexpr DWORD kPaintInterval = 50;
+// Repainting while a conversion runs costs nothing seen this often; the bar moves and the
+// window answers the system smoothly enough.
+constexpr DWORD kPaintInterval = 40;
 
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kWindowExStyle = WS_EX_ACCEPTFILES;
@@ -277,6 +278,7 @@ void MainWindow::SetInputEnabled(ui::Input input, bool enabled) {
         SetCursor(LoadCursorW(nullptr, kWaitCursor));
         break;
     case ui::InputHoldState::Step::End:
+        ShowProgress(); // the last value, which may have come since the last repaint
         DeliverHeld();
         m_hold.Released();
         SetCursor(LoadCursorW(nullptr, kArrowCursor));
@@ -301,20 +303,28 @@ void MainWindow::SetProgressVisible(bool visible) {
 
 void MainWindow::SetProgressMax(float max) {
     m_progressMax = max;
-    SetProgressValue(m_progressValue);
+    ShowProgress();
 }
 
+// A conversion sets a value per tag, millions of them, and every position the bar takes
+// costs a repaint of it (Wine's bar paints itself at once: moved at each of its steps, it
+// made a large document take ten times the converter's time). So while a conversion runs
+// the value is only kept, and the bar hears of it when the window is repainted, at most
+// once an interval.
 void MainWindow::SetProgressValue(float value) {
     m_progressValue = value;
-    // A conversion sets a value per tag, millions of them; the bar hears only of a step
-    // it moves, each of which costs it a repaint.
+    if (!m_hold.Held()) {
+        ShowProgress();
+    } else if (GetTickCount() - m_lastPaint >= kPaintInterval) {
+        KeepPainted();
+    }
+}
+
+void MainWindow::ShowProgress() {
     const int step = ui::FilledSteps(m_progressMax, m_progressValue, kProgressSteps);
     if (step != m_progressStep) {
         m_progressStep = step;
         SendMessageW(Item(ui::Control::ProgressBar1), PBM_SETPOS, static_cast<WPARAM>(step), 0);
-    }
-    if (m_hold.Held() && GetTickCount() - m_lastPaint >= kPaintInterval) {
-        KeepPainted();
     }
 }
 
@@ -326,11 +336,17 @@ void MainWindow::ShowMessage(const std::string& message, const std::string& titl
     MessageBoxW(m_window, Wide(message).c_str(), Wide(title).c_str(), MB_OK);
 }
 
+// The error icon brings the system's error sound with it.
+void MainWindow::ShowFailure(const std::string& message, const std::string& title) {
+    MessageBoxW(m_window, Wide(message).c_str(), Wide(title).c_str(), MB_OK | MB_ICONERROR);
+}
+
 void MainWindow::Beep() {
     MessageBeep(MB_OK);
 }
 
 void MainWindow::KeepPainted() {
+    ShowProgress();
     MSG message;
     // Peeking answers what other threads and programs send the window (the system takes
     // a window that never looks at its queue for hung) and leaves posted input queued.

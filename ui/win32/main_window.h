@@ -48,6 +48,7 @@ public:
     void SetProgressValue(float value) override;
     void SetStatusText(const std::string& text) override;
     void ShowMessage(const std::string& message, const std::string& title) override;
+    void ShowFailure(const std::string& message, const std::string& title) override;
     void Beep() override;
 
 private:
@@ -63,8 +64,10 @@ private:
     void Convert();
     void Dropped(HDROP drop);
     void BackgroundClicked(LPARAM position);
-    // While a conversion holds the thread: repaint, and keep the system from taking the
-    // window for hung, without handling any input.
+    // Moves the bar to the value last set, where that changes what it shows.
+    void ShowProgress();
+    // While a conversion holds the thread: the bar moved, the window repainted, and the
+    // system kept from taking the window for hung, without handling any input.
     void KeepPainted();
     // At the end of a conversion: what arrived meanwhile, input thrown away.
     void DeliverHeld();

@@ -15,6 +15,13 @@ enum class Action {
     Write,   // "cannot write"
 };
 
+// Whose words a failure's reason is given in.
+enum class Wording {
+    Portable, // Linux's, on every system: what velmora-convert prints (ErrorText)
+    System,   // the running system's own: on Windows those it gives its own programs, in
+              // the user's language ("The system cannot find the file specified.")
+};
+
 // What went wrong in a conversion, in words a user can act on: what the program was
 // doing, the file it was doing it to, and the system's reason as its error code.
 struct Failure {
@@ -26,19 +33,24 @@ struct Failure {
 
     // The reason alone, e.g. "No such file or directory", or with its context
     // "no temporary file to hold it: No space left on device".
-    std::string Reason() const;
+    std::string Reason(Wording wording = Wording::Portable) const;
 };
 
 // The words for an error code, the same on every system: Linux's own, and
 // "not enough memory" for ENOMEM.
 const char* ErrorText(int error);
 
+// The running system's words for an error code, without a closing full stop: on Windows
+// those of the Windows error that stands for the condition (ENOENT is "The system cannot
+// find the file specified"), elsewhere ErrorText's.
+std::string SystemErrorText(int error);
+
 // "cannot read", "cannot convert" or "cannot write".
 const char* ActionText(Action action);
 
 // One line naming the path and the reason, e.g.
 //   cannot read "in.html": No such file or directory
-std::string Describe(const Failure& failure);
+std::string Describe(const Failure& failure, Wording wording = Wording::Portable);
 
 // Either a value or the Failure that prevented it, in the words of std::expected: the
 // engine's entry points return one of these instead of throwing. Asking a failure for

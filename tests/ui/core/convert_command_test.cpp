@@ -4,10 +4,12 @@
 #include "core/convert_command.h"
 #include "core/convert_window.h"
 #include "support/test_support.h"
+#include "velmora/failure.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -55,8 +57,22 @@ public:
     void ShowMessage(const std::string& message, const std::string& title) override {
         calls.push_back("ShowMessage " + title + ": " + message);
     }
+    void ShowFailure(const std::string& message, const std::string& title) override {
+        calls.push_back("ShowFailure " + title + ": " + message);
+    }
     void Beep() override { calls.push_back("Beep"); }
 };
+
+// A failure's box gives the reason in the system's words; the rows give Linux's.
+std::string Words(std::string message) {
+    for (const int error : {ENOENT, EISDIR}) {
+        const std::string ours = ErrorText(error);
+        if (const std::size_t at = message.find(ours); at != std::string::npos) {
+            message.replace(at, ours.size(), SystemErrorText(error));
+        }
+    }
+    return message;
+}
 
 Lines Inputs(const char* state) {
     Lines lines;
@@ -130,16 +146,17 @@ TEST_F(ConvertCommandTest, SpacesInTheInputBoxAreAPath) {
     window.fileIn = "   ";
     ConvertCommand(window);
     const Lines expected{
-        "GetPathText FileIn",
-        "ShowMessage mVELMORA Error: Cannot read \"   \": No such file or directory."};
+        "GetPathText FileIn", "SetStatusText Select File to Convert",
+        Words("ShowFailure mVELMORA Error: Cannot read \"   \": No such file or directory.")};
     EXPECT_EQ(window.calls, expected);
 }
 
 TEST_F(ConvertCommandTest, UnreadableInputIsReportedBeforeAnythingChanges) {
     window.fileIn = dir.Path();
     ConvertCommand(window);
-    const Lines expected{"GetPathText FileIn", "ShowMessage mVELMORA Error: Cannot read \"" +
-                                                   dir.Path() + "\": Is a directory."};
+    const Lines expected{
+        "GetPathText FileIn", "SetStatusText Select File to Convert",
+        Words("ShowFailure mVELMORA Error: Cannot read \"" + dir.Path() + "\": Is a directory.")};
     EXPECT_EQ(window.calls, expected);
 }
 
@@ -152,8 +169,8 @@ struct UnusableOutput {
 class ConvertCommandOutput : public ConvertCommandTest,
                              public testing::WithParamInterface<UnusableOutput> {};
 
-// After a failed write the window is ready again, the status is what it was, no beep
-// sounds and nothing is left at the output path.
+// After a failed write the window is ready again, the status idle (never an earlier
+// success), no beep sounds and nothing is left at the output path.
 TEST_P(ConvertCommandOutput, UnusableOutputLeavesTheWindowReady) {
     const std::string output = GetParam().output;
     window.fileOut = output.empty() ? "" : dir.File(output);
@@ -164,9 +181,9 @@ TEST_P(ConvertCommandOutput, UnusableOutputLeavesTheWindowReady) {
     if (const std::size_t at = message.find("%1"); at != std::string::npos) {
         message.replace(at, 2, dir.Path());
     }
-    const Lines expected =
-        Lines{"GetPathText FileOut"} + Inputs("on") +
-        Lines{"SetProgressVisible off", "ShowMessage mVELMORA Error: " + message};
+    const Lines expected = Lines{"GetPathText FileOut"} + Inputs("on") +
+                           Lines{"SetProgressVisible off", "SetStatusText Select File to Convert",
+                                 Words("ShowFailure mVELMORA Error: " + message)};
     EXPECT_EQ(Lines(from, window.calls.end()), expected);
     EXPECT_EQ(dir.Entries(), Lines{"in.html"});
 }
@@ -209,10 +226,11 @@ TEST_P(ConvertCommandSameFile, NeverWritesOverItsInput) {
     }
     window.fileOut = dir.File(output);
     ConvertCommand(window);
-    const Lines expected = Inputs("on") + Lines{"SetProgressVisible off",
-                                                "ShowMessage mVELMORA Error: Cannot write \"" +
-                                                    window.fileOut + "\": it is the input file."};
-    EXPECT_EQ(Tail(window.calls, 7), expected);
+    const Lines expected =
+        Inputs("on") + Lines{"SetProgressVisible off", "SetStatusText Select File to Convert",
+                             "ShowFailure mVELMORA Error: Cannot write \"" + window.fileOut +
+                                 "\": it is the input file."};
+    EXPECT_EQ(Tail(window.calls, 8), expected);
     EXPECT_EQ(test::ReadBytes(window.fileIn), document);
 }
 
