@@ -574,7 +574,13 @@ private slots:
         QCOMPARE(window->findChild<QLineEdit*>("FileIn")->text(), fileIn.arg(m_dir->path()));
         QCOMPARE(window->findChild<QLineEdit*>("FileOut")->text(), fileOut.arg(m_dir->path()));
         QCOMPARE(window->findChild<QLabel*>("Label3")->text(), QString("Select File to Convert"));
-        QVERIFY(!QFile::exists(m_dir->filePath("in.txt")));
+        QVERIFY(!QFile::exists(fileOut.arg(m_dir->path())));
+        if (QFile::exists(fileIn.arg(m_dir->path()))) { // converted once Convert is pressed
+            QTest::mouseClick(window->findChild<QWidget*>("Command1"), Qt::LeftButton);
+            QCOMPARE(window->findChild<QLabel*>("Label3")->text(),
+                     QString("File Successfully Processed"));
+            QVERIFY(QFile::exists(fileOut.arg(m_dir->path())));
+        }
         window->close();
         QTRY_VERIFY(app::Window() == nullptr);
     }
