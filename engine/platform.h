@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace velmora::sys {
 
@@ -30,6 +31,13 @@ Failure FolderFailure(const std::string& path, const std::string& folder, const 
 // same moment; making it exclusively catches the rest.
 std::string TemporaryLeaf();
 unsigned long ProcessId();
+
+// The process that made a file named as TemporaryLeaf names them, or 0 for any other
+// name: only that exact form is ever taken for a temporary left behind.
+unsigned long MakerOfTemporary(std::string_view leaf);
+// True the first time it is asked about a folder (by its identity) in this process, so
+// that leftovers are looked for once per folder, not once per output written there.
+bool FirstLookIn(const std::string& folderKey);
 
 // ---- Files ------------------------------------------------------------------------------
 

@@ -7,7 +7,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <string_view>
 
 namespace velmora::sys {
 
@@ -24,6 +29,43 @@ std::string TemporaryLeaf() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     return ".velmora-" + std::to_string(ProcessId()) + "-" + std::to_string(counter.fetch_add(1)) +
            "-" + std::to_string(now % 1000000007) + ".tmp";
+}
+
+unsigned long MakerOfTemporary(std::string_view leaf) {
+    constexpr std::string_view kStart = ".velmora-";
+    constexpr std::string_view kEnd = ".tmp";
+    if (!leaf.starts_with(kStart) || !leaf.ends_with(kEnd)) {
+        return 0;
+    }
+    leaf = leaf.substr(kStart.size(), leaf.size() - kStart.size() - kEnd.size());
+    // Three numbers, each of a few digits: the process, a counter, the time.
+    std::uint64_t numbers[3] = {};
+    for (std::uint64_t& number : numbers) {
+        std::size_t digits = 0;
+        while (digits < leaf.size() && leaf[digits] >= '0' && leaf[digits] <= '9') {
+            number = number * 10 + static_cast<std::uint64_t>(leaf[digits] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 10) {
+            return 0;
+        }
+        leaf.remove_prefix(digits);
+        if (&number != &numbers[2]) {
+            if (!leaf.starts_with('-')) {
+                return 0;
+            }
+            leaf.remove_prefix(1);
+        }
+    }
+    const bool whole = leaf.empty() && numbers[0] <= std::numeric_limits<unsigned long>::max();
+    return whole ? static_cast<unsigned long>(numbers[0]) : 0;
+}
+
+bool FirstLookIn(const std::string& folderKey) {
+    static std::mutex mutex;
+    static std::set<std::string> seen;
+    std::lock_guard lock(mutex);
+    return seen.insert(folderKey).second;
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #ifdef __linux__
 #include <linux/fs.h>
@@ -98,6 +99,25 @@ int SysRenameAt(int folder, const char* from, const char* to) {
 }
 int SysRemoveAt(int folder, const char* name) {
     return Guarded(Call::Remove, [&] { return ErrorOf(unlinkat(folder, name, 0)); });
+}
+
+// The next name in a folder being listed; `entry` is null at the end.
+int SysReadFolder(DIR* folder, dirent*& entry) {
+    entry = nullptr;
+    return Guarded(Call::Stat, [&] {
+        errno = 0;
+        entry = readdir(folder);
+        return entry == nullptr ? errno : 0;
+    });
+}
+int SysCloseFolder(DIR* folder) {
+    const int error = Inject(Call::Close);
+    const int closed = ErrorOf(closedir(folder));
+    return error != 0 ? error : closed;
+}
+// 0 when a process `id` is there (whoever's it is), ESRCH when there is none.
+int SysProcessThere(pid_t id) {
+    return Guarded(Call::Stat, [&] { return ErrorOf(kill(id, 0)); });
 }
 
 FileHandle Owned(int fd) {
@@ -511,6 +531,41 @@ int OpenFolder(const std::string& name, Folder& folder) {
     return error;
 }
 
+// Removes the named temporaries that processes ended before they could put them in place
+// (killed between naming the new file and renaming it), the first time this process
+// writes in the folder. Only names of the exact form TemporaryLeaf makes, and only where
+// the process the name gives is gone: a live one's file, or another's whose number was
+// given again, is left alone. Nothing here may stop the conversion.
+void RemoveLeftovers(int folder) {
+    struct stat info {};
+    if (SysFstat(folder, &info) != 0 ||
+        !FirstLookIn(std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino))) {
+        return;
+    }
+    int fd = -1;
+    if (SysOpenAt(Call::Open, folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, fd) != 0) {
+        return; // a folder that may be searched but not read
+    }
+    DIR* listing = fdopendir(fd);
+    if (listing == nullptr) {
+        SysClose(fd);
+        return;
+    }
+    std::vector<std::string> leftovers;
+    for (dirent* entry = nullptr; SysReadFolder(listing, entry) == 0 && entry != nullptr;) {
+        const unsigned long maker = MakerOfTemporary(entry->d_name);
+        if (maker != 0 && maker != ProcessId() &&
+            maker <= static_cast<unsigned long>(std::numeric_limits<pid_t>::max()) &&
+            SysProcessThere(static_cast<pid_t>(maker)) == ESRCH) {
+            leftovers.emplace_back(entry->d_name);
+        }
+    }
+    SysCloseFolder(listing);
+    for (const std::string& leftover : leftovers) {
+        SysRemoveAt(folder, leftover.c_str());
+    }
+}
+
 // Gives the new file the extended attributes of the one it replaces (its access control
 // list and security label among them); 0, or the error that stops one being kept.
 int CopyAttributes([[maybe_unused]] int folder, [[maybe_unused]] const std::string& leaf,
@@ -618,6 +673,7 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
     if (const int error = OpenFolder(state.folderName, state.folder)) {
         return FolderFailure(path, state.folderName, "no new file can be made in", error);
     }
+    RemoveLeftovers(state.folder.fd);
     state.exists = SysStatAt(state.folder.fd, state.leaf.c_str(), &state.old) == 0;
     if (state.exists) {
         if (S_ISDIR(state.old.st_mode)) {

@@ -532,6 +532,27 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     {{"a.txt", kConverted}, {"b.txt", kConverted}},
                     {}},
+        // 4194305 is above any process number Linux gives (2^22); process 1 is always there.
+        CommandCase{"TemporaryOfAnEndedProcessIsRemovedAndNoOther",
+                    [](const fs::path& dir) {
+                        for (const char* name :
+                             {".velmora-4194305-0-17.tmp", ".velmora-1-0-17.tmp",
+                              ".velmora-4194305-0.tmp", ".velmora-4194305-0-17.tmp~"}) {
+                            test::WriteBytes((dir / name).string(), "left");
+                        }
+                    },
+                    {"a.html"},
+                    {},
+                    0,
+                    "",
+                    {{"a.txt", kConverted},
+                     {".velmora-1-0-17.tmp", "left"},
+                     {".velmora-4194305-0.tmp", "left"},
+                     {".velmora-4194305-0-17.tmp~", "left"}},
+                    {".velmora-4194305-0-17.tmp"},
+                    false,
+                    "a later run removes what a killed process left on POSIX systems; on "
+                    "Windows the system deletes it"},
         CommandCase{"HelpThatCannotBeWrittenFails",
                     MakeFullDevice,
                     {"--help"},
