@@ -263,6 +263,37 @@ int SysRemove(const std::wstring& path) {
     return Guarded(Call::Remove, [&] { return DeleteFileW(path.c_str()) ? 0 : LastError(); });
 }
 
+// The first name in a folder that matches `pattern`, and the next; ENOENT at the end.
+int SysFindFirst(const std::wstring& pattern, HANDLE& search, WIN32_FIND_DATAW& found) {
+    search = INVALID_HANDLE_VALUE;
+    return Guarded(Call::Stat, [&] {
+        search = FindFirstFileW(pattern.c_str(), &found);
+        return search == INVALID_HANDLE_VALUE ? LastError() : 0;
+    });
+}
+int SysFindNext(HANDLE search, WIN32_FIND_DATAW& found) {
+    return Guarded(Call::Stat, [&] {
+        return FindNextFileW(search, &found)           ? 0
+               : GetLastError() == ERROR_NO_MORE_FILES ? ENOENT
+                                                       : LastError();
+    });
+}
+int SysFindClose(HANDLE search) {
+    const int error = Inject(Call::Close);
+    return !FindClose(search) && error == 0 ? LastError() : error;
+}
+// 0 when a process `id` is there (whoever's it is), ESRCH when there is none.
+int SysProcessThere(DWORD id) {
+    return Guarded(Call::Stat, [&] {
+        const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (process != nullptr) {
+            CloseHandle(process);
+            return 0;
+        }
+        return GetLastError() == ERROR_INVALID_PARAMETER ? ESRCH : LastError();
+    });
+}
+
 FileHandle Owned(HANDLE handle) {
     return FileHandle(new NativeFile{handle, true});
 }
@@ -281,6 +312,36 @@ bool MarkForDeletion(HANDLE handle, bool doomed) {
 // A name for a temporary file in `folder`.
 std::wstring TemporaryName(const std::wstring& folder) {
     return folder + L"\\" + Wide(TemporaryLeaf());
+}
+
+// Removes the temporaries that processes ended before the system could delete them
+// (killed between taking a temporary's deletion mark back and moving it into place, or
+// after moving the old file aside), the first time this process writes in the folder.
+// Only names of the exact form TemporaryLeaf makes, and only where the process the name
+// gives is gone. Nothing here may stop the conversion.
+void RemoveLeftovers(const std::wstring& folder) {
+    std::wstring key = folder;
+    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    if (!FirstLookIn(Narrow(key))) {
+        return;
+    }
+    WIN32_FIND_DATAW found{};
+    HANDLE search = INVALID_HANDLE_VALUE;
+    if (SysFindFirst(folder + L"\\.velmora-*.tmp", search, found) != 0) {
+        return;
+    }
+    std::vector<std::wstring> leftovers;
+    do {
+        const unsigned long maker = MakerOfTemporary(Narrow(found.cFileName));
+        if (maker != 0 && maker != ProcessId() &&
+            SysProcessThere(static_cast<DWORD>(maker)) == ESRCH) {
+            leftovers.emplace_back(found.cFileName);
+        }
+    } while (SysFindNext(search, found) == 0);
+    SysFindClose(search);
+    for (const std::wstring& leftover : leftovers) {
+        SysRemove(folder + L"\\" + leftover);
+    }
 }
 
 // ---- Interruption ---------------------------------------------------------------------
@@ -659,6 +720,7 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
         state->oldAttributes = attributes;
     }
     state->shownFolder = ShownFolderOf(followed ? Shown(state->target) : path);
+    RemoveLeftovers(FolderOf(state->target));
     state->temporary.emplace(FolderOf(state->target));
     if (const int error = state->temporary->Create()) {
         return FolderFailure(path, state->shownFolder, "no new file can be made in",

@@ -551,8 +551,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {".velmora-4194305-0-17.tmp~", "left"}},
                     {".velmora-4194305-0-17.tmp"},
                     false,
-                    "a later run removes what a killed process left on POSIX systems; on "
-                    "Windows the system deletes it"},
+                    "takes process 1 for one that is always there, which Windows has not"},
         CommandCase{"HelpThatCannotBeWrittenFails",
                     MakeFullDevice,
                     {"--help"},
