@@ -2,7 +2,10 @@
 
 // What each platform file (system_posix.cpp, system_windows.cpp) gives the system core
 // (system_common.cpp). Every primitive returns 0 or the errno value of its failure, and
-// makes its calls through the fault seam (faults.h); EINTR is returned, not retried.
+// makes its calls through the fault seam (faults.h), so that the sweeps can fail each of
+// them; EINTR is returned, not retried. Two things stay outside the seam: what a signal
+// handler does (the seam takes a lock), and the writes to standard error that report a
+// failure.
 
 #include "system.h"
 

@@ -108,21 +108,6 @@ int LastError() {
     return ErrnoOf(GetLastError());
 }
 
-// Windows says a path is not found where a folder in it is a file; Linux says which.
-int NotFoundOrNotAFolder(int error, const std::wstring& path) {
-    if (error != ENOENT) {
-        return error;
-    }
-    for (std::wstring folder = path.substr(0, path.rfind(L'\\')); folder.size() > 7;
-         folder = folder.substr(0, folder.rfind(L'\\'))) {
-        const DWORD attributes = GetFileAttributesW(folder.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES) {
-            return attributes & FILE_ATTRIBUTE_DIRECTORY ? ENOENT : ENOTDIR;
-        }
-    }
-    return ENOENT;
-}
-
 // ---- Paths ----------------------------------------------------------------------------
 
 std::wstring Wide(std::string_view text) {
@@ -263,6 +248,38 @@ int SysRemove(const std::wstring& path) {
     return Guarded(Call::Remove, [&] { return DeleteFileW(path.c_str()) ? 0 : LastError(); });
 }
 
+int SysSeekStart(HANDLE handle) {
+    return Guarded(Call::Seek, [&] {
+        return SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ? 0 : LastError();
+    });
+}
+
+// Sets what SetFileInformationByHandle sets (a file's attributes and times, its deletion
+// mark), as a call of `kind`.
+template <typename Info>
+int SysSetInformation(Call kind, HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, Info& info) {
+    return Guarded(kind, [&] {
+        return SetFileInformationByHandle(handle, type, &info, sizeof info) ? 0 : LastError();
+    });
+}
+
+int SysBasicInformation(HANDLE handle, FILE_BASIC_INFO& basic) {
+    return Guarded(Call::Stat, [&] {
+        return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)
+                   ? 0
+                   : LastError();
+    });
+}
+
+int SysFinalPath(HANDLE handle, std::wstring& final, DWORD& length) {
+    length = 0;
+    return Guarded(Call::Stat, [&] {
+        length =
+            GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()), 0);
+        return length == 0 ? LastError() : 0;
+    });
+}
+
 // The first name in a folder that matches `pattern`, and the next; ENOENT at the end.
 int SysFindFirst(const std::wstring& pattern, HANDLE& search, WIN32_FIND_DATAW& found) {
     search = INVALID_HANDLE_VALUE;
@@ -294,19 +311,35 @@ int SysProcessThere(DWORD id) {
     });
 }
 
+// Windows says a path is not found where a folder in it is a file; Linux says which.
+int NotFoundOrNotAFolder(int error, const std::wstring& path) {
+    if (error != ENOENT) {
+        return error;
+    }
+    for (std::wstring folder = path.substr(0, path.rfind(L'\\')); folder.size() > 7;
+         folder = folder.substr(0, folder.rfind(L'\\'))) {
+        DWORD attributes = INVALID_FILE_ATTRIBUTES;
+        if (SysAttributes(folder, attributes) == 0) {
+            return attributes & FILE_ATTRIBUTE_DIRECTORY ? ENOENT : ENOTDIR;
+        }
+    }
+    return ENOENT;
+}
+
 FileHandle Owned(HANDLE handle) {
     return FileHandle(new NativeFile{handle, true});
 }
 
-// Marks an open file to go when its last handle closes, or takes the mark back. Unlike
-// FILE_FLAG_DELETE_ON_CLOSE the mark can be taken back, so that the output can be written
-// under it and kept once whole: a process that ends in any way before then, killed
-// included, leaves nothing behind.
-bool MarkForDeletion(HANDLE handle, bool doomed) {
+// Marks an open file to go when its last handle closes, or takes the mark back; 0 or the
+// error. Unlike FILE_FLAG_DELETE_ON_CLOSE the mark can be taken back, so that the output
+// can be written under it and kept once whole: a process that ends in any way before
+// then, killed included, leaves nothing behind. Marking is a removal to the fault seam,
+// taking the mark back a step of putting the file in place.
+int MarkForDeletion(HANDLE handle, bool doomed) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = doomed ? TRUE : FALSE;
-    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                      sizeof disposition) != 0;
+    return SysSetInformation(doomed ? Call::Remove : Call::Place, handle, FileDispositionInfo,
+                             disposition);
 }
 
 // A name for a temporary file in `folder`.
@@ -409,7 +442,7 @@ public:
         if (m_handle == INVALID_HANDLE_VALUE) {
             return;
         }
-        const bool marked = m_placed || MarkForDeletion(m_handle, true);
+        const bool marked = m_placed || MarkForDeletion(m_handle, true) == 0;
         SysClose(m_handle);
         if (!marked) {
             SysRemove(m_name);
@@ -425,8 +458,7 @@ public:
                         CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, m_handle);
             if (error == 0) {
                 m_name = std::move(name);
-                if (!MarkForDeletion(m_handle, true)) {
-                    const int marking = LastError();
+                if (const int marking = MarkForDeletion(m_handle, true)) {
                     SysClose(m_handle);
                     m_handle = INVALID_HANDLE_VALUE;
                     SysRemove(m_name);
@@ -453,10 +485,8 @@ public:
             m_slot.End();
             return EINTR;
         }
-        int error = 0;
-        if (!MarkForDeletion(m_handle, false)) {
-            error = LastError();
-        } else if ((error = SysMove(m_name, target)) == EACCES && replacing) {
+        int error = MarkForDeletion(m_handle, false);
+        if (error == 0 && (error = SysMove(m_name, target)) == EACCES && replacing) {
             error = MoveAsideAndPlace(target);
         }
         if (error != 0) {
@@ -549,7 +579,7 @@ int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t
 }
 
 int RewindFile(NativeFile& file) {
-    return SetFilePointerEx(file.handle, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ? 0 : LastError();
+    return SysSeekStart(file.handle);
 }
 
 int StampFile(NativeFile& file, FileStamp& stamp) {
@@ -566,7 +596,7 @@ int StampFile(NativeFile& file, FileStamp& stamp) {
         joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime), 0};
     // The change time, where the file system keeps one.
     FILE_BASIC_INFO basic{};
-    if (GetFileInformationByHandleEx(file.handle, FileBasicInfo, &basic, sizeof basic)) {
+    if (SysBasicInformation(file.handle, basic) == 0) {
         stamp.changed = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
     }
     return 0;
@@ -659,10 +689,10 @@ std::wstring FinalPath(const std::wstring& path) {
         return path;
     }
     std::wstring final(32768, L'\0');
-    const DWORD length =
-        GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()), 0);
-    CloseHandle(handle);
-    if (length == 0 || length >= final.size()) {
+    DWORD length = 0;
+    const int error = SysFinalPath(handle, final, length);
+    SysClose(handle);
+    if (error != 0 || length >= final.size()) {
         return path;
     }
     final.resize(length);
@@ -715,7 +745,7 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
                                         OPEN_EXISTING, 0, probe)) {
             return WriteFailure(path, refused);
         }
-        CloseHandle(probe);
+        SysClose(probe);
         state->exists = true;
         state->oldAttributes = attributes;
     }
@@ -738,8 +768,9 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
     FILE_BASIC_INFO basic{};
     basic.FileAttributes =
         (state.exists ? state.oldAttributes & kKept : 0) | FILE_ATTRIBUTE_ARCHIVE;
-    if (!SetFileInformationByHandle(temporary.Handle(), FileBasicInfo, &basic, sizeof basic)) {
-        return WriteFailure(path, LastError());
+    if (const int error =
+            SysSetInformation(Call::Attributes, temporary.Handle(), FileBasicInfo, basic)) {
+        return WriteFailure(path, error);
     }
     if (const int error = SysFlush(temporary.Handle())) {
         return WriteFailure(path, error);
@@ -798,7 +829,7 @@ std::string FileKey(const std::string& path) {
                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, handle) == 0) {
         BY_HANDLE_FILE_INFORMATION info{};
         const int error = SysIdentity(handle, info);
-        CloseHandle(handle);
+        SysClose(handle);
         if (error == 0) {
             return "file " + std::to_string(info.dwVolumeSerialNumber) + ":" +
                    std::to_string((std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow);
