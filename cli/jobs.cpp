@@ -132,6 +132,8 @@ std::optional<int> CheckOutputs(const Options& options, const std::vector<std::s
 int Run(const Options& options, const std::vector<std::string>& outputs) {
     Reporter reporter(options.inputs.size());
     std::vector<int> statuses(options.inputs.size(), kFailed);
+    // Once every input is converted or reported, an interruption changes nothing.
+    ExpectConversions(options.inputs.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i = next++; i < options.inputs.size(); i = next++) {
@@ -145,6 +147,9 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
             } catch (const std::length_error&) {
                 statuses[i] = kFailed;
                 reporter.NoMemory(ShownName(options.inputs[i]));
+            }
+            if (statuses[i] != kConverted) {
+                ConversionEndedWithoutOutput();
             }
             reporter.Finished();
         }

@@ -87,6 +87,22 @@ Result<void> PutInPlace(Replacement& replacement, const std::string& path);
 // from a signal handler (POSIX), since it takes no lock and touches no heap.
 void RemovePendingTemporaries();
 
+// Whether every conversion the program expects has finished (ExpectConversions); safe
+// to call from a signal handler.
+bool AllSettled();
+
+// Holds off the interruptions that end the process while an output is committed and
+// counted finished, so that to them the two are one step: one that arrives meanwhile
+// takes effect when the last hold ends, and then ends the process only if a conversion
+// is still unfinished.
+class EndingHeldOff {
+public:
+    EndingHeldOff();
+    EndingHeldOff(const EndingHeldOff&) = delete;
+    EndingHeldOff& operator=(const EndingHeldOff&) = delete;
+    ~EndingHeldOff();
+};
+
 // ---- Memory -----------------------------------------------------------------------------
 
 // All the machine has: the best that is known when it does not say what is free.

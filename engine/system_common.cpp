@@ -228,12 +228,39 @@ Result<void> OutputFile::Write(std::string_view bytes) {
 
 Result<void> OutputFile::Commit() {
     if (m_state->direct) {
+        const EndingHeldOff held;
         if (const int error = CloseFile(std::move(m_state->direct))) {
             return WriteFailure(m_state->path, error);
         }
+        ConversionSettled();
         return {};
     }
     return PutInPlace(*m_state->replacement, m_state->path);
+}
+
+// ---- The conversions a program expects ----------------------------------------------
+
+namespace {
+
+// How many are unfinished; -1 where no count is kept (the window). Lock-free, for the
+// signal handler.
+std::atomic<long> g_unsettled{-1};
+static_assert(std::atomic<long>::is_always_lock_free);
+
+} // namespace
+
+void ExpectConversions(std::size_t count) {
+    g_unsettled.store(static_cast<long>(count));
+}
+
+void ConversionSettled() {
+    long left = g_unsettled.load();
+    while (left > 0 && !g_unsettled.compare_exchange_weak(left, left - 1)) {
+    }
+}
+
+bool AllSettled() {
+    return g_unsettled.load() == 0;
 }
 
 // ---- Standard error -----------------------------------------------------------------

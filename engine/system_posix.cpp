@@ -776,14 +776,20 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
     if (const int error = temporary.Close()) {
         return WriteFailure(path, error);
     }
-    if (const int error =
-            SysRenameAt(state.folder.fd, temporary.NameInFolder().c_str(), state.leaf.c_str())) {
-        if (error == EPERM && Unreplaceable(state.folder.fd, state.leaf)) {
-            return WriteFailure(path, error, "the file is append-only or immutable");
+    {
+        // An interruption from here on finds the output either not yet in place, or in
+        // place and its conversion counted finished.
+        const EndingHeldOff held;
+        if (const int error = SysRenameAt(state.folder.fd, temporary.NameInFolder().c_str(),
+                                          state.leaf.c_str())) {
+            if (error == EPERM && Unreplaceable(state.folder.fd, state.leaf)) {
+                return WriteFailure(path, error, "the file is append-only or immutable");
+            }
+            return FolderFailure(path, state.folderName, "the file cannot be replaced in", error);
         }
-        return FolderFailure(path, state.folderName, "the file cannot be replaced in", error);
+        temporary.Placed();
+        ConversionSettled();
     }
-    temporary.Placed();
     if (state.folder.flushable) {
         SysFlush(state.folder.fd); // some file systems cannot, and the file itself is safe by now
     }

@@ -385,6 +385,7 @@ void RemoveLeftovers(const std::wstring& folder) {
 enum SlotState : int { kFree, kTaken, kPlacing };
 std::array<std::atomic<int>, 64> g_slots{};
 std::atomic<bool> g_ending{false};
+std::atomic<int> g_holds{0}; // EndingHeldOff's
 
 BOOL WINAPI EndQuietly(DWORD) {
     g_ending.store(true);
@@ -392,6 +393,13 @@ BOOL WINAPI EndQuietly(DWORD) {
         while (slot.load() == kPlacing) {
             Sleep(1);
         }
+    }
+    while (g_holds.load() > 0) {
+        Sleep(1);
+    }
+    if (AllSettled()) { // every conversion asked for is finished: the status stands
+        g_ending.store(false);
+        return TRUE;
     }
     return FALSE; // the default handler ends the process; marked temporaries go with it
 }
@@ -430,6 +438,19 @@ public:
 private:
     std::atomic<int>* m_slot = nullptr;
 };
+
+} // namespace
+
+// The console's handler runs on a thread of its own: it waits for the holds to end.
+EndingHeldOff::EndingHeldOff() {
+    ++g_holds;
+}
+
+EndingHeldOff::~EndingHeldOff() {
+    --g_holds;
+}
+
+namespace {
 
 // The new text in a hidden file beside the output, marked for deletion until it is put
 // in its place.
@@ -493,6 +514,7 @@ public:
             MarkForDeletion(m_handle, true);
         } else {
             m_placed = true;
+            ConversionSettled(); // in the same step, to a Ctrl+C waiting for it
         }
         m_slot.End();
         return error;
