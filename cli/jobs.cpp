@@ -239,6 +239,8 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
         reporter.Problem(unmatched, unmatched.path);
     }
     std::vector<int> statuses(options.inputs.size(), kFailed);
+    // Once every input is converted or reported, an interruption changes nothing.
+    ExpectConversions(options.inputs.size());
     Admission admission(options.jobs);
     // Whatever runs out of memory in one input's conversion ends that input alone;
     // nothing is thrown out of a worker.
@@ -266,6 +268,9 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
                 admission.EnterAlone();
             }
             statuses[i] = attempt(i, false);
+        }
+        if (statuses[i] != kConverted) {
+            ConversionEndedWithoutOutput();
         }
         admission.Leave();
         reporter.Finished();

@@ -16,12 +16,15 @@ enum class Call {
     Flush, // fsync
     Place, // linking or renaming the new file into place
     Close,
-    Stat, // looking at a file: stat, lstat, readlink, access
+    Stat, // looking at a file or a folder's names: stat, lstat, readlink, access, readdir
     Remove,
     MemoryQuery,
     ThreadStart,
+    Seek,       // back to an input's first byte
+    Owner,      // giving the new file the owner and mode of the one it replaces
+    Attributes, // extended attributes and the file's flags (append-only, hidden)
 };
-inline constexpr int kCallKinds = 11;
+inline constexpr int kCallKinds = 14;
 
 // Fail the `nth` call of a kind (counted from 1 since arming) with `error`, once or from
 // then on; an `error` of 0 makes a read or write come short instead, or, with `ends`, a
@@ -35,7 +38,9 @@ struct Fault {
 };
 
 #ifdef VELMORA_FAULTS
+// Arms `fault` alone; AddFault arms one more beside those armed (a few at most).
 void ArmFault(const Fault& fault);
+void AddFault(const Fault& fault);
 void DisarmFaults();
 // Calls of that kind made since the last arming.
 unsigned long CallsMade(Call call);

@@ -2,7 +2,10 @@
 
 // What each platform file (system_posix.cpp, system_windows.cpp) gives the system core
 // (system_common.cpp). Every primitive returns 0 or the errno value of its failure, and
-// makes its calls through the fault seam (faults.h); EINTR is returned, not retried.
+// makes its calls through the fault seam (faults.h), so that the sweeps can fail each of
+// them; EINTR is returned, not retried. Two things stay outside the seam: what a signal
+// handler does (the seam takes a lock), and the writes to standard error that report a
+// failure.
 
 #include "system.h"
 
@@ -32,6 +35,13 @@ Failure FolderFailure(const std::string& path, const std::string& folder, const 
 // same moment; making it exclusively catches the rest.
 std::string TemporaryLeaf();
 unsigned long ProcessId();
+
+// The process that made a file named as TemporaryLeaf names them, or 0 for any other
+// name: only that exact form is ever taken for a temporary left behind.
+unsigned long MakerOfTemporary(std::string_view leaf);
+// True the first time it is asked about a folder (by its identity) in this process, so
+// that leftovers are looked for once per folder, not once per output written there.
+bool FirstLookIn(const std::string& folderKey);
 
 // ---- Files ------------------------------------------------------------------------------
 
@@ -94,6 +104,22 @@ Result<void> PutInPlace(Replacement& replacement, const std::string& path);
 // Removes the named temporary files of outputs being written at this moment; safe to call
 // from a signal handler (POSIX), since it takes no lock and touches no heap.
 void RemovePendingTemporaries();
+
+// Whether every conversion the program expects has finished (ExpectConversions); safe
+// to call from a signal handler.
+bool AllSettled();
+
+// Holds off the interruptions that end the process while an output is committed and
+// counted finished, so that to them the two are one step: one that arrives meanwhile
+// takes effect when the last hold ends, and then ends the process only if a conversion
+// is still unfinished.
+class EndingHeldOff {
+public:
+    EndingHeldOff();
+    EndingHeldOff(const EndingHeldOff&) = delete;
+    EndingHeldOff& operator=(const EndingHeldOff&) = delete;
+    ~EndingHeldOff();
+};
 
 // ---- Memory -----------------------------------------------------------------------------
 

@@ -56,6 +56,14 @@ void InstallInterruptCleanup() {
     sys::InstallInterruptCleanup();
 }
 
+void ExpectConversions(std::size_t count) {
+    sys::ExpectConversions(count);
+}
+
+void ConversionEndedWithoutOutput() {
+    sys::ConversionSettled();
+}
+
 std::size_t AvailableMemory() {
     return sys::AvailableMemory();
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <malloc.h>
+#include <pthread.h>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -187,14 +189,56 @@ std::size_t LimitedMemory() {
 
 namespace {
 
-// The handler of the signals that end the process: installed for one delivery, it removes
-// the named temporaries and ends the process as the signal would have without us.
-extern "C" void EndBySignal(int signal) {
+// Removes the named temporaries and ends the process as `signal` would have without us.
+void EndNow(int signal) {
     RemovePendingTemporaries();
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, signal);
+    pthread_sigmask(SIG_UNBLOCK, &blocked, nullptr); // blocked while its handler runs
     raise(signal);
 }
 
+// A program that has finished every conversion it was asked for ends as it would have
+// anyway, with its status: the signal came too late to stop anything.
+void EndUnlessSettled(int signal) {
+    if (!AllSettled()) {
+        EndNow(signal);
+    }
+}
+
+// Holds in progress, and a signal that arrived during one. Whoever sees the last hold
+// gone claims the signal with an exchange, so that it is acted on exactly once: by the
+// handler, or by the thread that lets go of the last hold.
+std::atomic<int> g_holds{0};
+std::atomic<int> g_heldSignal{0};
+
+extern "C" void EndBySignal(int signal) {
+    g_heldSignal.store(signal);
+    if (g_holds.load() == 0) {
+        if (const int held = g_heldSignal.exchange(0)) {
+            EndUnlessSettled(held);
+        }
+    }
+}
+
 } // namespace
+
+EndingHeldOff::EndingHeldOff() {
+    ++g_holds;
+}
+
+EndingHeldOff::~EndingHeldOff() {
+    if (--g_holds == 0) {
+        if (const int held = g_heldSignal.exchange(0)) {
+            EndUnlessSettled(held);
+        }
+    }
+}
 
 namespace {
 std::array<bool, 3> g_startedWithout{};
@@ -251,8 +295,7 @@ bool StartedWithout(int descriptor) {
 }
 
 void EndForClosedPipe() {
-    std::signal(SIGPIPE, SIG_DFL);
-    EndBySignal(SIGPIPE);
+    EndNow(SIGPIPE);
 }
 
 void InstallInterruptCleanup() {
@@ -262,9 +305,11 @@ void InstallInterruptCleanup() {
         if (current.sa_handler == SIG_IGN) {
             continue; // started under nohup or the like: stay deaf to it
         }
+        // Not reset once delivered: a signal that comes once every conversion is finished
+        // is let go, and so is the next.
         struct sigaction action {};
         action.sa_handler = EndBySignal;
-        action.sa_flags = SA_RESETHAND;
+        action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
         sigaction(signal, &action, nullptr);
     }

@@ -99,6 +99,9 @@ std::size_t AvailableMemory();
 
 // See InstallInterruptCleanup in velmora/process.h.
 void InstallInterruptCleanup();
+// See velmora/process.h; ConversionSettled counts one conversion finished, whichever way.
+void ExpectConversions(std::size_t count);
+void ConversionSettled();
 
 // See velmora/process.h.
 bool StartProcess(bool commandLine, int argc, char** argv, std::vector<Argument>& arguments);

@@ -7,7 +7,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <string_view>
 
 namespace velmora::sys {
 
@@ -24,6 +29,43 @@ std::string TemporaryLeaf() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     return ".velmora-" + std::to_string(ProcessId()) + "-" + std::to_string(counter.fetch_add(1)) +
            "-" + std::to_string(now % 1000000007) + ".tmp";
+}
+
+unsigned long MakerOfTemporary(std::string_view leaf) {
+    constexpr std::string_view kStart = ".velmora-";
+    constexpr std::string_view kEnd = ".tmp";
+    if (!leaf.starts_with(kStart) || !leaf.ends_with(kEnd)) {
+        return 0;
+    }
+    leaf = leaf.substr(kStart.size(), leaf.size() - kStart.size() - kEnd.size());
+    // Three numbers, each of a few digits: the process, a counter, the time.
+    std::uint64_t numbers[3] = {};
+    for (std::uint64_t& number : numbers) {
+        std::size_t digits = 0;
+        while (digits < leaf.size() && leaf[digits] >= '0' && leaf[digits] <= '9') {
+            number = number * 10 + static_cast<std::uint64_t>(leaf[digits] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 10) {
+            return 0;
+        }
+        leaf.remove_prefix(digits);
+        if (&number != &numbers[2]) {
+            if (!leaf.starts_with('-')) {
+                return 0;
+            }
+            leaf.remove_prefix(1);
+        }
+    }
+    const bool whole = leaf.empty() && numbers[0] <= std::numeric_limits<unsigned long>::max();
+    return whole ? static_cast<unsigned long>(numbers[0]) : 0;
+}
+
+bool FirstLookIn(const std::string& folderKey) {
+    static std::mutex mutex;
+    static std::set<std::string> seen;
+    std::lock_guard lock(mutex);
+    return seen.insert(folderKey).second;
 }
 
 namespace {
@@ -186,12 +228,39 @@ Result<void> OutputFile::Write(std::string_view bytes) {
 
 Result<void> OutputFile::Commit() {
     if (m_state->direct) {
+        const EndingHeldOff held;
         if (const int error = CloseFile(std::move(m_state->direct))) {
             return WriteFailure(m_state->path, error);
         }
+        ConversionSettled();
         return {};
     }
     return PutInPlace(*m_state->replacement, m_state->path);
+}
+
+// ---- The conversions a program expects ----------------------------------------------
+
+namespace {
+
+// How many are unfinished; -1 where no count is kept (the window). Lock-free, for the
+// signal handler.
+std::atomic<long> g_unsettled{-1};
+static_assert(std::atomic<long>::is_always_lock_free);
+
+} // namespace
+
+void ExpectConversions(std::size_t count) {
+    g_unsettled.store(static_cast<long>(count));
+}
+
+void ConversionSettled() {
+    long left = g_unsettled.load();
+    while (left > 0 && !g_unsettled.compare_exchange_weak(left, left - 1)) {
+    }
+}
+
+bool AllSettled() {
+    return g_unsettled.load() == 0;
 }
 
 // ---- Standard output and error --------------------------------------------------------

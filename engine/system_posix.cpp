@@ -100,6 +100,66 @@ int SysRenameAt(int folder, const char* from, const char* to) {
 int SysRemoveAt(int folder, const char* name) {
     return Guarded(Call::Remove, [&] { return ErrorOf(unlinkat(folder, name, 0)); });
 }
+int SysSeekStart(int fd) {
+    return Guarded(Call::Seek, [&] { return ErrorOf(lseek(fd, 0, SEEK_SET)); });
+}
+int SysOwn(int fd, uid_t owner, gid_t group) {
+    return Guarded(Call::Owner, [&] { return ErrorOf(fchown(fd, owner, group)); });
+}
+int SysMode(int fd, mode_t mode) {
+    return Guarded(Call::Owner, [&] { return ErrorOf(fchmod(fd, mode)); });
+}
+int SysSocket(int& fd) {
+    fd = -1;
+    return Guarded(Call::Open,
+                   [&] { return ErrorOf(fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)); });
+}
+int SysConnect(int fd, const sockaddr_un& address) {
+    return Guarded(Call::Open, [&] {
+        return ErrorOf(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+    });
+}
+#ifdef __linux__
+// `got` is the size listed or read, as the call said it.
+int SysListAttributes(const char* path, char* names, std::size_t size, ssize_t& got) {
+    got = 0;
+    return Guarded(Call::Attributes, [&] { return ErrorOf(got = llistxattr(path, names, size)); });
+}
+int SysGetAttribute(const char* path, const char* name, char* value, std::size_t size,
+                    ssize_t& got) {
+    got = 0;
+    return Guarded(Call::Attributes,
+                   [&] { return ErrorOf(got = lgetxattr(path, name, value, size)); });
+}
+int SysSetAttribute(int fd, const char* name, const char* value, std::size_t size) {
+    return Guarded(Call::Attributes, [&] { return ErrorOf(fsetxattr(fd, name, value, size, 0)); });
+}
+#endif
+#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
+int SysFileFlags(int fd, int& flags) {
+    flags = 0;
+    return Guarded(Call::Attributes, [&] { return ErrorOf(ioctl(fd, FS_IOC_GETFLAGS, &flags)); });
+}
+#endif
+
+// The next name in a folder being listed; `entry` is null at the end.
+int SysReadFolder(DIR* folder, dirent*& entry) {
+    entry = nullptr;
+    return Guarded(Call::Stat, [&] {
+        errno = 0;
+        entry = readdir(folder);
+        return entry == nullptr ? errno : 0;
+    });
+}
+int SysCloseFolder(DIR* folder) {
+    const int error = Inject(Call::Close);
+    const int closed = ErrorOf(closedir(folder));
+    return error != 0 ? error : closed;
+}
+// 0 when a process `id` is there (whoever's it is), ESRCH when there is none.
+int SysProcessThere(pid_t id) {
+    return Guarded(Call::Stat, [&] { return ErrorOf(kill(id, 0)); });
+}
 
 FileHandle Owned(int fd) {
     return FileHandle(new NativeFile{fd, true});
@@ -328,12 +388,10 @@ int OpenInPlace(const std::string& path, bool socket, int& fd) {
         return ENAMETOOLONG;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return errno;
+    if ((error = SysSocket(fd)) != 0) {
+        return error;
     }
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = errno;
+    if ((error = SysConnect(fd, address)) != 0) {
         SysClose(fd);
         fd = -1;
         return error;
@@ -383,7 +441,7 @@ int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t
 }
 
 int RewindFile(NativeFile& file) {
-    return lseek(file.fd, 0, SEEK_SET) == 0 ? 0 : errno;
+    return SysSeekStart(file.fd);
 }
 
 int StampFile(NativeFile& file, FileStamp& stamp) {
@@ -468,7 +526,7 @@ struct Folder {
     Folder& operator=(const Folder&) = delete;
     ~Folder() {
         if (fd >= 0) {
-            close(fd);
+            SysClose(fd);
         }
     }
     int fd = -1;
@@ -512,6 +570,41 @@ int OpenFolder(const std::string& name, Folder& folder) {
     return error;
 }
 
+// Removes the named temporaries that processes ended before they could put them in place
+// (killed between naming the new file and renaming it), the first time this process
+// writes in the folder. Only names of the exact form TemporaryLeaf makes, and only where
+// the process the name gives is gone: a live one's file, or another's whose number was
+// given again, is left alone. Nothing here may stop the conversion.
+void RemoveLeftovers(int folder) {
+    struct stat info {};
+    if (SysFstat(folder, &info) != 0 ||
+        !FirstLookIn(std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino))) {
+        return;
+    }
+    int fd = -1;
+    if (SysOpenAt(Call::Open, folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, fd) != 0) {
+        return; // a folder that may be searched but not read
+    }
+    DIR* listing = fdopendir(fd);
+    if (listing == nullptr) {
+        SysClose(fd);
+        return;
+    }
+    std::vector<std::string> leftovers;
+    for (dirent* entry = nullptr; SysReadFolder(listing, entry) == 0 && entry != nullptr;) {
+        const unsigned long maker = MakerOfTemporary(entry->d_name);
+        if (maker != 0 && maker != ProcessId() &&
+            maker <= static_cast<unsigned long>(std::numeric_limits<pid_t>::max()) &&
+            SysProcessThere(static_cast<pid_t>(maker)) == ESRCH) {
+            leftovers.emplace_back(entry->d_name);
+        }
+    }
+    SysCloseFolder(listing);
+    for (const std::string& leftover : leftovers) {
+        SysRemoveAt(folder, leftover.c_str());
+    }
+}
+
 // Gives the new file the extended attributes of the one it replaces (its access control
 // list and security label among them); 0, or the error that stops one being kept.
 int CopyAttributes([[maybe_unused]] int folder, [[maybe_unused]] const std::string& leaf,
@@ -520,35 +613,44 @@ int CopyAttributes([[maybe_unused]] int folder, [[maybe_unused]] const std::stri
     const std::string from = "/proc/self/fd/" + std::to_string(folder) + "/" + leaf;
     std::string names;
     for (;;) {
-        const ssize_t size = llistxattr(from.c_str(), nullptr, 0);
-        if (size <= 0) {
+        ssize_t size = 0;
+        if (const int error = SysListAttributes(from.c_str(), nullptr, 0, size)) {
             // A file system without attributes, or a system without /proc, has none to keep.
-            return size == 0 || errno == ENOTSUP || errno == ENOENT ? 0 : errno;
+            return error == ENOTSUP || error == ENOENT ? 0 : error;
+        }
+        if (size == 0) {
+            return 0;
         }
         names.resize(static_cast<std::size_t>(size));
-        const ssize_t listed = llistxattr(from.c_str(), names.data(), names.size());
-        if (listed >= 0) {
+        ssize_t listed = 0;
+        const int error = SysListAttributes(from.c_str(), names.data(), names.size(), listed);
+        if (error == 0) {
             names.resize(static_cast<std::size_t>(listed));
             break;
         }
-        if (errno != ERANGE) { // grown meanwhile: asked again
-            return errno;
+        if (error != ERANGE) { // grown meanwhile: asked again
+            return error;
         }
     }
     std::string value;
     for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
         const char* name = names.c_str() + at;
-        const ssize_t size = lgetxattr(from.c_str(), name, nullptr, 0);
-        if (size < 0) {
-            if (errno == ENODATA) { // removed meanwhile
+        ssize_t size = 0;
+        if (const int error = SysGetAttribute(from.c_str(), name, nullptr, 0, size)) {
+            if (error == ENODATA) { // removed meanwhile
                 continue;
             }
-            return errno;
+            return error;
         }
         value.resize(static_cast<std::size_t>(size));
-        const ssize_t got = lgetxattr(from.c_str(), name, value.data(), value.size());
-        if (got < 0 || fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0) {
-            return errno;
+        ssize_t got = 0;
+        if (const int error =
+                SysGetAttribute(from.c_str(), name, value.data(), value.size(), got)) {
+            return error;
+        }
+        if (const int error =
+                SysSetAttribute(to, name, value.data(), static_cast<std::size_t>(got))) {
+            return error;
         }
     }
 #endif
@@ -558,13 +660,14 @@ int CopyAttributes([[maybe_unused]] int folder, [[maybe_unused]] const std::stri
 // Whether the file is one that no one may replace: append-only or immutable.
 bool Unreplaceable([[maybe_unused]] int folder, [[maybe_unused]] const std::string& leaf) {
 #if defined(__linux__) && defined(FS_IOC_GETFLAGS)
-    const int fd = openat(folder, leaf.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    int fd = -1;
+    if (SysOpenAt(Call::Open, folder, leaf.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC,
+                  0, fd) != 0) {
         return false;
     }
     int flags = 0;
-    const bool got = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    close(fd);
+    const bool got = SysFileFlags(fd, flags) == 0;
+    SysClose(fd);
     return got && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 #else
     return false;
@@ -619,6 +722,7 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
     if (const int error = OpenFolder(state.folderName, state.folder)) {
         return FolderFailure(path, state.folderName, "no new file can be made in", error);
     }
+    RemoveLeftovers(state.folder.fd);
     state.exists = SysStatAt(state.folder.fd, state.leaf.c_str(), &state.old) == 0;
     if (state.exists) {
         if (S_ISDIR(state.old.st_mode)) {
@@ -649,17 +753,16 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
         const struct stat& old = existsNow ? now : state.old;
         // Only a privileged process may give a file away; the group, where the user is
         // in it; the mode last, since a change of owner clears set-id bits.
-        if (fchown(temporary.Fd(), old.st_uid, old.st_gid) != 0) {
-            [[maybe_unused]] const int ignored =
-                fchown(temporary.Fd(), static_cast<uid_t>(-1), old.st_gid);
+        if (SysOwn(temporary.Fd(), old.st_uid, old.st_gid) != 0) {
+            SysOwn(temporary.Fd(), static_cast<uid_t>(-1), old.st_gid);
         }
         if (existsNow) {
             if (const int error = CopyAttributes(state.folder.fd, state.leaf, temporary.Fd())) {
                 return WriteFailure(path, error, "its extended attributes cannot be kept");
             }
         }
-        if (fchmod(temporary.Fd(), old.st_mode & 07777) != 0) {
-            return WriteFailure(path, errno);
+        if (const int error = SysMode(temporary.Fd(), old.st_mode & 07777)) {
+            return WriteFailure(path, error);
         }
     }
     if (const int error = SysFlush(temporary.Fd())) {
@@ -673,14 +776,20 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
     if (const int error = temporary.Close()) {
         return WriteFailure(path, error);
     }
-    if (const int error =
-            SysRenameAt(state.folder.fd, temporary.NameInFolder().c_str(), state.leaf.c_str())) {
-        if (error == EPERM && Unreplaceable(state.folder.fd, state.leaf)) {
-            return WriteFailure(path, error, "the file is append-only or immutable");
+    {
+        // An interruption from here on finds the output either not yet in place, or in
+        // place and its conversion counted finished.
+        const EndingHeldOff held;
+        if (const int error = SysRenameAt(state.folder.fd, temporary.NameInFolder().c_str(),
+                                          state.leaf.c_str())) {
+            if (error == EPERM && Unreplaceable(state.folder.fd, state.leaf)) {
+                return WriteFailure(path, error, "the file is append-only or immutable");
+            }
+            return FolderFailure(path, state.folderName, "the file cannot be replaced in", error);
         }
-        return FolderFailure(path, state.folderName, "the file cannot be replaced in", error);
+        temporary.Placed();
+        ConversionSettled();
     }
-    temporary.Placed();
     if (state.folder.flushable) {
         SysFlush(state.folder.fd); // some file systems cannot, and the file itself is safe by now
     }

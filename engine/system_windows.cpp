@@ -169,21 +169,6 @@ DWORD WindowsErrorOf(int error) {
     }
 }
 
-// Windows says a path is not found where a folder in it is a file; Linux says which.
-int NotFoundOrNotAFolder(int error, const std::wstring& path) {
-    if (error != ENOENT) {
-        return error;
-    }
-    for (std::wstring folder = path.substr(0, path.rfind(L'\\')); folder.size() > 7;
-         folder = folder.substr(0, folder.rfind(L'\\'))) {
-        const DWORD attributes = GetFileAttributesW(folder.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES) {
-            return attributes & FILE_ATTRIBUTE_DIRECTORY ? ENOENT : ENOTDIR;
-        }
-    }
-    return ENOENT;
-}
-
 // ---- Paths ----------------------------------------------------------------------------
 
 std::wstring Wide(std::string_view text) {
@@ -324,24 +309,133 @@ int SysRemove(const std::wstring& path) {
     return Guarded(Call::Remove, [&] { return DeleteFileW(path.c_str()) ? 0 : LastError(); });
 }
 
+int SysSeekStart(HANDLE handle) {
+    return Guarded(Call::Seek, [&] {
+        return SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ? 0 : LastError();
+    });
+}
+
+// Sets what SetFileInformationByHandle sets (a file's attributes and times, its deletion
+// mark), as a call of `kind`.
+template <typename Info>
+int SysSetInformation(Call kind, HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, Info& info) {
+    return Guarded(kind, [&] {
+        return SetFileInformationByHandle(handle, type, &info, sizeof info) ? 0 : LastError();
+    });
+}
+
+int SysBasicInformation(HANDLE handle, FILE_BASIC_INFO& basic) {
+    return Guarded(Call::Stat, [&] {
+        return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)
+                   ? 0
+                   : LastError();
+    });
+}
+
+int SysFinalPath(HANDLE handle, std::wstring& final, DWORD& length) {
+    length = 0;
+    return Guarded(Call::Stat, [&] {
+        length =
+            GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()), 0);
+        return length == 0 ? LastError() : 0;
+    });
+}
+
+// The first name in a folder that matches `pattern`, and the next; ENOENT at the end.
+int SysFindFirst(const std::wstring& pattern, HANDLE& search, WIN32_FIND_DATAW& found) {
+    search = INVALID_HANDLE_VALUE;
+    return Guarded(Call::Stat, [&] {
+        search = FindFirstFileW(pattern.c_str(), &found);
+        return search == INVALID_HANDLE_VALUE ? LastError() : 0;
+    });
+}
+int SysFindNext(HANDLE search, WIN32_FIND_DATAW& found) {
+    return Guarded(Call::Stat, [&] {
+        return FindNextFileW(search, &found)           ? 0
+               : GetLastError() == ERROR_NO_MORE_FILES ? ENOENT
+                                                       : LastError();
+    });
+}
+int SysFindClose(HANDLE search) {
+    const int error = Inject(Call::Close);
+    return !FindClose(search) && error == 0 ? LastError() : error;
+}
+// 0 when a process `id` is there (whoever's it is), ESRCH when there is none.
+int SysProcessThere(DWORD id) {
+    return Guarded(Call::Stat, [&] {
+        const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (process != nullptr) {
+            CloseHandle(process);
+            return 0;
+        }
+        return GetLastError() == ERROR_INVALID_PARAMETER ? ESRCH : LastError();
+    });
+}
+
+// Windows says a path is not found where a folder in it is a file; Linux says which.
+int NotFoundOrNotAFolder(int error, const std::wstring& path) {
+    if (error != ENOENT) {
+        return error;
+    }
+    for (std::wstring folder = path.substr(0, path.rfind(L'\\')); folder.size() > 7;
+         folder = folder.substr(0, folder.rfind(L'\\'))) {
+        DWORD attributes = INVALID_FILE_ATTRIBUTES;
+        if (SysAttributes(folder, attributes) == 0) {
+            return attributes & FILE_ATTRIBUTE_DIRECTORY ? ENOENT : ENOTDIR;
+        }
+    }
+    return ENOENT;
+}
+
 FileHandle Owned(HANDLE handle) {
     return FileHandle(new NativeFile{handle, true});
 }
 
-// Marks an open file to go when its last handle closes, or takes the mark back. Unlike
-// FILE_FLAG_DELETE_ON_CLOSE the mark can be taken back, so that the output can be written
-// under it and kept once whole: a process that ends in any way before then, killed
-// included, leaves nothing behind.
-bool MarkForDeletion(HANDLE handle, bool doomed) {
+// Marks an open file to go when its last handle closes, or takes the mark back; 0 or the
+// error. Unlike FILE_FLAG_DELETE_ON_CLOSE the mark can be taken back, so that the output
+// can be written under it and kept once whole: a process that ends in any way before
+// then, killed included, leaves nothing behind. Marking is a removal to the fault seam,
+// taking the mark back a step of putting the file in place.
+int MarkForDeletion(HANDLE handle, bool doomed) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = doomed ? TRUE : FALSE;
-    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                      sizeof disposition) != 0;
+    return SysSetInformation(doomed ? Call::Remove : Call::Place, handle, FileDispositionInfo,
+                             disposition);
 }
 
 // A name for a temporary file in `folder`.
 std::wstring TemporaryName(const std::wstring& folder) {
     return folder + L"\\" + Wide(TemporaryLeaf());
+}
+
+// Removes the temporaries that processes ended before the system could delete them
+// (killed between taking a temporary's deletion mark back and moving it into place, or
+// after moving the old file aside), the first time this process writes in the folder.
+// Only names of the exact form TemporaryLeaf makes, and only where the process the name
+// gives is gone. Nothing here may stop the conversion.
+void RemoveLeftovers(const std::wstring& folder) {
+    std::wstring key = folder;
+    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    if (!FirstLookIn(Narrow(key))) {
+        return;
+    }
+    WIN32_FIND_DATAW found{};
+    HANDLE search = INVALID_HANDLE_VALUE;
+    if (SysFindFirst(folder + L"\\.velmora-*.tmp", search, found) != 0) {
+        return;
+    }
+    std::vector<std::wstring> leftovers;
+    do {
+        const unsigned long maker = MakerOfTemporary(Narrow(found.cFileName));
+        if (maker != 0 && maker != ProcessId() &&
+            SysProcessThere(static_cast<DWORD>(maker)) == ESRCH) {
+            leftovers.emplace_back(found.cFileName);
+        }
+    } while (SysFindNext(search, found) == 0);
+    SysFindClose(search);
+    for (const std::wstring& leftover : leftovers) {
+        SysRemove(folder + L"\\" + leftover);
+    }
 }
 
 // ---- Interruption ---------------------------------------------------------------------
@@ -352,6 +446,7 @@ std::wstring TemporaryName(const std::wstring& folder) {
 enum SlotState : int { kFree, kTaken, kPlacing };
 std::array<std::atomic<int>, 64> g_slots{};
 std::atomic<bool> g_ending{false};
+std::atomic<int> g_holds{0}; // EndingHeldOff's
 
 BOOL WINAPI EndQuietly(DWORD) {
     g_ending.store(true);
@@ -359,6 +454,13 @@ BOOL WINAPI EndQuietly(DWORD) {
         while (slot.load() == kPlacing) {
             Sleep(1);
         }
+    }
+    while (g_holds.load() > 0) {
+        Sleep(1);
+    }
+    if (AllSettled()) { // every conversion asked for is finished: the status stands
+        g_ending.store(false);
+        return TRUE;
     }
     return FALSE; // the default handler ends the process; marked temporaries go with it
 }
@@ -398,6 +500,19 @@ private:
     std::atomic<int>* m_slot = nullptr;
 };
 
+} // namespace
+
+// The console's handler runs on a thread of its own: it waits for the holds to end.
+EndingHeldOff::EndingHeldOff() {
+    ++g_holds;
+}
+
+EndingHeldOff::~EndingHeldOff() {
+    --g_holds;
+}
+
+namespace {
+
 // The new text in a hidden file beside the output, marked for deletion until it is put
 // in its place.
 class Temporary {
@@ -409,7 +524,7 @@ public:
         if (m_handle == INVALID_HANDLE_VALUE) {
             return;
         }
-        const bool marked = m_placed || MarkForDeletion(m_handle, true);
+        const bool marked = m_placed || MarkForDeletion(m_handle, true) == 0;
         SysClose(m_handle);
         if (!marked) {
             SysRemove(m_name);
@@ -425,8 +540,7 @@ public:
                         CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, m_handle);
             if (error == 0) {
                 m_name = std::move(name);
-                if (!MarkForDeletion(m_handle, true)) {
-                    const int marking = LastError();
+                if (const int marking = MarkForDeletion(m_handle, true)) {
                     SysClose(m_handle);
                     m_handle = INVALID_HANDLE_VALUE;
                     SysRemove(m_name);
@@ -453,16 +567,15 @@ public:
             m_slot.End();
             return EINTR;
         }
-        int error = 0;
-        if (!MarkForDeletion(m_handle, false)) {
-            error = LastError();
-        } else if ((error = SysMove(m_name, target)) == EACCES && replacing) {
+        int error = MarkForDeletion(m_handle, false);
+        if (error == 0 && (error = SysMove(m_name, target)) == EACCES && replacing) {
             error = MoveAsideAndPlace(target);
         }
         if (error != 0) {
             MarkForDeletion(m_handle, true);
         } else {
             m_placed = true;
+            ConversionSettled(); // in the same step, to a Ctrl+C waiting for it
         }
         m_slot.End();
         return error;
@@ -549,7 +662,7 @@ int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t
 }
 
 int RewindFile(NativeFile& file) {
-    return SetFilePointerEx(file.handle, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ? 0 : LastError();
+    return SysSeekStart(file.handle);
 }
 
 int StampFile(NativeFile& file, FileStamp& stamp) {
@@ -566,7 +679,7 @@ int StampFile(NativeFile& file, FileStamp& stamp) {
         joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime), 0};
     // The change time, where the file system keeps one.
     FILE_BASIC_INFO basic{};
-    if (GetFileInformationByHandleEx(file.handle, FileBasicInfo, &basic, sizeof basic)) {
+    if (SysBasicInformation(file.handle, basic) == 0) {
         stamp.changed = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
     }
     return 0;
@@ -659,10 +772,10 @@ std::wstring FinalPath(const std::wstring& path) {
         return path;
     }
     std::wstring final(32768, L'\0');
-    const DWORD length =
-        GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()), 0);
-    CloseHandle(handle);
-    if (length == 0 || length >= final.size()) {
+    DWORD length = 0;
+    const int error = SysFinalPath(handle, final, length);
+    SysClose(handle);
+    if (error != 0 || length >= final.size()) {
         return path;
     }
     final.resize(length);
@@ -715,11 +828,12 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
                                         OPEN_EXISTING, 0, probe)) {
             return WriteFailure(path, refused);
         }
-        CloseHandle(probe);
+        SysClose(probe);
         state->exists = true;
         state->oldAttributes = attributes;
     }
     state->shownFolder = ShownFolderOf(followed ? Shown(state->target) : path);
+    RemoveLeftovers(FolderOf(state->target));
     state->temporary.emplace(FolderOf(state->target));
     if (const int error = state->temporary->Create()) {
         return FolderFailure(path, state->shownFolder, "no new file can be made in",
@@ -737,8 +851,9 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
     FILE_BASIC_INFO basic{};
     basic.FileAttributes =
         (state.exists ? state.oldAttributes & kKept : 0) | FILE_ATTRIBUTE_ARCHIVE;
-    if (!SetFileInformationByHandle(temporary.Handle(), FileBasicInfo, &basic, sizeof basic)) {
-        return WriteFailure(path, LastError());
+    if (const int error =
+            SysSetInformation(Call::Attributes, temporary.Handle(), FileBasicInfo, basic)) {
+        return WriteFailure(path, error);
     }
     if (const int error = SysFlush(temporary.Handle())) {
         return WriteFailure(path, error);
@@ -864,7 +979,7 @@ std::string FileKey(const std::string& path) {
                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, handle) == 0) {
         BY_HANDLE_FILE_INFORMATION info{};
         const int error = SysIdentity(handle, info);
-        CloseHandle(handle);
+        SysClose(handle);
         if (error == 0) {
             return IdentityKey(info);
         }

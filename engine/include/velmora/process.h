@@ -71,6 +71,17 @@ void EndForClosedPipe();
 // would have. Call once at start; signals the process was started ignoring stay ignored.
 void InstallInterruptCleanup();
 
+// For a program that makes a known number of conversions and then ends (the command
+// line): the interruptions above end it only while one of them is unfinished. A
+// conversion whose output is committed (in place, or written whole to a stream or a
+// device) counts itself finished in the same step, as one to an interruption; the
+// program counts each of the others (failed, refused, empty) with
+// ConversionEndedWithoutOutput once it has said so. An interruption once all are
+// finished lets the program end with the status it has, so that an output in place is
+// never reported as failed. A program that never calls this is ended by any.
+void ExpectConversions(std::size_t count);
+void ConversionEndedWithoutOutput();
+
 // Memory a conversion may still take, in bytes: the smaller of what the machine can give
 // (page cache it can drop included) and what the process's control group allows (cgroup
 // v1 or v2, its ancestors' limits too). Read afresh at each call.
