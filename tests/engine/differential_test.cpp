@@ -10,9 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace velmora {
 namespace {
@@ -21,14 +18,7 @@ namespace {
 // many times the cost Linux does: there the 20,000 documents took over 800 s where
 // Linux takes 98. Under Wine a quarter of them are compared; the engine's code is the
 // same as on Linux, which compares them all.
-bool UnderWine() {
-#ifdef _WIN32
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
+using test::UnderWine;
 
 std::uint64_t Cases() {
     const char* wanted = std::getenv("VELMORA_DIFFERENTIAL_CASES");

@@ -217,6 +217,15 @@ std::string Repeat(std::string_view piece, std::size_t times) {
     return text;
 }
 
+bool UnderWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 std::string InFiller(std::string_view text, std::size_t shift, char filler) {
     if (shift == 0) {
         return std::string(text);

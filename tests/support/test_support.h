@@ -71,6 +71,10 @@ std::string InFiller(std::string_view text, std::size_t shift, char filler = '.'
 // `piece` `times` over.
 std::string Repeat(std::string_view piece, std::size_t times);
 
+// Whether the tests run under Wine, where starting a thread or a process costs many times
+// what it does on Linux or Windows: the longest suites run a share of their cases there.
+bool UnderWine();
+
 // Keeps every progress call in order: {'M', max} or {'V', value}.
 class ProgressLog final : public ProgressSink {
 public:
