@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-
 namespace velmora {
 namespace {
 
