@@ -127,7 +127,8 @@ std::optional<int> TakeOption(char key, const std::string& shown, const char* va
         char* end = nullptr;
         errno = 0;
         const long jobs = std::strtol(value, &end, 10);
-        if (*value == '\0' || *end != '\0' || errno != 0 || jobs < 1 || jobs > 1024) {
+        // Digits alone: strtol would also take a sign and leading blanks.
+        if (*value < '0' || *value > '9' || *end != '\0' || errno != 0 || jobs < 1 || jobs > 1024) {
             return UsageError(shown + " wants a number of jobs from 1 to 1024, not '" +
                               Escaped(value) + "'");
         }
@@ -184,7 +185,8 @@ std::optional<int> ParseArguments(const std::vector<Argument>& arguments, Option
             std::string problem;
             const std::optional<LongOption> option = FindLongOption(name, problem);
             if (!option) {
-                return UsageError(problem);
+                // "--=x" names no option at all: it is shown whole, as getopt does.
+                return UsageError(name.empty() ? "unknown option '" + Escaped(arg) + "'" : problem);
             }
             const std::string shown = "--" + std::string(option->name);
             const char* value = nullptr;

@@ -38,22 +38,68 @@ std::string_view EscapeOf(char c) {
     }
 }
 
-// The one escaper: `put` takes each byte shown.
+// How many bytes the UTF-8 character at the start of `text` takes; 0 where no whole,
+// well-formed one starts there (a stray continuation byte, an overlong form, a surrogate,
+// a character cut short).
+std::size_t Utf8Length(std::string_view text) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = at(0);
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned char least = 0x80; // the smallest and largest second byte the lead allows
+    unsigned char most = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        least = lead == 0xe0 ? 0xa0 : 0x80;
+        most = lead == 0xed ? 0x9f : 0xbf;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        least = lead == 0xf0 ? 0x90 : 0x80;
+        most = lead == 0xf4 ? 0x8f : 0xbf;
+    }
+    if (length == 0 || text.size() < length || at(1) < least || at(1) > most) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (at(i) < 0x80 || at(i) > 0xbf) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+void PutOctal(unsigned char byte, auto put) {
+    put('\\');
+    put(static_cast<char>('0' + (byte >> 6)));
+    put(static_cast<char>('0' + ((byte >> 3) & 7)));
+    put(static_cast<char>('0' + (byte & 7)));
+}
+
+// The one escaper: `put` takes each byte shown. Bytes that are not UTF-8 are shown in
+// octal too: written raw, they would garble the terminal's text.
 template <typename Put> void Show(std::string_view name, Put put) {
-    for (const char c : name) {
+    for (std::size_t i = 0; i < name.size();) {
+        const char c = name[i];
         const auto byte = static_cast<unsigned char>(c);
+        const std::size_t length = Utf8Length(name.substr(i));
         if (const std::string_view named = EscapeOf(c); !named.empty()) {
             for (const char e : named) {
                 put(e);
             }
-        } else if (byte < 0x20 || byte == 0x7f) {
-            put('\\');
-            put(static_cast<char>('0' + (byte >> 6)));
-            put(static_cast<char>('0' + ((byte >> 3) & 7)));
-            put(static_cast<char>('0' + (byte & 7)));
+        } else if (byte < 0x20 || byte == 0x7f || length == 0) {
+            PutOctal(byte, put);
         } else {
-            put(c);
+            for (std::size_t k = 0; k < length; ++k) {
+                put(name[i + k]);
+            }
+            i += length;
+            continue;
         }
+        ++i;
     }
 }
 
@@ -98,6 +144,9 @@ Line& Line::Escape(std::string_view name) {
 }
 
 Line& Line::Name(std::string_view name) {
+    if (name == "standard input" || name == "standard output") {
+        return Text(name);
+    }
     Put('"');
     Escape(name);
     Put('"');
@@ -139,7 +188,7 @@ void Reporter::NoMemory(std::string_view input) {
 
 void Reporter::Note(std::string_view input, std::string_view note) {
     Line line;
-    Say(line.Text(kProgram).Text(": ").Escape(input).Text(": ").Text(note));
+    Say(line.Text(kProgram).Text(": ").Name(input).Text(": ").Text(note));
 }
 
 void Reporter::Finished() {

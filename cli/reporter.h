@@ -28,7 +28,8 @@ public:
     Line& Text(std::string_view text);
     // A file name, escaped as Escaped does.
     Line& Escape(std::string_view name);
-    // The same in double quotes.
+    // The same in double quotes, as every message names a file; the standard streams,
+    // which no file name stands for, as they are ("standard input").
     Line& Name(std::string_view name);
     void Say();
 
@@ -55,7 +56,7 @@ public:
     // "not enough memory to convert "in.html"".
     void Problem(const Failure& failure, std::string_view input);
     void NoMemory(std::string_view input);
-    // "in.html: the input is empty; nothing was written"
+    // ""in.html": the input is empty; nothing was written"
     void Note(std::string_view input, std::string_view note);
     void Finished();
     void End();

@@ -58,8 +58,9 @@ FileHandle Borrowed(int descriptor);
 // Opens an existing file for reading; `once` is set for what can be read only once (a
 // pipe, a device), which is then copied.
 int OpenInput(const std::string& path, FileHandle& file, bool& once);
-// A new file for a stream's copy, in the system's temporary folder, gone once closed.
-int MakeScratchFile(FileHandle& file);
+// A new file for a stream's copy, in the system's temporary folder, gone once closed;
+// `where` says which folder, and what chose it (TMPDIR), for a message.
+int MakeScratchFile(FileHandle& file, std::string& where);
 
 // One write of text to standard output or error (descriptor 1 or 2), outside the fault
 // seam: to a console in its wide characters, else as the bytes are. The bytes taken, or

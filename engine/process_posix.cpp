@@ -242,6 +242,7 @@ EndingHeldOff::~EndingHeldOff() {
 
 namespace {
 std::array<bool, 3> g_startedWithout{};
+bool g_pipeIgnored = false;
 } // namespace
 
 bool StartProcess(bool commandLine, int argc, char** argv, std::vector<Argument>& arguments) {
@@ -254,6 +255,11 @@ bool StartProcess(bool commandLine, int argc, char** argv, std::vector<Argument>
                 }
             }
         }
+        // Started with SIGPIPE ignored, the program is to see a closed pipe as a failed
+        // write, as the filters of coreutils then do.
+        struct sigaction inherited {};
+        g_pipeIgnored =
+            sigaction(SIGPIPE, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN;
         std::signal(SIGPIPE, SIG_IGN);
     }
     std::signal(SIGXFSZ, SIG_IGN);
@@ -295,7 +301,9 @@ bool StartedWithout(int descriptor) {
 }
 
 void EndForClosedPipe() {
-    EndNow(SIGPIPE);
+    if (!g_pipeIgnored) {
+        EndNow(SIGPIPE);
+    }
 }
 
 void InstallInterruptCleanup() {

@@ -130,8 +130,9 @@ Result<InputFile> InputFile::CopyOf(int descriptor, const std::string& name) {
 // Copies what `from` holds to its end into a temporary file, left at its start.
 Result<InputFile> InputFile::CopyFrom(NativeFile& from, const std::string& name) {
     FileHandle scratch;
-    if (const int error = MakeScratchFile(scratch)) {
-        return ReadFailure(name, error, "no temporary file to hold it");
+    std::string where;
+    if (const int error = MakeScratchFile(scratch, where)) {
+        return ReadFailure(name, error, "no temporary file to hold it in " + where);
     }
     InputFile copy(std::move(scratch), name);
     constexpr std::size_t kBlock = std::size_t{1} << 16;

@@ -109,10 +109,10 @@ int SysOwn(int fd, uid_t owner, gid_t group) {
 int SysMode(int fd, mode_t mode) {
     return Guarded(Call::Owner, [&] { return ErrorOf(fchmod(fd, mode)); });
 }
-int SysSocket(int& fd) {
+int SysSocket(int kind, int& fd) {
     fd = -1;
     return Guarded(Call::Open,
-                   [&] { return ErrorOf(fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)); });
+                   [&] { return ErrorOf(fd = ::socket(AF_UNIX, kind | SOCK_CLOEXEC, 0)); });
 }
 int SysConnect(int fd, const sockaddr_un& address) {
     return Guarded(Call::Open, [&] {
@@ -388,15 +388,22 @@ int OpenInPlace(const std::string& path, bool socket, int& fd) {
         return ENAMETOOLONG;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    if ((error = SysSocket(fd)) != 0) {
-        return error;
-    }
-    if ((error = SysConnect(fd, address)) != 0) {
+    // A socket takes a connection only of its own kind: a stream's, else a datagram
+    // socket's (as /dev/log is), whose every write is then a datagram.
+    for (const int kind : {SOCK_STREAM, SOCK_DGRAM, SOCK_SEQPACKET}) {
+        if ((error = SysSocket(kind, fd)) != 0) {
+            return error;
+        }
+        if ((error = SysConnect(fd, address)) == 0) {
+            return 0;
+        }
         SysClose(fd);
         fd = -1;
-        return error;
+        if (error != EPROTOTYPE) {
+            return error;
+        }
     }
-    return 0;
+    return error;
 }
 
 } // namespace
@@ -486,10 +493,11 @@ int OpenInput(const std::string& path, FileHandle& file, bool& once) {
     return 0;
 }
 
-int MakeScratchFile(FileHandle& file) {
+int MakeScratchFile(FileHandle& file, std::string& where) {
     int fd = -1;
     const char* base = std::getenv("TMPDIR");
     const std::string folder = base != nullptr && *base != '\0' ? base : "/tmp";
+    where = base != nullptr && *base != '\0' ? "TMPDIR \"" + folder + "\"" : folder;
 #ifdef O_TMPFILE
     const int unnamed =
         SysOpen(Call::CreateTemporary, folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600, fd);
@@ -657,6 +665,9 @@ int CopyAttributes([[maybe_unused]] int folder, [[maybe_unused]] const std::stri
     return 0;
 }
 
+// Why a file that no one may replace is refused, whichever call finds it.
+constexpr const char* kUnreplaceable = "the file is append-only or immutable";
+
 // Whether the file is one that no one may replace: append-only or immutable.
 bool Unreplaceable([[maybe_unused]] int folder, [[maybe_unused]] const std::string& leaf) {
 #if defined(__linux__) && defined(FS_IOC_GETFLAGS)
@@ -714,6 +725,10 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
     } else if (error != ENOENT) {
         return WriteFailure(path, error);
     }
+    // "out.txt/" names a folder, which there is not: as cp says, not a directory.
+    if (target.ends_with('/')) {
+        return WriteFailure(path, ENOTDIR);
+    }
     ReplacementHandle made(new Replacement);
     Replacement& state = *made;
     state.target = target;
@@ -730,6 +745,9 @@ Result<void> OpenOutput(const std::string& path, FileHandle& direct,
         }
         // As cp does: a file its owner made read-only is not written over.
         if (const int error = SysAccessAt(state.folder.fd, state.leaf.c_str(), W_OK)) {
+            if (error == EPERM && Unreplaceable(state.folder.fd, state.leaf)) {
+                return WriteFailure(path, error, kUnreplaceable);
+            }
             return WriteFailure(path, error);
         }
     }
@@ -783,7 +801,7 @@ Result<void> PutInPlace(Replacement& state, const std::string& path) {
         if (const int error = SysRenameAt(state.folder.fd, temporary.NameInFolder().c_str(),
                                           state.leaf.c_str())) {
             if (error == EPERM && Unreplaceable(state.folder.fd, state.leaf)) {
-                return WriteFailure(path, error, "the file is append-only or immutable");
+                return WriteFailure(path, error, kUnreplaceable);
             }
             return FolderFailure(path, state.folderName, "the file cannot be replaced in", error);
         }

@@ -720,7 +720,7 @@ int OpenInput(const std::string& path, FileHandle& file, bool& once) {
 }
 
 // A stream copied to a file in the temporary folder that goes when it is closed.
-int MakeScratchFile(FileHandle& file) {
+int MakeScratchFile(FileHandle& file, std::string& where) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::array<wchar_t, MAX_PATH + 1> base{};
     const DWORD length = GetTempPathW(static_cast<DWORD>(base.size()), base.data());
@@ -729,6 +729,7 @@ int MakeScratchFile(FileHandle& file) {
     while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) {
         folder.pop_back();
     }
+    where = Narrow(folder);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const int error = SysOpen(
             Call::CreateTemporary, TemporaryName(folder), GENERIC_READ | GENERIC_WRITE, 0,

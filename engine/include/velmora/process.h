@@ -63,7 +63,8 @@ bool StartedWithout(int descriptor);
 
 // Standard output is a pipe whose reader has gone: ends the process quietly, as a filter
 // ends then (by SIGPIPE, after the clean-up an interruption makes), where the system has
-// such a signal; returns where it has not.
+// such a signal; returns where it has not, or where the program was started with the
+// signal ignored, and the closed pipe is then a failure to write like any other.
 void EndForClosedPipe();
 
 // Makes SIGINT, SIGTERM and SIGHUP (a console's Ctrl+C and its closing on Windows) remove
