@@ -15,10 +15,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Closed by the desktop in the middle of writing, the program leaves no file of its own.
     // The arguments come from the UTF-16 command line: a file dropped on the program's
     // icon, "Open with" and "Send to" name the file there.
-    std::vector<std::string> files = velmora::StartProcess(velmora::Program::Window, 0, nullptr)
-                                         .value_or(std::vector<std::string>{});
-    if (!files.empty()) {
-        files.erase(files.begin()); // the program's name
+    // Explorer names whole paths: no wildcards are expanded for the window.
+    const auto arguments = velmora::StartProcess(velmora::Program::Window, 0, nullptr);
+    std::vector<std::string> files;
+    for (std::size_t i = 1; arguments && i < arguments->size(); ++i) { // after the program's name
+        files.push_back((*arguments)[i].text);
     }
     // The file dialog and the accessible objects are COM's; one apartment on the one thread.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
