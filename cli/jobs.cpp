@@ -57,16 +57,20 @@ bool ForWantOfRoom(const Failure& failure) {
     return failure.error == EMFILE || failure.error == ENFILE || failure.error == ENOMEM;
 }
 
-// Converts `input`; with `mayRetry`, a failure for want of room comes back as kShort
-// instead of being reported.
+// What running out of memory is reported as: "not enough memory to convert ...".
+const Failure kNoMemory{Action::Convert, {}, {}, ENOMEM};
+
+// Converts `input`; given `held`, a failure for want of room is kept there and comes back
+// as kShort instead of being reported.
 int ConvertOne(const std::string& input, const std::string& target, Reporter& reporter,
-               bool mayRetry) {
+               std::optional<Failure>* held) {
     const std::string_view name = ShownName(input);
     // What a conversion works in is claimed from the budget all jobs share before it
     // starts; a line longer than that is checked as it grows.
     MemoryClaim claim;
     if (!claim.Take(ConversionMemory(input == kStdio ? std::nullopt : SizeOf(input)))) {
-        if (mayRetry) {
+        if (held != nullptr) {
+            *held = kNoMemory;
             return kShort;
         }
         reporter.NoMemory(name);
@@ -75,7 +79,8 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
     Result<Conversion> conversion = Conversion::Prepare(
         input == kStdio ? Source::Stream(kStandardInput, std::string(name)) : Source::File(input));
     if (!conversion.has_value()) {
-        if (mayRetry && ForWantOfRoom(conversion.error())) {
+        if (held != nullptr && ForWantOfRoom(conversion.error())) {
+            *held = conversion.error();
             return kShort;
         }
         reporter.Problem(conversion.error(), name);
@@ -100,7 +105,8 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
         if (target == kStdio && written.error().error == EPIPE) {
             EndForClosedPipe(); // as `head` leaves a filter
         }
-        if (mayRetry && ForWantOfRoom(written.error())) {
+        if (held != nullptr && ForWantOfRoom(written.error())) {
+            *held = written.error();
             return kShort;
         }
         reporter.Problem(written.error(), name);
@@ -244,13 +250,14 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
     Admission admission(options.jobs);
     // Whatever runs out of memory in one input's conversion ends that input alone;
     // nothing is thrown out of a worker.
-    auto attempt = [&](std::size_t i, bool mayRetry) {
+    auto attempt = [&](std::size_t i, std::optional<Failure>* held) {
         try {
-            return ConvertOne(options.inputs[i], outputs[i], reporter, mayRetry);
+            return ConvertOne(options.inputs[i], outputs[i], reporter, held);
         } catch (const std::bad_alloc&) {
         } catch (const std::length_error&) {
         }
-        if (mayRetry) {
+        if (held != nullptr) {
+            *held = kNoMemory;
             return kShort;
         }
         reporter.NoMemory(ShownName(options.inputs[i]));
@@ -262,12 +269,14 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
         const bool mayRetry = outputs[i] != kStdio && options.inputs[i] != kStdio &&
                               HasOutputBeside(options.inputs[i]);
         const std::uint64_t since = admission.Enter();
-        statuses[i] = attempt(i, mayRetry);
-        if (statuses[i] == kShort) {
-            if (admission.Crowded(since)) {
-                admission.EnterAlone();
-            }
-            statuses[i] = attempt(i, false);
+        std::optional<Failure> held;
+        statuses[i] = attempt(i, mayRetry ? &held : nullptr);
+        if (statuses[i] == kShort && admission.Crowded(since)) {
+            admission.EnterAlone();
+            statuses[i] = attempt(i, nullptr);
+        } else if (statuses[i] == kShort) { // it was alone: the failure is its own
+            reporter.Problem(*held, ShownName(options.inputs[i]));
+            statuses[i] = kFailed;
         }
         if (statuses[i] != kConverted) {
             ConversionEndedWithoutOutput();

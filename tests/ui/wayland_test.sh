@@ -17,6 +17,9 @@ plugins=$(qtpaths6 --plugin-dir 2>/dev/null || echo /usr/lib/x86_64-linux-gnu/qt
 ls "$plugins"/platforms/libqwayland-*.so >/dev/null 2>&1 ||
     skip "Qt's Wayland platform plugin is not installed (package qt6-wayland)"
 
+# Under LeakSanitizer, what the Wayland client library keeps to the end is not ours.
+export LSAN_OPTIONS="suppressions=$(dirname "$0")/wayland.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-wayland.XXXXXX")
 started=()
 finish() {
