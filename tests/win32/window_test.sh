@@ -165,9 +165,9 @@ rm -f "$files/roads.txt"
 # Started in the file's folder, as a shell or a file manager starts it.
 pushd "$files" >/dev/null
 start_window "$velmora_exe" roads.html
-started=$?
+opened=$?
 popd >/dev/null
-[ "$started" -eq 0 ] && {
+[ "$opened" -eq 0 ] && {
     check "the boxes filled as by Browse, nothing converted" \
         "$(winpath "$files/roads.html")|$(winpath "$files/roads.txt")|absent" \
         "$(probe text FileIn)|$(probe text FileOut)|$([ -e "$files/roads.txt" ] && echo present || echo absent)"

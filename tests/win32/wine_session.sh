@@ -15,15 +15,16 @@ session=$(mktemp -d "${TMPDIR:-/tmp}/velmora-wine.XXXXXX")
 export WINEPREFIX=$session/prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 export WINEARCH=win64
 failures=0
-started=()
+background=()
 
 log() { echo "[$(date +%T)] $*"; }
 
 end_session() {
     timeout 20 wineserver -k >/dev/null 2>&1 || true
     local pid
-    for pid in "${started[@]}"; do
-        kill "$pid" 2>/dev/null || true
+    for pid in "${background[@]}"; do
+        # Never 0 or -1: those would end the caller's whole process group, or everything.
+        [ "$pid" -gt 1 ] 2>/dev/null && kill "$pid" 2>/dev/null || true
     done
     wait 2>/dev/null || true
     rm -rf "$session"
@@ -32,7 +33,7 @@ trap end_session EXIT
 
 # An X display of its own: Xvfb picks a free number and writes it to fd 3.
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$session/display" 2>/dev/null &
-started+=($!)
+background+=($!)
 for _ in $(seq 50); do
     [ -s "$session/display" ] && break
     sleep 0.1
@@ -43,7 +44,7 @@ if [ ! -s "$session/display" ]; then
 fi
 export DISPLAY=:$(head -n 1 "$session/display")
 openbox >/dev/null 2>&1 &
-started+=($!)
+background+=($!)
 for _ in $(seq 50); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
     sleep 0.1
