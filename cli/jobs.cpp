@@ -2,6 +2,7 @@
 
 #include "reporter.h"
 #include "velmora/convert.h"
+#include "velmora/folders.h"
 #include "velmora/output_path.h"
 #include "velmora/process.h"
 
@@ -41,6 +42,12 @@ std::string InputKey(const std::string& input) {
     return input == kStdio ? StreamKey(kStandardInput) : FileKey(input);
 }
 
+// The name of the file at the end of `path`.
+std::string LeafOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of(PathSeparators());
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string_view ShownName(const std::string& path) {
     return path == kStdio ? std::string_view("standard input") : std::string_view(path);
 }
@@ -60,10 +67,11 @@ bool ForWantOfRoom(const Failure& failure) {
 // What running out of memory is reported as: "not enough memory to convert ...".
 const Failure kNoMemory{Action::Convert, {}, {}, ENOMEM};
 
-// Converts `input`; given `held`, a failure for want of room is kept there and comes back
-// as kShort instead of being reported.
-int ConvertOne(const std::string& input, const std::string& target, Reporter& reporter,
-               std::optional<Failure>* held) {
+// Converts `input`, making the folders `target` goes in with `makeFolders`; given `held`,
+// a failure for want of room is kept there and comes back as kShort instead of being
+// reported.
+int ConvertOne(const std::string& input, const std::string& target, bool makeFolders,
+               Reporter& reporter, std::optional<Failure>* held) {
     const std::string_view name = ShownName(input);
     // What a conversion works in is claimed from the budget all jobs share before it
     // starts; a line longer than that is checked as it grows.
@@ -95,6 +103,12 @@ int ConvertOne(const std::string& input, const std::string& target, Reporter& re
         return kRefused;
     case SourceOutcome::Accepted:
         break;
+    }
+    if (makeFolders && target != kStdio) {
+        if (const Result<void> made = MakeFolders(FolderPart(target)); !made.has_value()) {
+            reporter.Problem(made.error(), name);
+            return kFailed;
+        }
     }
     NoProgress quiet;
     const Result<void> written = conversion.value().Write(
@@ -182,10 +196,19 @@ int Combine(const std::vector<int>& statuses) {
 std::vector<std::string> OutputsOf(const Options& options) {
     std::vector<std::string> outputs;
     outputs.reserve(options.inputs.size());
-    for (const std::string& input : options.inputs) {
-        outputs.push_back(options.output                               ? *options.output
-                          : input == kStdio || !HasOutputBeside(input) ? std::string(kStdio)
-                                                                       : DefaultOutputPath(input));
+    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+        const std::string& input = options.inputs[i];
+        if (options.output) {
+            outputs.push_back(*options.output);
+        } else if (input == kStdio || !HasOutputBeside(input)) {
+            outputs.emplace_back(kStdio);
+        } else if (!options.outputFolder) {
+            outputs.push_back(DefaultOutputPath(input));
+        } else {
+            const std::string& below = options.below[i];
+            outputs.push_back(JoinPath(*options.outputFolder,
+                                       DefaultOutputPath(below.empty() ? LeafOf(input) : below)));
+        }
     }
     return outputs;
 }
@@ -199,7 +222,10 @@ std::optional<int> CheckOutputs(const Options& options, const std::vector<std::s
         if (key.empty()) {
             continue; // cannot be looked at: reading it will say why
         }
-        if (const auto [first, added] = inputKeys.emplace(key, i); !added) {
+        // A walk may meet one file twice, through a link: each name has an output of its
+        // own, and a file, unlike a stream, can be read twice.
+        const auto [first, added] = inputKeys.emplace(key, i);
+        if (!added && options.below[first->second].empty() && options.below[i].empty()) {
             return UsageError(Quoted(options.inputs[first->second]) + " and " +
                               Quoted(options.inputs[i]) +
                               " name one input twice; it can be converted only once");
@@ -241,8 +267,8 @@ std::optional<int> CheckOutputs(const Options& options, const std::vector<std::s
 
 int Run(const Options& options, const std::vector<std::string>& outputs) {
     Reporter reporter(options.inputs.size());
-    for (const Failure& unmatched : options.unmatched) {
-        reporter.Problem(unmatched, unmatched.path);
+    for (const Failure& failure : options.failures) {
+        reporter.Problem(failure, failure.path);
     }
     std::vector<int> statuses(options.inputs.size(), kFailed);
     // Once every input is converted or reported, an interruption changes nothing.
@@ -252,7 +278,8 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
     // nothing is thrown out of a worker.
     auto attempt = [&](std::size_t i, std::optional<Failure>* held) {
         try {
-            return ConvertOne(options.inputs[i], outputs[i], reporter, held);
+            return ConvertOne(options.inputs[i], outputs[i], options.outputFolder.has_value(),
+                              reporter, held);
         } catch (const std::bad_alloc&) {
         } catch (const std::length_error&) {
         }
@@ -317,7 +344,19 @@ int Run(const Options& options, const std::vector<std::string>& outputs) {
         work();
     }
     reporter.End();
-    return options.unmatched.empty() ? Combine(statuses) : kFailed;
+    if (!options.walked.empty()) {
+        auto count = [&](int status) {
+            return std::to_string(std::count(statuses.begin(), statuses.end(), status));
+        };
+        Line line;
+        line.Text(kProgram).Text(": ").Text(count(kConverted)).Text(" converted, ");
+        line.Text(count(kRefused)).Text(" refused, ").Text(count(kEmpty)).Text(" empty, ");
+        line.Text(std::to_string(std::count(statuses.begin(), statuses.end(), kFailed) +
+                                 static_cast<std::ptrdiff_t>(options.failures.size())))
+            .Text(" failed, ");
+        line.Text(std::to_string(options.passedOver)).Text(" passed over").Say();
+    }
+    return options.failures.empty() ? Combine(statuses) : kFailed;
 }
 
 } // namespace velmora::cli

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "reporter.h"
+#include "velmora/folders.h"
 #include "velmora/process.h"
 #include "velmora/version.h"
 #include "velmora/wildcards.h"
@@ -30,13 +31,19 @@ constexpr const char* kUsageHead =
     "\n"
     "Each INPUT is written beside itself with its extension replaced by \"txt\"\n"
     "(report.html -> report.txt); an INPUT that already ends in \".txt\" needs -o.\n"
-    "An INPUT of \"-\" reads standard input and, without -o, writes standard output.\n";
+    "An INPUT of \"-\" reads standard input and, without -o, writes standard output.\n"
+    "With -r, an INPUT that is a folder stands for every .html and .htm file in it\n"
+    "and in the folders below it.\n";
 constexpr const char* kUsageWildcards =
     "The wildcards * and ? in an INPUT typed without quotes stand for the files\n"
     "they match, as in data\\*\\*.htm.\n";
 constexpr const char* kUsageOptions =
     "\n"
     "  -o, --output=FILE  write the one INPUT to FILE (\"-\" for standard output)\n"
+    "  -O, --output-dir=DIR\n"
+    "                     write each output under DIR: at its path below the folder\n"
+    "                     it was found in with -r, else by its file name alone\n"
+    "  -r, --recursive    convert the documents in the folders named, and below them\n"
     "  -j, --jobs=N       convert up to N inputs at once (default: one per core)\n";
 constexpr const char* kUsageHelp = "      --help         show this help and exit\n";
 constexpr const char* kUsageSlashHelp = "      --help, /?     show this help and exit\n";
@@ -80,13 +87,14 @@ struct LongOption {
     std::string_view name;
     char key;
     bool takesValue;
+    // The shortest abbreviation taken: "--out" was --output's before --output-dir came.
+    std::size_t shortest = 1;
 };
 constexpr char kHelpKey = 'h';
 constexpr char kVersionKey = 'V';
-constexpr LongOption kLongOptions[] = {{"output", 'o', true},
-                                       {"jobs", 'j', true},
-                                       {"help", kHelpKey, false},
-                                       {"version", kVersionKey, false}};
+constexpr LongOption kLongOptions[] = {{"output", 'o', true},     {"output-dir", 'O', true, 7},
+                                       {"recursive", 'r', false}, {"jobs", 'j', true},
+                                       {"help", kHelpKey, false}, {"version", kVersionKey, false}};
 
 // The long option `name` stands for: its own, or the one it is an abbreviation of.
 std::optional<LongOption> FindLongOption(std::string_view name, std::string& problem) {
@@ -95,7 +103,7 @@ std::optional<LongOption> FindLongOption(std::string_view name, std::string& pro
         if (option.name == name) {
             return option;
         }
-        if (!name.empty() && option.name.starts_with(name)) {
+        if (name.size() >= option.shortest && option.name.starts_with(name)) {
             if (found) {
                 problem = "option '--" + std::string(name) + "' is ambiguous";
                 return std::nullopt;
@@ -123,6 +131,18 @@ std::optional<int> TakeOption(char key, const std::string& shown, const char* va
         }
         options.output = value;
         return std::nullopt;
+    case 'O':
+        if (options.outputFolder) {
+            return UsageError("-O names one output folder, but was given twice");
+        }
+        if (*value == '\0') {
+            return UsageError("the output folder name (" + shown + ") is empty");
+        }
+        options.outputFolder = value;
+        return std::nullopt;
+    case 'r':
+        options.recursive = true;
+        return std::nullopt;
     case 'j': {
         char* end = nullptr;
         errno = 0;
@@ -142,6 +162,41 @@ std::optional<int> TakeOption(char key, const std::string& shown, const char* va
     }
 }
 
+// Adds the inputs one argument names: itself, the files a wildcard matches, the
+// documents in a folder with -r. A folder without -r fails, saying how to convert it.
+void FindInputs(const Argument& argument, Options& options) {
+    std::vector<std::string> paths{argument.text};
+    if (argument.pattern) {
+        Result<std::vector<std::string>> matches =
+            ExpandWildcards(argument.text, options.recursive);
+        if (!matches.has_value()) {
+            options.failures.push_back(std::move(matches.error()));
+            return;
+        }
+        paths = std::move(*matches);
+    }
+    for (std::string& path : paths) {
+        if (path == kStdio || !IsFolder(path)) {
+            options.inputs.push_back(std::move(path));
+            options.below.emplace_back();
+        } else if (!options.recursive) {
+            options.failures.push_back(
+                {Action::Read, path, "it is a folder; -r converts the documents in it", 0});
+        } else {
+            FolderWalk walk;
+            WalkFolder(path, walk);
+            for (FoundDocument& document : walk.documents) {
+                options.inputs.push_back(std::move(document.path));
+                options.below.push_back(std::move(document.below));
+            }
+            options.failures.insert(options.failures.end(), walk.failures.begin(),
+                                    walk.failures.end());
+            options.passedOver += walk.passedOver;
+            options.walked.push_back(std::move(path));
+        }
+    }
+}
+
 } // namespace
 
 int UsageError(const std::string& message) {
@@ -153,6 +208,9 @@ int UsageError(const std::string& message) {
 std::optional<int> ParseArguments(const std::vector<Argument>& arguments, Options& options) {
     const std::size_t argc = arguments.size();
     bool optionsEnded = false;
+    // The inputs as typed: what a wildcard matches, and what a folder holds, depends on
+    // -r wherever it stands.
+    std::vector<const Argument*> named;
     for (std::size_t i = 1; i < argc; ++i) {
         const std::string_view arg = arguments[i].text;
         if (kWindows && !optionsEnded && arg == "/?") {
@@ -162,16 +220,7 @@ std::optional<int> ParseArguments(const std::vector<Argument>& arguments, Option
             if (arg.empty()) {
                 return UsageError("an input file name is empty");
             }
-            if (!arguments[i].pattern) {
-                options.inputs.emplace_back(arg);
-                continue;
-            }
-            Result<std::vector<std::string>> matches = ExpandWildcards(arguments[i].text);
-            if (!matches.has_value()) {
-                options.unmatched.push_back(std::move(matches.error()));
-                continue;
-            }
-            options.inputs.insert(options.inputs.end(), matches->begin(), matches->end());
+            named.push_back(&arguments[i]);
             continue;
         }
         if (arg == "--") {
@@ -209,7 +258,11 @@ std::optional<int> ParseArguments(const std::vector<Argument>& arguments, Option
         for (std::size_t k = 1; k < arg.size(); ++k) {
             const char key = arg[k];
             const std::string shown = std::string("-") + key;
-            if (key != 'o' && key != 'j') {
+            if (key == 'r') {
+                options.recursive = true;
+                continue;
+            }
+            if (key != 'o' && key != 'O' && key != 'j') {
                 return UsageError("unknown option '" + Escaped(shown) + "'");
             }
             const char* value = arguments[i].text.c_str() + k + 1;
@@ -225,8 +278,21 @@ std::optional<int> ParseArguments(const std::vector<Argument>& arguments, Option
             break;
         }
     }
-    if (options.inputs.empty() && options.unmatched.empty()) {
-        return UsageError("no input named");
+    if (options.output && options.outputFolder) {
+        return UsageError("-o names one output and -O a folder for them all; give one of them");
+    }
+    for (const Argument* argument : named) {
+        FindInputs(*argument, options);
+    }
+    for (const std::string& folder : options.walked) {
+        if (options.outputFolder && HoldsFolder(folder, *options.outputFolder)) {
+            return UsageError("the output folder " + Quoted(*options.outputFolder) + " lies in " +
+                              Quoted(folder) + ", which is converted; name one outside it");
+        }
+    }
+    if (options.inputs.empty() && options.failures.empty()) {
+        return UsageError(named.empty() ? "no input named"
+                                        : "no document found in the folders named");
     }
     if (options.output && options.inputs.size() > 1) {
         return UsageError("-o names the output of one input, but " +

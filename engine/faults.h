@@ -10,7 +10,7 @@ namespace velmora::sys {
 
 enum class Call {
     Open,            // opening an input, a device or a folder
-    CreateTemporary, // making the file the output is written to first
+    CreateTemporary, // making the file the output is written to first, and its folders
     Read,
     Write,
     Flush, // fsync

@@ -1,6 +1,11 @@
 #include "velmora/output_path.h"
 
+#include "velmora/folders.h"
+
+#include "platform.h"
 #include "system.h"
+
+#include <algorithm>
 
 namespace velmora {
 
@@ -31,7 +36,24 @@ std::string_view PathSeparators() {
 }
 
 std::string FileKey(const std::string& path) {
-    return sys::FileKey(path);
+    std::string key = sys::FileKey(path);
+    // In folders not made yet: below the nearest one that is there, where they would be
+    // made, so that two outputs bound for one new folder are still told apart.
+    std::string below;
+    for (std::string at = path; key.empty();) {
+        std::string up = FolderPart(at);
+        if (up.empty() || up == at) {
+            return {};
+        }
+        const std::string_view name = std::string_view(at).substr(up.size());
+        const std::size_t start =
+            std::min(name.size(), name.find_first_not_of(sys::kPathSeparators));
+        below.insert(0, sys::ComparableName(name.substr(start)));
+        below.insert(below.begin(), '/');
+        key = sys::FileKey(up);
+        at = std::move(up);
+    }
+    return key + below;
 }
 
 std::string StreamKey(int descriptor, bool regularOnly) {

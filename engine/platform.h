@@ -73,11 +73,20 @@ struct FolderEntry {
     std::string name;
     bool folder = false; // a link counts as what it names
     bool hidden = false; // a hidden or system file on Windows, a leading dot elsewhere
+    bool link = false;   // a symbolic link, or on Windows any reparse point (a junction)
+    bool other = false;  // neither a file nor a folder: a FIFO, a device, a socket
 };
 
 // The entries of `folder` as the user wrote it ("" for the current one, "C:" for a drive's
 // current one), "." and ".." left out.
 int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// Whether `path` names a folder, links followed.
+bool IsFolder(const std::string& path);
+
+// Makes one folder, with the modes the umask leaves; 0 or the errno value (EEXIST where
+// something is there already).
+int MakeFolder(const std::string& folder);
 
 // `name` in the form the file system compares names in: upper-cased by the system's own
 // table where names are told apart case-blind (Windows), as it is elsewhere.

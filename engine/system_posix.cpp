@@ -875,16 +875,34 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
         if (name == "." || name == "..") {
             continue;
         }
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+        FolderEntry found{std::string(name), entry->d_type == DT_DIR, name.starts_with('.')};
+        found.link = entry->d_type == DT_LNK;
+        found.other = entry->d_type != DT_REG && entry->d_type != DT_DIR && !found.link;
+        if (entry->d_type == DT_UNKNOWN || found.link) {
+            // What a link names; one that leads nowhere counts as a file: reading it will
+            // say why.
             struct stat info {};
-            isFolder =
-                fstatat(dirfd(listing), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+            if (entry->d_type == DT_UNKNOWN &&
+                fstatat(dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+                found.link = S_ISLNK(info.st_mode);
+            }
+            const bool known = fstatat(dirfd(listing), entry->d_name, &info, 0) == 0;
+            found.folder = known && S_ISDIR(info.st_mode);
+            found.other = known && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode);
         }
-        entries.push_back({std::string(name), isFolder, name.starts_with('.')});
+        entries.push_back(std::move(found));
     }
     closedir(listing);
     return error;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return SysStat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int MakeFolder(const std::string& folder) {
+    return Guarded(Call::CreateTemporary, [&] { return ErrorOf(mkdir(folder.c_str(), 0777)); });
 }
 
 std::string ComparableName(std::string_view name) {

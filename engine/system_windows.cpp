@@ -1024,7 +1024,8 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
         }
         const DWORD attributes = found.dwFileAttributes;
         entries.push_back({Narrow(name), (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                           (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0});
+                           (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0,
+                           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
     } while ((error = Guarded(Call::Read, [&] {
                   return FindNextFileW(listing, &found)          ? 0
                          : GetLastError() == ERROR_NO_MORE_FILES ? -1
@@ -1032,6 +1033,20 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
               })) == 0);
     FindClose(listing);
     return error < 0 ? 0 : error;
+}
+
+bool IsFolder(const std::string& path) {
+    DWORD attributes = 0;
+    const std::wstring system = SystemPath(path);
+    return !system.empty() && SysAttributes(system, attributes) == 0 &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+int MakeFolder(const std::string& folder) {
+    const std::wstring path = SystemPath(folder);
+    return Guarded(Call::CreateTemporary, [&] {
+        return path.empty() ? ENOENT : CreateDirectoryW(path.c_str(), nullptr) ? 0 : LastError();
+    });
 }
 
 std::string ComparableName(std::string_view name) {

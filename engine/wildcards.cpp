@@ -244,9 +244,10 @@ struct Candidate {
     std::string name;
 };
 
-// The names in `folder` that match `part`: folders, or files for the last part, sorted
+// The names in `folder` that match `part`: folders, or files for the last part (and
+// folders too with `folders`), sorted
 // as the system compares them.
-int Matches(const std::string& folder, std::string_view part, bool last,
+int Matches(const std::string& folder, std::string_view part, bool last, bool folders,
             std::vector<std::string>& names) {
     std::vector<sys::FolderEntry> entries;
     if (const int error = sys::ListFolder(folder, entries)) {
@@ -255,7 +256,7 @@ int Matches(const std::string& folder, std::string_view part, bool last,
     const std::string pattern = sys::ComparableName(part);
     std::vector<Candidate> found;
     for (sys::FolderEntry& entry : entries) {
-        if (entry.hidden || entry.folder == last) {
+        if (entry.hidden || (entry.folder == last && !(last && folders))) {
             continue;
         }
         std::string comparable = sys::ComparableName(entry.name);
@@ -274,7 +275,7 @@ int Matches(const std::string& folder, std::string_view part, bool last,
 
 } // namespace
 
-Result<std::vector<std::string>> ExpandWildcards(const std::string& pattern) {
+Result<std::vector<std::string>> ExpandWildcards(const std::string& pattern, bool folders) {
     const std::size_t root = RootLength(pattern);
     const std::vector<Part> parts = PartsOf(std::string_view(pattern).substr(root));
     std::vector<std::string> paths{pattern.substr(0, root)};
@@ -296,7 +297,7 @@ Result<std::vector<std::string>> ExpandWildcards(const std::string& pattern) {
         std::vector<std::string> next;
         for (const std::string& path : paths) {
             std::vector<std::string> names;
-            if (const int error = Matches(path, part.name, last, names)) {
+            if (const int error = Matches(path, part.name, last, folders, names)) {
                 // A folder that is not there, or is a file, holds no match.
                 if (error != ENOENT && error != ENOTDIR && unreadError == 0) {
                     unread = path.empty() ? "." : path;

@@ -33,7 +33,8 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name);
 // files; hidden and system files are passed over, as dir and copy pass them over, and so
 // are folders that cannot be read where others match. Each match keeps the pattern's
 // spelling of the folders typed without wildcards. Fails with the pattern and "no file
-// matches it", or with a folder that could not be read, when nothing matches.
-Result<std::vector<std::string>> ExpandWildcards(const std::string& pattern);
+// matches it", or with a folder that could not be read, when nothing matches. With
+// `folders`, the last part matches folders as well as files (for -r).
+Result<std::vector<std::string>> ExpandWildcards(const std::string& pattern, bool folders = false);
 
 } // namespace velmora
