@@ -101,8 +101,9 @@ void WalkFolder(const std::string& root, FolderWalk& walk) {
             walk.failures.push_back({Action::Read, path, "", error});
             return;
         }
-        std::sort(entries.begin(), entries.end(),
-                  [](const sys::FolderEntry& a, const sys::FolderEntry& b) { return a.name < b.name; });
+        std::sort(
+            entries.begin(), entries.end(),
+            [](const sys::FolderEntry& a, const sys::FolderEntry& b) { return a.name < b.name; });
         Level level{std::move(path), std::move(below), std::move(key), {}};
         for (sys::FolderEntry& entry : entries) {
             if (entry.folder && !entry.link) {

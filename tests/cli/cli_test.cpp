@@ -356,6 +356,29 @@ void BindDatagramSocket([[maybe_unused]] const fs::path& dir) {
 #endif
 }
 
+// A tree of documents: in any case of their extension, deep, named outside ASCII, refused,
+// empty, beside a file that is not one.
+void MakeTree(const fs::path& dir) {
+    fs::create_directories(dir / "tree" / "sub" / "deep");
+    fs::create_directories(dir / "tree" / u8"ünï");
+    for (const char8_t* name : {u8"a.html", u8"sub/B.HTM", u8"sub/deep/c.htm", u8"ünï/é.html"}) {
+        fs::copy_file(dir / "a.html", dir / "tree" / fs::path(name));
+    }
+    test::WriteBytes((dir / "tree" / "sub" / "refused.html").string(), kZoak);
+    test::WriteBytes((dir / "tree" / "sub" / "empty.htm").string(), "");
+    test::WriteBytes((dir / "tree" / "notes.txt").string(), "notes");
+}
+
+// The same with a link to a document, a link to a folder and a link to the tree itself.
+void MakeTreeWithLinks([[maybe_unused]] const fs::path& dir) {
+    MakeTree(dir);
+#ifndef _WIN32
+    fs::create_symlink("../a.html", dir / "tree" / "sub" / "link.html");
+    fs::create_directory_symlink("deep", dir / "tree" / "sub" / "deeper");
+    fs::create_directory_symlink("..", dir / "tree" / "sub" / "loop");
+#endif
+}
+
 void MakeFullDevice([[maybe_unused]] const fs::path& dir) {
 #ifndef _WIN32
     ASSERT_EQ(mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
@@ -751,7 +774,86 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"a.txt", kConverted}, {"b.txt", kConverted}},
                     {},
                     true,
-                    "limits the process count with prlimit and runs as another user"}),
+                    "limits the process count with prlimit and runs as another user"},
+        CommandCase{"FolderWithoutRecursiveIsAFailureThatSuggestsIt",
+                    MakeTree,
+                    {"tree", "a.html"},
+                    {},
+                    1,
+                    "cannot read \"tree\": it is a folder; -r converts the documents in it\n",
+                    {{"a.txt", kConverted}},
+                    {"tree/a.txt"}},
+        CommandCase{"TreeIsWrittenUnderTheOutputFolderAndCounted",
+                    MakeTree,
+                    {"-r", "tree", "-O", "out/text", "-j", "2"},
+                    {},
+                    3,
+                    ": 4 converted, 1 refused, 1 empty, 0 failed, 1 passed over\n",
+                    {{"out/text/a.txt", kConverted},
+                     {"out/text/sub/B.txt", kConverted},
+                     {"out/text/sub/deep/c.txt", kConverted},
+                     {"out/text/ünï/é.txt", kConverted}},
+                    {"out/text/sub/refused.txt", "out/text/sub/empty.txt", "tree/a.txt"}},
+        CommandCase{"LinksToDocumentsAreFollowedAndLinksToFoldersNot",
+                    MakeTreeWithLinks,
+                    {"--recursive", "tree"},
+                    {},
+                    3,
+                    ": 5 converted, 1 refused, 1 empty, 0 failed, 3 passed over\n",
+                    {{"tree/sub/link.txt", kConverted}, {"tree/sub/deep/c.txt", kConverted}},
+                    {},
+                    false,
+                    kNoLinks},
+        CommandCase{"UnreadableFolderIsAFailureAndTheWalkGoesOn",
+                    [](const fs::path& dir) {
+                        MakeTree(dir);
+                        fs::permissions(dir, fs::perms::all);
+                        fs::permissions(dir / "tree", fs::perms::all);
+                        fs::permissions(dir / "tree" / "sub", fs::perms::none);
+                    },
+                    {"-r", "tree"},
+                    {kNobody, {}, ""},
+                    1,
+                    "cannot read \"tree/sub\": Permission denied\n",
+                    {{"tree/a.txt", kConverted}},
+                    {},
+                    true,
+                    "permissions"},
+        CommandCase{"TwoDocumentsBoundForOneNewOutputAreRefused",
+                    [](const fs::path& dir) {
+                        MakeTree(dir);
+                        fs::copy_file(dir / "a.html", dir / "tree" / "sub" / "B.html");
+                    },
+                    {"-r", "tree", "-O", "new/text"},
+                    {},
+                    2,
+                    "would both be written to",
+                    {},
+                    {"new"}},
+        CommandCase{"OutputFolderInTheWalkedTreeIsRefused",
+                    MakeTree,
+                    {"-r", "tree/", "-O", "tree/sub/../text"},
+                    {},
+                    2,
+                    "which is converted; name one outside it",
+                    {},
+                    {"tree/a.txt", "tree/text"}},
+        CommandCase{"FilesNamedOneByOneGoToTheOutputFolderByName",
+                    MakeTree,
+                    {"-O", "out", "a.html", "tree/sub/deep/c.htm"},
+                    {},
+                    0,
+                    "",
+                    {{"out/a.txt", kConverted}, {"out/c.txt", kConverted}},
+                    {"a.txt"}},
+        CommandCase{"OutputFileAndOutputFolderTogetherAreAUsageError",
+                    nullptr,
+                    {"-o", "x.txt", "-O", "out", "a.html"},
+                    {},
+                    2,
+                    "give one of them",
+                    {},
+                    {"x.txt", "out"}}),
     test::RowName());
 
 // Typed on a Windows command line, as cmd.exe and PowerShell leave it to the program.
@@ -820,6 +922,13 @@ INSTANTIATE_TEST_SUITE_P(
                               "",
                               {{"été.txt", kConverted}},
                               {"ab.txt"}},
+                    TypedCase{"WithRecursiveAWildcardMatchesFoldersToo",
+                              {"data1/a.htm", "data2/sub/b.html", "other/c.html"},
+                              {"-r", "data?", "-O", "out"},
+                              0,
+                              "2 converted",
+                              {{"out/a.txt", kConverted}, {"out/sub/b.txt", kConverted}},
+                              {"out/c.txt"}},
                     TypedCase{"QuotedWildcardIsAName",
                               {"a.html"},
                               {"\"*.html\""},
