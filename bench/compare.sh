@@ -6,7 +6,9 @@
 # checks velmora-convert against its targets, each a ratio to a plain tool measured in
 # the same run: file to file on a BIG_MB report against dd, to /dev/null against wc -l,
 # lynx on a TARGET_MB report, peak memory on a MEMORY_MB report (file to file and from
-# standard input), a batch of BATCH_COUNT small reports against rsync, a perf profile of
+# standard input), a batch of BATCH_COUNT small reports against rsync, a tree of
+# TREE_COUNT small documents walked with -r -O against the same files named one by one
+# (TREE_RUNS runs of each: a run takes most of a minute), a perf profile of
 # the BIG_MB conversion, and the Qt window on a WINDOW_MB report against velmora-convert.
 # Writes bench/RESULTS.md and bench/time_vs_size.png.
 # `./setup.sh bench` installs the tools and runs this.
@@ -14,7 +16,7 @@
 #   bench/compare.sh      # RUNS=9 SLOW_RUNS=3 SIZES="1 10 100" PANDOC_SIZES="1 10"
 #                         # TIME_LIMIT=900 BUILD=build
 #                         # TARGET_RUNS=7 BIG_MB=96 TARGET_MB=9.6 MEMORY_MB=1024
-#                         # BATCH_COUNT=2000 WINDOW_MB=58
+#                         # BATCH_COUNT=2000 TREE_COUNT=100000 TREE_RUNS=2 WINDOW_MB=58
 #
 # Medians of RUNS runs (hyperfine), of SLOW_RUNS for a command whose first run took more
 # than 5 seconds; peak memory is the largest resident set of that first run
@@ -38,6 +40,8 @@ big_mb=${BIG_MB:-96}
 target_mb=${TARGET_MB:-9.6}
 memory_mb=${MEMORY_MB:-1024}
 batch_count=${BATCH_COUNT:-2000}
+tree_count=${TREE_COUNT:-100000}
+tree_runs=${TREE_RUNS:-2}
 window_mb=${WINDOW_MB:-58}
 
 for tool in hyperfine gnuplot lynx w3m html2text pandoc rsync timeout; do
@@ -292,6 +296,28 @@ batch_target() {
     rm -rf "$source" "$copy"
 }
 
+# Target 5b: TREE_COUNT documents of a few lines in 500 folders, converted with -r into
+# another folder that keeps the tree, against the same files named one by one (by xargs,
+# as many to a run as the system takes) into one folder. Both run two jobs at once.
+tree_target() {
+    local tree="$work/tree"
+    awk -v n="$tree_count" -v tree="$tree" 'BEGIN {
+        doc = "<dl><dt>Title</dt><dd>Value <p>para</p></dd><dt>Other</dt><dd>More</dd></dl>\n"
+        for (i = 0; i < n; ++i) {
+            folder = sprintf("%s/set-%03d", tree, i % 500)
+            if (i < 500) system("mkdir -p " folder)
+            file = sprintf("%s/doc-%06d.html", folder, i)
+            printf "%s", doc > file
+            close(file)
+        }
+    }'
+    target_runs=$tree_runs time_target "tree of $tree_count documents of 80 bytes in 500 folders, -r -O" \
+        "$convert -r -j 2 $tree -O $work/tree-out|rm -rf $work/tree-out|rm -rf $work/tree-out" \
+        "find $tree -name '*.html' -print0 | xargs -0 $convert -j 2 -O $work/flat-out|rm -rf $work/flat-out|rm -rf $work/flat-out" \
+        "named one by one" "at most" 1.25 ""
+    rm -rf "$tree" "$work/tree-out" "$work/flat-out"
+}
+
 # Target 6: where the time of the BIG_MB conversion goes, perf's top symbols into
 # profile.txt, or why there are none.
 profile() {
@@ -362,6 +388,7 @@ rm -f "$work/big.html"
 lynx_target
 memory_targets
 batch_target
+tree_target
 window_target
 load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_set>
 
 namespace velmora {
 
@@ -89,15 +90,17 @@ void WalkFolder(const std::string& root, FolderWalk& walk) {
     // Depth first with a stack of its own: a tree as deep as paths allow needs no more
     // of the thread's stack than a flat one.
     std::vector<Level> levels;
+    // The identities of the folders on the way down to the one being read.
+    std::unordered_set<std::string> above;
     auto enter = [&](std::string path, std::string below) {
         std::string key = sys::FileKey(path);
-        if (std::any_of(levels.begin(), levels.end(),
-                        [&](const Level& level) { return !key.empty() && level.key == key; })) {
+        if (!key.empty() && !above.insert(key).second) {
             ++walk.passedOver; // the folder itself again, below itself
             return;
         }
         std::vector<sys::FolderEntry> entries;
         if (const int error = sys::ListFolder(path, entries)) {
+            above.erase(key);
             walk.failures.push_back({Action::Read, path, "", error});
             return;
         }
@@ -122,6 +125,7 @@ void WalkFolder(const std::string& root, FolderWalk& walk) {
     while (!levels.empty()) {
         Level& top = levels.back();
         if (top.folders.empty()) {
+            above.erase(top.key);
             levels.pop_back();
             continue;
         }
