@@ -223,9 +223,9 @@ std::optional<int> CheckOutputs(const Options& options, const std::vector<std::s
             continue; // cannot be looked at: reading it will say why
         }
         // A walk may meet one file twice, through a link: each name has an output of its
-        // own, and a file, unlike a stream, can be read twice.
+        // own, and a file, unlike a stream, can be read twice. Named, it is named twice.
         const auto [first, added] = inputKeys.emplace(key, i);
-        if (!added && options.below[first->second].empty() && options.below[i].empty()) {
+        if (!added && (options.below[first->second].empty() || options.below[i].empty())) {
             return UsageError(Quoted(options.inputs[first->second]) + " and " +
                               Quoted(options.inputs[i]) +
                               " name one input twice; it can be converted only once");
@@ -259,7 +259,9 @@ std::optional<int> CheckOutputs(const Options& options, const std::vector<std::s
         if (const auto [first, added] = outputKeys.emplace(key, i); !added) {
             return UsageError(Quoted(options.inputs[first->second]) + " and " +
                               Quoted(options.inputs[i]) + " would both be written to " +
-                              Quoted(outputs[i]) + "; convert them one at a time with -o");
+                              Quoted(outputs[i]) +
+                              (options.outputFolder ? "; convert them in separate runs"
+                                                    : "; convert them one at a time with -o"));
         }
     }
     return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "reporter.h"
 #include "velmora/folders.h"
+#include "velmora/output_path.h"
 #include "velmora/process.h"
 #include "velmora/version.h"
 #include "velmora/wildcards.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 
 namespace velmora::cli {
 
@@ -281,18 +283,26 @@ std::optional<int> ParseArguments(const std::vector<Argument>& arguments, Option
     if (options.output && options.outputFolder) {
         return UsageError("-o names one output and -O a folder for them all; give one of them");
     }
+    if (named.empty()) {
+        return UsageError("no input named");
+    }
+    if (options.outputFolder) {
+        options.outputFolder = SettledFolder(*options.outputFolder);
+    }
     for (const Argument* argument : named) {
         FindInputs(*argument, options);
     }
+    std::unordered_map<std::string, const std::string*> walkedKeys;
     for (const std::string& folder : options.walked) {
         if (options.outputFolder && HoldsFolder(folder, *options.outputFolder)) {
             return UsageError("the output folder " + Quoted(*options.outputFolder) + " lies in " +
                               Quoted(folder) + ", which is converted; name one outside it");
         }
-    }
-    if (options.inputs.empty() && options.failures.empty()) {
-        return UsageError(named.empty() ? "no input named"
-                                        : "no document found in the folders named");
+        const auto [first, added] = walkedKeys.emplace(FileKey(folder), &folder);
+        if (!added && !first->first.empty()) {
+            return UsageError(Quoted(*first->second) + " and " + Quoted(folder) +
+                              " name one folder twice; it can be converted only once");
+        }
     }
     if (options.output && options.inputs.size() > 1) {
         return UsageError("-o names the output of one input, but " +

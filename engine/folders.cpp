@@ -1,5 +1,6 @@
 #include "velmora/folders.h"
 
+#include "paths.h"
 #include "platform.h"
 #include "system.h"
 
@@ -20,10 +21,20 @@ char Separator() {
     return sys::kPathSeparators.back();
 }
 
-// `path` without the separators it ends in, unless they are all there is ("/").
+// The bytes that name where a path starts: "/", and on Windows, where a ':' ends a drive's
+// name, "C:", "C:\", "\\server\share\" and the like too.
+std::size_t RootLength(std::string_view path) {
+    if (IsSeparator(':')) {
+        return WindowsRootLength(path);
+    }
+    return std::min(path.size(), path.find_first_not_of('/'));
+}
+
+// `path` without the separators it ends in, its root left whole ("/", "C:\").
 std::string Trimmed(const std::string& path) {
+    const std::size_t root = RootLength(path);
     std::size_t end = path.size();
-    while (end > 1 && IsSeparator(path[end - 1]) && path[end - 2] != ':') {
+    while (end > root && IsSeparator(path[end - 1])) {
         --end;
     }
     return path.substr(0, end);
@@ -51,7 +62,7 @@ bool IsFolder(const std::string& path) {
 
 bool IsDocumentName(std::string_view name) {
     auto endsWith = [&](std::string_view extension) {
-        return name.size() > extension.size() &&
+        return name.size() >= extension.size() &&
                std::equal(extension.rbegin(), extension.rend(), name.rbegin(), [](char e, char c) {
                    return e == (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
                });
@@ -60,19 +71,49 @@ bool IsDocumentName(std::string_view name) {
 }
 
 std::string FolderPart(const std::string& path) {
+    const std::size_t root = RootLength(path);
     const std::size_t last = path.find_last_of(sys::kPathSeparators);
-    if (last == std::string::npos) {
-        return {};
+    if (last == std::string::npos || last < root) {
+        return path.substr(0, root);
     }
     std::size_t cut = last;
-    while (cut > 0 && IsSeparator(path[cut - 1]) && path[cut - 1] != ':') {
+    while (cut > root && IsSeparator(path[cut - 1])) {
         --cut;
     }
-    // A root keeps its separator ("/", "C:\"), and a drive its colon ("C:").
-    if (path[last] == ':' || cut == 0 || path[cut - 1] == ':') {
-        return path.substr(0, last + 1);
+    return path.substr(0, std::max(cut, root));
+}
+
+std::string SettledFolder(const std::string& folder) {
+    // The names below the nearest folder that exists, last first.
+    std::vector<std::string> names;
+    std::string at = Trimmed(folder);
+    while (!at.empty() && !sys::IsFolder(at)) {
+        const std::string up = FolderPart(at);
+        if (up == at) {
+            break;
+        }
+        const std::size_t start =
+            std::min(at.size(), at.find_first_not_of(sys::kPathSeparators, up.size()));
+        names.push_back(at.substr(start));
+        at = Trimmed(up);
     }
-    return path.substr(0, cut);
+    std::vector<std::string> kept;
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        if (*name == "..") {
+            // Above the folders still to make: from the one that exists, as the system goes up.
+            if (kept.empty()) {
+                at = JoinPath(at.empty() ? std::string(".") : at, "..");
+            } else {
+                kept.pop_back();
+            }
+        } else if (*name != ".") {
+            kept.push_back(std::move(*name));
+        }
+    }
+    for (const std::string& name : kept) {
+        at = JoinPath(at, name);
+    }
+    return at.empty() ? std::string(".") : at;
 }
 
 std::string JoinPath(const std::string& folder, std::string_view name) {

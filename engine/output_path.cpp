@@ -48,6 +48,9 @@ std::string FileKey(const std::string& path) {
         const std::string_view name = std::string_view(at).substr(up.size());
         const std::size_t start =
             std::min(name.size(), name.find_first_not_of(sys::kPathSeparators));
+        if (name.substr(start) == "." || name.substr(start) == "..") {
+            return {}; // where it leads shows only once the folders are made
+        }
         below.insert(0, sys::ComparableName(name.substr(start)));
         below.insert(below.begin(), '/');
         key = sys::FileKey(up);

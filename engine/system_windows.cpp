@@ -1025,7 +1025,10 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
         const DWORD attributes = found.dwFileAttributes;
         entries.push_back({Narrow(name), (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
                            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0,
-                           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+                           // A link or a junction, not a file a cloud or a
+                           // deduplicating store keeps its own way.
+                           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                               IsReparseTagNameSurrogate(found.dwReserved0)});
     } while ((error = Guarded(Call::Read, [&] {
                   return FindNextFileW(listing, &found)          ? 0
                          : GetLastError() == ERROR_NO_MORE_FILES ? -1

@@ -1,5 +1,6 @@
 #include "velmora/wildcards.h"
 
+#include "paths.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -172,13 +173,9 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
     return p == pattern.size();
 }
 
-namespace {
-
 // ---- Paths ------------------------------------------------------------------------
 
-// The bytes of a path that name where it starts, not a folder to look in: "C:", "\",
-// "\\server\share\", "\\?\C:\", "\\.\".
-std::size_t RootLength(std::string_view path) {
+std::size_t WindowsRootLength(std::string_view path) {
     std::size_t at = 0;
     const auto skipName = [&] {
         while (at < path.size() && !IsSeparator(path[at])) {
@@ -214,6 +211,8 @@ std::size_t RootLength(std::string_view path) {
     skipSeparators();
     return at;
 }
+
+namespace {
 
 // A part of a path and the separators typed after it.
 struct Part {
@@ -276,7 +275,7 @@ int Matches(const std::string& folder, std::string_view part, bool last, bool fo
 } // namespace
 
 Result<std::vector<std::string>> ExpandWildcards(const std::string& pattern, bool folders) {
-    const std::size_t root = RootLength(pattern);
+    const std::size_t root = WindowsRootLength(pattern);
     const std::vector<Part> parts = PartsOf(std::string_view(pattern).substr(root));
     std::vector<std::string> paths{pattern.substr(0, root)};
     // The first folder that could not be read, for when nothing matches at all.

@@ -42,6 +42,10 @@ void WalkFolder(const std::string& root, FolderWalk& walk);
 // written under `inside` would land in `folder`'s tree. `inside` need not exist yet.
 bool HoldsFolder(const std::string& folder, const std::string& inside);
 
+// `folder` with the "." and ".." of its part that does not exist yet taken out, as making
+// that part will settle them: "new/../out" is "out", "new/../.." the folder above this one.
+std::string SettledFolder(const std::string& folder);
+
 // `folder` and every folder above it that is missing, made as `mkdir -p` makes them.
 Result<void> MakeFolders(const std::string& folder);
 
