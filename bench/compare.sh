@@ -297,8 +297,8 @@ batch_target() {
 }
 
 # Target 5b: TREE_COUNT documents of a few lines in 500 folders, converted with -r into
-# another folder that keeps the tree, against the same files named one by one (by xargs,
-# as many to a run as the system takes) into one folder. Both run two jobs at once.
+# another folder that keeps the tree, against the same files named one by one (by find
+# -exec, as many to a run as the system takes) into one folder. Both run two jobs at once.
 tree_target() {
     local tree="$work/tree"
     awk -v n="$tree_count" -v tree="$tree" 'BEGIN {
@@ -313,7 +313,7 @@ tree_target() {
     }'
     target_runs=$tree_runs time_target "tree of $tree_count documents of 80 bytes in 500 folders, -r -O" \
         "$convert -r -j 2 $tree -O $work/tree-out|rm -rf $work/tree-out|rm -rf $work/tree-out" \
-        "find $tree -name '*.html' -print0 | xargs -0 $convert -j 2 -O $work/flat-out|rm -rf $work/flat-out|rm -rf $work/flat-out" \
+        "find $tree -name '*.html' -exec $convert -j 2 -O $work/flat-out {} +|rm -rf $work/flat-out|rm -rf $work/flat-out" \
         "named one by one" "at most" 1.25 ""
     rm -rf "$tree" "$work/tree-out" "$work/flat-out"
 }
