@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace velmora::cli {
 
@@ -132,10 +133,16 @@ Line& Line::Escape(std::string_view name) {
     std::size_t shown = 0;
     Show(name, [&](char) { ++shown; });
     std::size_t at = 0;
+    bool kept = false;
+    bool cut = false;
     Show(name, [&](char c) {
-        if (shown <= kNameRoom || at < kNameEnd || at >= shown - kNameEnd) {
+        // A character is kept or cut whole: a byte that continues one in UTF-8 goes where
+        // its first byte went.
+        const bool continues = (static_cast<unsigned char>(c) & 0xc0) == 0x80;
+        kept = shown <= kNameRoom || (continues ? kept : at < kNameEnd || at >= shown - kNameEnd);
+        if (kept) {
             Put(c);
-        } else if (at == kNameEnd) {
+        } else if (!std::exchange(cut, true)) {
             Text("...");
         }
         ++at;
