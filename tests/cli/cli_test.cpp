@@ -342,6 +342,12 @@ std::string Terms(const char* term, int count) {
     return text;
 }
 const std::string kLongDocument = "<dl>" + Terms("<dt>First</dt>", 100000) + "</dl>";
+// A name whose cut, 500 bytes from either end, falls inside a two-byte character.
+std::string NameAcrossTheCut() {
+    std::string name = "x";
+    name += Terms("é/", 400);
+    return name.append("a.html");
+}
 const std::string kLongConverted = Terms("\r\n  First", 100000) + kConverted;
 
 // A datagram socket log.sock, bound for the rest of the test as a log daemon's is.
@@ -728,7 +734,7 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr},
         CommandCase{"LongNameIsCutBetweenCharacters",
                     nullptr,
-                    {"x" + Terms("é/", 400) + "a.html"},
+                    {NameAcrossTheCut()},
                     {},
                     1,
                     "é.../é/",
