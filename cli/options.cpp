@@ -119,29 +119,29 @@ std::optional<LongOption> FindLongOption(std::string_view name, std::string& pro
     return found;
 }
 
+// Takes the value of -o or -O, each given once and never empty.
+std::optional<int> TakeName(std::optional<std::string>& into, const char* once, const char* what,
+                            const std::string& shown, const char* value) {
+    if (into) {
+        return UsageError(std::string(once) + ", but was given twice");
+    }
+    if (*value == '\0') {
+        return UsageError("the " + std::string(what) + " name (" + shown + ") is empty");
+    }
+    into = value;
+    return std::nullopt;
+}
+
 // Takes one option with its value (nullptr for none); returns an exit status when the
 // program should stop at once (help, version, a usage error).
 std::optional<int> TakeOption(char key, const std::string& shown, const char* value,
                               Options& options) {
     switch (key) {
     case 'o':
-        if (options.output) {
-            return UsageError("-o names one output, but was given twice");
-        }
-        if (*value == '\0') {
-            return UsageError("the output file name (" + shown + ") is empty");
-        }
-        options.output = value;
-        return std::nullopt;
+        return TakeName(options.output, "-o names one output", "output file", shown, value);
     case 'O':
-        if (options.outputFolder) {
-            return UsageError("-O names one output folder, but was given twice");
-        }
-        if (*value == '\0') {
-            return UsageError("the output folder name (" + shown + ") is empty");
-        }
-        options.outputFolder = value;
-        return std::nullopt;
+        return TakeName(options.outputFolder, "-O names one output folder", "output folder", shown,
+                        value);
     case 'r':
         options.recursive = true;
         return std::nullopt;
