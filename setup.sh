@@ -128,8 +128,9 @@ test-windows | package-windows | test-windows-gui)
         cmake --build build-windows
         # One test at a time: Wine has been seen to hang a process started alongside
         # another, and now and then one at its exit; a test that fails is run again, twice
-        # at most, so that such a hang is told apart from a failure that comes back. The
-        # tests on an X server are test-windows-gui's.
+        # at most, so that such a hang is told apart from a failure that comes back (a run
+        # after one that was killed first ends the prefix's Wine server, which may be what
+        # hung: tests/win32/wine_run.sh). The tests on an X server are test-windows-gui's.
         ctest --test-dir build-windows --output-on-failure --repeat until-pass:3 -LE wine-gui
         ;;
     test-windows-gui)

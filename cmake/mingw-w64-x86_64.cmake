@@ -2,7 +2,8 @@
 #   cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 # The posix-threads compiler, since the engine starts std::jthread; the runtime linked in
 # statically, so that the programs run on a machine with none of MinGW's DLLs. The tests
-# run under Wine when it is installed.
+# run under Wine when it is installed, through a launcher that recovers from a hung Wine
+# server.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(VELMORA_MINGW_TRIPLE x86_64-w64-mingw32)
@@ -21,5 +22,5 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 find_program(VELMORA_WINE NAMES wine wine64)
 if(VELMORA_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${VELMORA_WINE})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/win32/wine_run.sh ${VELMORA_WINE})
 endif()
