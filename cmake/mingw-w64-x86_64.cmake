@@ -19,6 +19,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# velmora.dll the same: the C++ runtime, libgcc, winpthread and libssp linked into it, so
+# that it needs none of MinGW's DLLs beside it either.
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 find_program(VELMORA_WINE NAMES wine wine64)
 if(VELMORA_WINE)

@@ -35,7 +35,7 @@ constexpr std::size_t kTwoThreadsFrom = std::size_t{4} << 20;
 constexpr std::size_t kHeadroom = 64;
 static_assert(kHeadroom >= detail::kRawHeadroom + 1);
 
-constexpr const char* kChanged = "the file changed while it was being converted";
+constexpr const char* kChanged = kChangedMessage;
 
 // The input, read from its start as often as asked: a file, or text in memory.
 class Reader {
@@ -92,14 +92,23 @@ private:
 // thread may ask whether there has been one.
 class OutputSink final : public detail::PieceSink {
 public:
-    explicit OutputSink(sys::OutputFile& file) : m_file(file) {}
+    explicit OutputSink(sys::OutputFile& file) : m_file(&file) {}
+    // To a caller's function, which may ask to stop.
+    OutputSink(const WriteFunction& write, const std::string& name)
+        : m_write(&write), m_name(&name) {}
     void Take(std::string_view piece) override {
-        if (!m_failed) {
-            Result<void> written = m_file.Write(piece);
+        if (m_failed) {
+            return;
+        }
+        if (m_file != nullptr) {
+            Result<void> written = m_file->Write(piece);
             if (!written.has_value()) {
                 m_failure = written.error();
                 m_failed = true;
             }
+        } else if (!piece.empty() && !(*m_write)(piece)) {
+            m_failure = Failure{Action::Convert, *m_name, kStoppedMessage};
+            m_failed = true;
         }
     }
     const std::atomic<bool>& Failed() const { return m_failed; }
@@ -107,7 +116,9 @@ public:
     const std::optional<velmora::Failure>& FirstFailure() const { return m_failure; }
 
 private:
-    sys::OutputFile& m_file;
+    sys::OutputFile* m_file = nullptr;
+    const WriteFunction* m_write = nullptr;
+    const std::string* m_name = nullptr;
     std::optional<velmora::Failure> m_failure;
     std::atomic<bool> m_failed{false};
 };
@@ -407,15 +418,21 @@ struct Passes {
         detail::Rewriter rewriter(progress,
                                   handover ? static_cast<detail::PieceSink&>(*handover) : assembler,
                                   detail::Markers::Counted);
-        // A failed write ends the pass.
+        // A failed write ends the pass, as does a caller who asks it to stop.
+        bool stopped = false;
         Result<void> passed = RewriteScope(
             rewriter,
             [&] {
-                return (outFailed != nullptr && *outFailed) || (handover && handover->Stopped());
+                stopped = stopped || progress.Stopped();
+                return stopped || (outFailed != nullptr && *outFailed) ||
+                       (handover && handover->Stopped());
             },
             digest);
         if (!passed.has_value()) {
             return passed;
+        }
+        if (stopped) {
+            return Failure{Action::Convert, name, kStoppedMessage};
         }
         rewriter.Finish();
         if (handover) {
@@ -445,14 +462,20 @@ SourceOutcome Conversion::Outcome() const {
 
 Result<Conversion> Conversion::Prepare(const Source& source) {
     return detail::OrOutOfMemory(Action::Convert, source.name, [&]() -> Result<Conversion> {
-        Result<sys::InputFile> file = source.fd >= 0
-                                          ? sys::InputFile::CopyOf(source.fd, source.name)
-                                          : sys::InputFile::Open(source.name);
-        if (!file.has_value()) {
-            return file.error();
+        std::optional<Reader> reader;
+        if (source.inMemory) {
+            reader.emplace(source.text, kReadSize);
+        } else {
+            Result<sys::InputFile> file =
+                source.read      ? sys::InputFile::CopyOf(source.read, source.name)
+                : source.fd >= 0 ? sys::InputFile::CopyOf(source.fd, source.name)
+                                 : sys::InputFile::Open(source.name);
+            if (!file.has_value()) {
+                return file.error();
+            }
+            reader.emplace(std::move(file.value()));
         }
-        auto state =
-            std::make_unique<State>(State{Passes(Reader(std::move(file.value())), source.name)});
+        auto state = std::make_unique<State>(State{Passes(std::move(*reader), source.name)});
         if (Result<void> scanned = state->passes.Scan(); !scanned.has_value()) {
             return scanned.error();
         }
@@ -462,27 +485,34 @@ Result<Conversion> Conversion::Prepare(const Source& source) {
 
 Result<void> Conversion::Write(const Destination& destination, ProgressSink& progress) {
     return detail::OrOutOfMemory(Action::Convert, m_state->passes.name, [&]() -> Result<void> {
-        Result<sys::OutputFile> file =
-            destination.fd >= 0
-                ? Result<sys::OutputFile>(sys::OutputFile::Stream(destination.fd, destination.name))
-                : sys::OutputFile::Create(destination.name);
-        if (!file.has_value()) {
-            return file.error();
+        std::optional<sys::OutputFile> file;
+        std::optional<OutputSink> sink;
+        if (destination.write) {
+            sink.emplace(destination.write, m_state->passes.name);
+        } else {
+            Result<sys::OutputFile> made =
+                destination.fd >= 0 ? Result<sys::OutputFile>(
+                                          sys::OutputFile::Stream(destination.fd, destination.name))
+                                    : sys::OutputFile::Create(destination.name);
+            if (!made.has_value()) {
+                return made.error();
+            }
+            sink.emplace(file.emplace(std::move(made.value())));
         }
-        OutputSink sink(file.value());
         detail::Digest second;
-        if (Result<void> streamed = m_state->passes.Stream(progress, sink, &sink.Failed(), &second);
+        if (Result<void> streamed =
+                m_state->passes.Stream(progress, *sink, &sink->Failed(), &second);
             !streamed.has_value()) {
             return streamed;
         }
-        if (sink.FirstFailure()) {
-            return *sink.FirstFailure();
+        if (sink->FirstFailure()) {
+            return *sink->FirstFailure();
         }
         // Before the new text takes the output's place.
         if (Result<void> same = m_state->passes.Unchanged(second); !same.has_value()) {
             return same;
         }
-        return file.value().Commit();
+        return file ? file->Commit() : Result<void>();
     });
 }
 

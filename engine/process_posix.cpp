@@ -216,13 +216,22 @@ void EndUnlessSettled(int signal) {
 // handler, or by the thread that lets go of the last hold.
 std::atomic<int> g_holds{0};
 std::atomic<int> g_heldSignal{0};
+// What a signal let go does: set with the handlers, so that a process that never installs
+// them (a program using the library) holds no way of being ended here.
+std::atomic<void (*)(int)> g_ending{nullptr};
+
+void EndHeld() {
+    if (const int held = g_heldSignal.exchange(0)) {
+        if (void (*const end)(int) = g_ending.load()) {
+            end(held);
+        }
+    }
+}
 
 extern "C" void EndBySignal(int signal) {
     g_heldSignal.store(signal);
     if (g_holds.load() == 0) {
-        if (const int held = g_heldSignal.exchange(0)) {
-            EndUnlessSettled(held);
-        }
+        EndHeld();
     }
 }
 
@@ -234,9 +243,7 @@ EndingHeldOff::EndingHeldOff() {
 
 EndingHeldOff::~EndingHeldOff() {
     if (--g_holds == 0) {
-        if (const int held = g_heldSignal.exchange(0)) {
-            EndUnlessSettled(held);
-        }
+        EndHeld();
     }
 }
 
@@ -307,6 +314,7 @@ void EndForClosedPipe() {
 }
 
 void InstallInterruptCleanup() {
+    g_ending.store(EndUnlessSettled);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction current {};
         sigaction(signal, nullptr, &current);

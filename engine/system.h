@@ -5,6 +5,7 @@
 // it; the conversion itself calls nothing else. What both systems do alike is written
 // once (system_common.cpp) over the primitives of each (platform.h).
 
+#include "velmora/convert.h"
 #include "velmora/failure.h"
 #include "velmora/process.h"
 
@@ -46,6 +47,8 @@ public:
     // into a temporary file that goes when closed, so that it can be read more than once
     // without being held in memory.
     static Result<InputFile> CopyOf(int descriptor, const std::string& name);
+    // The same for what a caller's function reads.
+    static Result<InputFile> CopyOf(const ReadFunction& read, const std::string& name);
 
     InputFile(InputFile&& other) noexcept;
     InputFile& operator=(InputFile&& other) noexcept;
@@ -61,7 +64,6 @@ public:
 
 private:
     InputFile(FileHandle file, std::string name);
-    static Result<InputFile> CopyFrom(NativeFile& from, const std::string& name);
     FileHandle m_file;
     std::string m_name;
 };

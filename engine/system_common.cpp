@@ -100,6 +100,17 @@ int WriteAll(NativeFile& file, std::string_view bytes) {
 
 // ---- Reading ------------------------------------------------------------------------
 
+namespace {
+
+// Reading an open file as a ReadFunction does.
+ReadFunction ReadingFrom(NativeFile& file) {
+    return [&file](char* buffer, std::size_t size, std::size_t& got) {
+        return ReadOnce(file, buffer, size, got);
+    };
+}
+
+} // namespace
+
 InputFile::InputFile(FileHandle file, std::string name)
     : m_file(std::move(file)), m_name(std::move(name)) {}
 InputFile::InputFile(InputFile&& other) noexcept = default;
@@ -114,7 +125,7 @@ Result<InputFile> InputFile::Open(const std::string& path) {
     }
     if (once) {
         // A pipe or a device can be read only once.
-        return CopyFrom(*file, path);
+        return CopyOf(ReadingFrom(*file), path);
     }
     return InputFile(std::move(file), path);
 }
@@ -124,11 +135,11 @@ Result<InputFile> InputFile::CopyOf(int descriptor, const std::string& name) {
         return ReadFailure(name, EBADF);
     }
     const FileHandle from = Borrowed(descriptor);
-    return CopyFrom(*from, name);
+    return CopyOf(ReadingFrom(*from), name);
 }
 
-// Copies what `from` holds to its end into a temporary file, left at its start.
-Result<InputFile> InputFile::CopyFrom(NativeFile& from, const std::string& name) {
+// Copies what `read` gives to its end into a temporary file, left at its start.
+Result<InputFile> InputFile::CopyOf(const ReadFunction& read, const std::string& name) {
     FileHandle scratch;
     std::string where;
     if (const int error = MakeScratchFile(scratch, where)) {
@@ -139,7 +150,7 @@ Result<InputFile> InputFile::CopyFrom(NativeFile& from, const std::string& name)
     const std::unique_ptr<char[]> buffer(new char[kBlock]);
     for (;;) {
         std::size_t got = 0;
-        if (const int error = ReadOnce(from, buffer.get(), kBlock, got)) {
+        if (const int error = read(buffer.get(), kBlock, got)) {
             return ReadFailure(name, error);
         }
         if (got == 0) {

@@ -3,6 +3,8 @@
 #include "velmora/failure.h"
 #include "velmora/progress.h"
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,23 +20,49 @@ enum class SourceOutcome {
 // What is said of a report of that generator in place of converting it.
 inline constexpr const char* kRefusedMessage = "ZOAK Metadata Generated HTML Reports Not Supported";
 
-// Where a conversion reads from: a file, or an open stream such as standard input
-// (copied to a temporary file first, since it is read more than once). `name` is what
+// The reason a conversion fails with when its input changed between its two readings.
+inline constexpr const char* kChangedMessage = "the file changed while it was being converted";
+// The reason when the caller's progress or output asked it to stop.
+inline constexpr const char* kStoppedMessage = "stopped before the end";
+
+// Reads up to `size` bytes into `buffer` and says how many in `got`, 0 at the end:
+// 0, or the errno value of the failure.
+using ReadFunction = std::function<int(char* buffer, std::size_t size, std::size_t& got)>;
+// Takes the next piece of output: false to stop the conversion.
+using WriteFunction = std::function<bool(std::string_view piece)>;
+
+// Where a conversion reads from: a file; an open stream such as standard input, or a
+// caller's read function (either copied to a temporary file first, since it is read more
+// than once); or text in memory, which must outlive the conversion. `name` is what
 // messages call it.
 struct Source {
     std::string name;
     int fd = -1;
-    static Source File(std::string path) { return {std::move(path), -1}; }
-    static Source Stream(int fd, std::string name) { return {std::move(name), fd}; }
+    ReadFunction read;
+    std::string_view text;
+    bool inMemory = false;
+    static Source File(std::string path) { return {std::move(path), -1, {}, {}, false}; }
+    static Source Stream(int fd, std::string name) { return {std::move(name), fd, {}, {}, false}; }
+    static Source Reader(ReadFunction read, std::string name) {
+        return {std::move(name), -1, std::move(read), {}, false};
+    }
+    static Source Text(std::string_view text, std::string name) {
+        return {std::move(name), -1, {}, text, true};
+    }
 };
 
 // Where it writes to: a file, replaced only once the whole new text is written (see
-// WriteOutputFile), or an open stream such as standard output.
+// WriteOutputFile); an open stream such as standard output; or a caller's write function,
+// handed the text in pieces.
 struct Destination {
     std::string name;
     int fd = -1;
-    static Destination File(std::string path) { return {std::move(path), -1}; }
-    static Destination Stream(int fd, std::string name) { return {std::move(name), fd}; }
+    WriteFunction write;
+    static Destination File(std::string path) { return {std::move(path), -1, {}}; }
+    static Destination Stream(int fd, std::string name) { return {std::move(name), fd, {}}; }
+    static Destination Writer(WriteFunction write, std::string name) {
+        return {std::move(name), -1, std::move(write)};
+    }
 };
 
 // One conversion in its two passes. Prepare reads the input through once without

@@ -12,6 +12,9 @@ public:
     virtual ~ProgressSink() = default;
     virtual void SetMax(float max) = 0;
     virtual void SetValue(float value) = 0;
+    // Asked after each piece of input: true ends the conversion with kStoppedMessage, and
+    // a file output is left as it was.
+    virtual bool Stopped() { return false; }
 };
 
 // For callers that show no progress.

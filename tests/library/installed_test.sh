@@ -1,0 +1,33 @@
+#!/bin/sh
+# Installs the library's two packages' worth (cmake --install of libvelmora1 and
+# libvelmora-dev) into a temporary prefix and builds api_test.c against that alone, once
+# found through pkg-config and once through find_package(Velmora), then runs both.
+set -eu
+build=$1
+source=$2
+for tool in cc pkg-config; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "skipped: no $tool" >&2
+        exit 77
+    fi
+done
+work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-installed.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+for component in libvelmora1 libvelmora-dev; do
+    cmake --install "$build" --prefix "$prefix" --component "$component" >/dev/null
+done
+pc=$(find "$prefix" -name velmora.pc)
+library=$(dirname "$(find "$prefix" -name 'libvelmora.so.1')")
+mkdir "$work/run"
+
+export PKG_CONFIG_PATH="${pc%/*}"
+# shellcheck disable=SC2046 # the flags are words
+cc -std=c99 -Wall -Werror -o "$work/by-pkg-config" "$source/api_test.c" \
+    $(pkg-config --cflags --libs velmora) -lpthread
+(cd "$work/run" && LD_LIBRARY_PATH=$library "$work/by-pkg-config")
+
+cmake -S "$source/consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+    -DAPI_TEST="$source/api_test.c" >/dev/null
+cmake --build "$work/consumer" >/dev/null
+(cd "$work/run" && LD_LIBRARY_PATH=$library "$work/consumer/api_test")
