@@ -441,6 +441,10 @@ struct Passes {
             assembler.Finish();
         }
         progress.SetValue(max);
+        // Asked at the last values: the text is whole, but the caller no longer wants it.
+        if (progress.Stopped()) {
+            return Failure{Action::Convert, name, kStoppedMessage};
+        }
         return {};
     }
 };

@@ -124,11 +124,10 @@ static int ChangeTheInput(void* user, float value, float max) {
     return 0;
 }
 
-static int StopAtOnce(void* user, float value, float max) {
-    (void)user;
-    (void)value;
+/* Asks to stop at the value given, or at once. */
+static int StopAt(void* user, float value, float max) {
     (void)max;
-    return 1;
+    return user == NULL || value >= *(const float*)user;
 }
 
 static void FilesAndTheirFailures(void) {
@@ -172,7 +171,11 @@ static void FilesAndTheirFailures(void) {
     }
 
     /* Stopped by progress, or the input changed under it: the output is left as it was. */
-    CHECK(velmora_convert_file_progress("api_in.html", "api_named.txt", StopAtOnce, NULL,
+    static const float kLast = 28;
+    CHECK(velmora_convert_file_progress("api_in.html", "api_named.txt", StopAt, NULL, &failure) ==
+          VELMORA_FAILED);
+    CHECK(failure.code == VELMORA_FAILURE_STOPPED);
+    CHECK(velmora_convert_file_progress("api_in.html", "api_named.txt", StopAt, (void*)&kLast,
                                         &failure) == VELMORA_FAILED);
     CHECK(failure.code == VELMORA_FAILURE_STOPPED);
     CHECK(velmora_convert_file_progress("api_in.html", "api_named.txt", ChangeTheInput,
