@@ -2,8 +2,12 @@
 # Sets up a fresh Debian machine for Velmora and builds it.
 #   ./setup.sh run           install what is missing, build, start the program
 #   ./setup.sh test          install what is missing, build, run every test
-#   ./setup.sh package       build the Debian package (velmora_VERSION-1_amd64.deb) in build/
-#                            and check it
+#   ./setup.sh package       build the Debian packages in build/ and check them: velmora, the
+#                            programs; libvelmora1 and libvelmora-dev, the C library; and
+#                            python3-velmora (build/*_VERSION-1_*.deb)
+#   ./setup.sh wheel         the C library and a wheel of the Python package that carries it,
+#                            build/dist/velmora-VERSION-py3-none-PLATFORM.whl, installed into a
+#                            fresh virtual environment (build/wheel-venv) and tested there
 #   ./setup.sh nogui         the engine and velmora-convert without Qt, with their tests
 #   ./setup.sh test-windows  the engine, velmora-convert.exe, the Win32 window velmora.exe and
 #                            their tests cross-built with MinGW-w64 into build-windows/, the
@@ -29,7 +33,7 @@ mode=${1:-run}
 # The format check is pinned to one clang-format: another version lays code out differently.
 clang_format=clang-format-14
 
-base=(cmake ninja-build g++ libgtest-dev libgmock-dev acl)
+base=(cmake ninja-build g++ libgtest-dev libgmock-dev acl pkgconf python3)
 # Qt's Wayland plugin and a headless compositor, for the window's test on Wayland.
 gui=(qt6-base-dev fonts-dejavu-core libbenchmark-dev qt6-wayland weston)
 # The cross build for Windows: MinGW-w64, GoogleTest's sources, icotool for the icon.
@@ -41,6 +45,10 @@ package)
               bash-completion)
     ;;
 nogui) packages=("${base[@]}") ;;
+wheel)
+    packages=("${base[@]}" python3-venv python3-pip python3-setuptools python3-wheel python3-pytest
+              python3-dask)
+    ;;
 test-windows) packages=("${windows[@]}" wine wine64) ;;
 package-windows) packages=("${windows[@]}" wixl msitools) ;;
 test-windows-gui)
@@ -53,7 +61,7 @@ bench)
               linux-perf)
     ;;
 *)
-    echo "Usage: $0 run|test|package|nogui|test-windows|package-windows|test-windows-gui|sanitize|fuzz|format|format-check|bench" >&2
+    echo "Usage: $0 run|test|package|wheel|nogui|test-windows|package-windows|test-windows-gui|sanitize|fuzz|format|format-check|bench" >&2
     exit 2
     ;;
 esac
@@ -73,27 +81,62 @@ fi
 
 werror=-DVELMORA_WERROR="${VELMORA_WERROR:-OFF}"
 
-# The C++ sources under version control, or every one outside the build folders.
+# The C and C++ sources under version control, or every one outside the build folders.
 sources() {
     if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-        git ls-files -- '*.cpp' '*.h'
+        git ls-files -- '*.cpp' '*.h' '*.c'
     else
-        find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | sed 's|^\./||'
+        find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print | sed 's|^\./||'
     fi
 }
 
 case "$mode" in
 run | test | package)
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" "$werror"
+    # The packages install into /usr, where GNUInstallDirs puts the library in Debian's
+    # multiarch folder (lib/x86_64-linux-gnu).
+    prefix=()
+    [ "$mode" != package ] || prefix=(-DCMAKE_INSTALL_PREFIX=/usr)
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" "$werror" "${prefix[@]}"
     cmake --build build
     case "$mode" in
     run) exec build/bin/velmora ;;
     test) ctest --test-dir build --output-on-failure -j "$(nproc)" ;;
     package)
         cmake --build build --target package
-        packaging/check-package.sh build/velmora_*-1_amd64.deb
+        packaging/check-package.sh build
         ;;
     esac
+    ;;
+wheel)
+    # The wheel is built from a copy of python/ with the library beside __init__.py (the
+    # file itself, not its link), which setup.py tags for this platform.
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release "$werror"
+    cmake --build build --target velmora_library
+    rm -rf build/python-wheel build/wheel-venv build/dist/velmora-*.whl
+    cp -r python build/python-wheel
+    cp -L build/lib/libvelmora.so.1 build/python-wheel/velmora/
+    /usr/bin/python3 -m pip wheel --no-deps --no-build-isolation --no-index -w build/dist \
+        build/python-wheel
+    wheel_file=$(ls build/dist/velmora-*-py3-none-linux_*.whl)
+    # Debian's pytest and Dask are seen from the environment; the package is the wheel's.
+    /usr/bin/python3 -m venv --system-site-packages build/wheel-venv
+    build/wheel-venv/bin/pip install --no-index --no-deps "$wheel_file"
+    # From build/, with the tests named by their full path, so that nothing but the
+    # installed package can be imported, and with nothing written into the source tree.
+    tests=$PWD/python/tests
+    (
+        cd build
+        unset VELMORA_LIBRARY PYTHONPATH
+        export PYTHONDONTWRITEBYTECODE=1
+        wheel-venv/bin/python -c '
+import os, sys, velmora
+here = os.path.dirname(velmora.__file__)
+assert here.startswith(os.path.abspath("wheel-venv") + os.sep), velmora.__file__
+assert velmora._library_path == os.path.join(here, "libvelmora.so.1"), velmora._library_path
+print("velmora", velmora.__version__, "from", here, "with the library it carries")'
+        wheel-venv/bin/python -m pytest -q -p no:cacheprovider "$tests"
+    )
+    ls -l "$wheel_file"
     ;;
 nogui)
     # Finding Qt is switched off outright, so a stray find_package(Qt6) fails here
