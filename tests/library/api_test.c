@@ -236,6 +236,7 @@ static void PiecesReadersAndProgress(const Text* large, const Text* expected) {
     CHECK(failure.code == VELMORA_FAILURE_STOPPED && stopping.pieces == 1);
     free(out.bytes);
     free(stream.out.bytes);
+    free(failing.out.bytes);
     free(stopping.bytes);
 
     CHECK(velmora_convert_memory(kTitle, 3, NULL, NULL, NULL, &failure) == VELMORA_FAILED);
