@@ -35,8 +35,6 @@ constexpr std::size_t kTwoThreadsFrom = std::size_t{4} << 20;
 constexpr std::size_t kHeadroom = 64;
 static_assert(kHeadroom >= detail::kRawHeadroom + 1);
 
-constexpr const char* kChanged = kChangedMessage;
-
 // The input, read from its start as often as asked: a file, or text in memory.
 class Reader {
 public:
@@ -314,7 +312,7 @@ struct Passes {
                 return now.error();
             }
             if (stamp && (stamp->size > 0 || now.value() != stamp)) {
-                return Failure{Action::Read, name, kChanged};
+                return Failure{Action::Read, name, kChangedMessage};
             }
             return {};
         }
@@ -370,7 +368,7 @@ struct Passes {
     // same file, size and times afterwards as before the first. A file changed meanwhile
     // would give a text made of neither version, or an empty one.
     Result<void> Unchanged(const detail::Digest& second) const {
-        const Failure changed{Action::Read, name, kChanged};
+        const Failure changed{Action::Read, name, kChangedMessage};
         if (second.Value() != first.Value()) {
             return changed;
         }
