@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <memory>
 #include <thread>
 #ifdef _WIN32
 #include <windows.h>
@@ -551,6 +552,93 @@ TEST(ConvertFile, FailuresNameTheFile) {
     ASSERT_FALSE(folder.has_value());
     EXPECT_EQ(Describe(folder.error()), "cannot write \"" + dir.Path() + "\": Is a directory");
 }
+
+// Every kind of source gives the text the file itself gives, handed to a writer in pieces
+// in order; a writer or a progress that asks to stop ends the conversion as stopped, and
+// leaves a file output as it was.
+struct SourceKind {
+    std::string name;
+    std::function<Source(const std::string& path, const std::string& bytes)> make;
+    friend void PrintTo(const SourceKind& row, std::ostream* os) { *os << row.name; }
+};
+
+class Sources : public testing::TestWithParam<SourceKind> {};
+
+TEST_P(Sources, GiveTheFilesTextAndStopWhenAsked) {
+    test::TempDir dir;
+    std::string document = "<dl>";
+    for (int i = 0; document.size() < (std::size_t{1} << 20); ++i) {
+        document += "<dt>Term " + std::to_string(i) + "</dt><dd>Its value</dd>\r\n";
+    }
+    document += "</dl>";
+    const std::string input = dir.File("in.html");
+    test::WriteBytes(input, document);
+    NoProgress none;
+    ASSERT_TRUE(ConvertFile(input, dir.File("out.txt"), none).has_value());
+    const std::string expected = test::ReadBytes(dir.File("out.txt"));
+
+    std::string text;
+    std::size_t pieces = 0;
+    auto take = [&](std::string_view piece) {
+        text += piece;
+        ++pieces;
+        return true;
+    };
+    Result<SourceOutcome> converted =
+        Convert(GetParam().make(input, document), Destination::Writer(take, "text"), none);
+    ASSERT_TRUE(converted.has_value()) << Describe(converted.error());
+    EXPECT_EQ(text, expected);
+    EXPECT_GT(pieces, 1u);
+
+    auto refuse = [](std::string_view) { return false; };
+    converted =
+        Convert(GetParam().make(input, document), Destination::Writer(refuse, "text"), none);
+    ASSERT_FALSE(converted.has_value());
+    EXPECT_EQ(converted.error().context, kStoppedMessage);
+
+    // Asked at the first value, and at the end once the maximum is reached.
+    struct StopAt final : ProgressSink {
+        bool atEnd = false;
+        float max = 0;
+        bool stopped = false;
+        void SetMax(float value) override { max = value; }
+        void SetValue(float value) override { stopped = stopped || !atEnd || value >= max; }
+        bool Stopped() override { return stopped; }
+    };
+    for (const bool atEnd : {false, true}) {
+        test::WriteBytes(dir.File("out.txt"), "the earlier output");
+        StopAt progress;
+        progress.atEnd = atEnd;
+        converted = Convert(GetParam().make(input, document),
+                            Destination::File(dir.File("out.txt")), progress);
+        ASSERT_FALSE(converted.has_value());
+        EXPECT_EQ(converted.error().context, kStoppedMessage);
+        EXPECT_EQ(test::ReadBytes(dir.File("out.txt")), "the earlier output");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Convert, Sources,
+    testing::Values(SourceKind{"AFile", [](const std::string& path,
+                                           const std::string&) { return Source::File(path); }},
+                    SourceKind{"TextInMemory",
+                               [](const std::string&, const std::string& bytes) {
+                                   return Source::Text(bytes, "text");
+                               }},
+                    SourceKind{
+                        "AReaderInSmallPieces",
+                        [](const std::string&, const std::string& bytes) {
+                            auto at = std::make_shared<std::size_t>(0);
+                            return Source::Reader(
+                                [bytes, at](char* buffer, std::size_t size, std::size_t& got) {
+                                    got = std::min({size, std::size_t{1000}, bytes.size() - *at});
+                                    bytes.copy(buffer, got, *at);
+                                    *at += got;
+                                    return 0;
+                                },
+                                "reader");
+                        }}),
+    test::RowName());
 
 // An input changed while it is converted: cut short, added to, overwritten in place with
 // other text or with the refused generator's phrase, or only touched, between the two
