@@ -843,7 +843,7 @@ std::size_t RawScanner::ScopeLength(std::string_view lineBreak) const {
 // ---- Rewriter -------------------------------------------------------------------------
 
 Rewriter::Rewriter(ProgressSink& progress, PieceSink& next, Markers markers)
-    : m_progress(progress), m_shown(dynamic_cast<NoProgress*>(&progress) == nullptr), m_out(next),
+    : m_progress(progress), m_shown(progress.Shown()), m_out(next),
       m_markers(markers) {}
 
 void Rewriter::Feed(std::string_view piece) {

@@ -15,6 +15,9 @@ public:
     // Asked after each piece of input: true ends the conversion with kStoppedMessage, and
     // a file output is left as it was.
     virtual bool Stopped() { return false; }
+    // False for a sink that shows nothing and never asks to stop: the conversion may then
+    // skip the calls per tag, and read its input only once.
+    virtual bool Shown() const { return true; }
 };
 
 // For callers that show no progress.
@@ -22,6 +25,7 @@ class NoProgress final : public ProgressSink {
 public:
     void SetMax(float) override {}
     void SetValue(float) override {}
+    bool Shown() const override { return false; }
 };
 
 } // namespace velmora
