@@ -93,6 +93,7 @@ public:
         }
     }
     bool Stopped() override { return m_stopped; }
+    bool Shown() const override { return m_progress != nullptr; }
 
 private:
     velmora_progress_fn m_progress;
