@@ -6,8 +6,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLibrary>
 #include <QPointer>
+#ifdef Q_OS_WIN
+#include <QLibrary>
+#endif
 
 #include <cstdint>
 #include <vector>
@@ -16,6 +18,7 @@ namespace velmora::app {
 
 namespace {
 
+#ifdef Q_OS_WIN
 // The record the library's initialiser takes: its own size, then the classes to set up.
 struct InitCommonControlsRecord {
     std::uint32_t size;
@@ -24,6 +27,7 @@ struct InitCommonControlsRecord {
 static_assert(sizeof(InitCommonControlsRecord) == 8);
 
 constexpr std::uint32_t kExtendedComboBoxClasses = 0x200;
+#endif
 
 QPointer<ui::MainWindow>& TheWindow() {
     static QPointer<ui::MainWindow> window;
@@ -33,21 +37,20 @@ QPointer<ui::MainWindow>& TheWindow() {
 } // namespace
 
 bool TryInitCommonControls() {
-    try {
-        QLibrary library(QStringLiteral("comctl32"));
-        using Initialiser = int (*)(const InitCommonControlsRecord*);
-        const auto initialise =
-            reinterpret_cast<Initialiser>(library.resolve("InitCommonControlsEx"));
-        if (initialise == nullptr) {
-            return false;
-        }
-        const InitCommonControlsRecord record{sizeof(InitCommonControlsRecord),
-                                              kExtendedComboBoxClasses};
-        initialise(&record);
-        return true;
-    } catch (...) {
+#ifdef Q_OS_WIN
+    QLibrary library(QStringLiteral("comctl32"));
+    using Initialiser = int (*)(const InitCommonControlsRecord*);
+    const auto initialise = reinterpret_cast<Initialiser>(library.resolve("InitCommonControlsEx"));
+    if (initialise == nullptr) {
         return false;
     }
+    const InitCommonControlsRecord record{sizeof(InitCommonControlsRecord),
+                                          kExtendedComboBoxClasses};
+    initialise(&record);
+    return true;
+#else
+    return false; // the library is Windows' own
+#endif
 }
 
 void Main(const QStringList& files) {

@@ -8,9 +8,9 @@ class MainWindow;
 
 namespace velmora::app {
 
-// Prepares the platform's common controls, where the platform has that library, and
-// swallows every error on the way: true only when the library call could be made. The
-// window works the same either way.
+// Prepares the common-controls library on Windows (InitCommonControlsEx, the extended
+// combo-box classes): true only when the call could be made, so never on another system.
+// The window works the same either way.
 bool TryInitCommonControls();
 
 // Start-up: the common controls, then the program's one window, created on first call

@@ -8,6 +8,7 @@
 #include "velmora/wildcards.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -159,9 +160,13 @@ std::optional<int> TakeOption(char key, const std::string& shown, const char* va
     }
     case kHelpKey:
         return Help();
-    default:
+    case kVersionKey:
         return PrintAndExit(std::string(kProgram) + " " + velmora::kVersion + "\n");
     }
+    // Only the keys above are passed: those of kLongOptions and the short options that
+    // ParseArguments lets through.
+    assert(false);
+    return UsageError("unknown option '" + Escaped(shown) + "'");
 }
 
 // Adds the inputs one argument names: itself, the files a wildcard matches, the

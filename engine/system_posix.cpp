@@ -372,9 +372,6 @@ private:
     int m_fd = -1;
 };
 
-// A stream copied to an unnamed file in the temporary folder; a named one, removed at
-// once, where the file system has no unnamed files.
-
 // Opens what stands at `path` and cannot be replaced by a file: a device, a FIFO, a
 // socket, a descriptor's /dev/fd name.
 int OpenInPlace(const std::string& path, bool socket, int& fd) {
@@ -493,6 +490,8 @@ int OpenInput(const std::string& path, FileHandle& file, bool& once) {
     return 0;
 }
 
+// A stream copied to an unnamed file in the temporary folder; a named one, removed at
+// once, where the file system has no unnamed files.
 int MakeScratchFile(FileHandle& file, std::string& where) {
     int fd = -1;
     const char* base = std::getenv("TMPDIR");

@@ -6,8 +6,8 @@
 
 #include "faults.h"
 #include "platform.h"
+#include "velmora/wide_text.h"
 #include "velmora/wildcards.h"
-#include "wide_text.h"
 
 #include <windows.h>
 
@@ -170,17 +170,6 @@ DWORD WindowsErrorOf(int error) {
 }
 
 // ---- Paths ----------------------------------------------------------------------------
-
-std::wstring Wide(std::string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
 
 std::string Narrow(std::wstring_view wide) {
     if (wide.empty()) {

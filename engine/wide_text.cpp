@@ -1,8 +1,9 @@
-#include "wide_text.h"
+#include "velmora/wide_text.h"
 
+#include <array>
 #include <cstdint>
 
-namespace velmora::sys {
+namespace velmora {
 
 namespace {
 
@@ -68,4 +69,17 @@ std::size_t WidenUtf8(std::string_view utf8, char16_t* wide, std::size_t room, s
     return taken;
 }
 
-} // namespace velmora::sys
+#ifdef _WIN32
+std::wstring Wide(std::string_view utf8) {
+    std::wstring wide;
+    std::array<char16_t, 256> piece;
+    while (!utf8.empty()) {
+        std::size_t made = 0;
+        utf8.remove_prefix(WidenUtf8(utf8, piece.data(), piece.size(), made));
+        wide.append(piece.data(), piece.data() + made);
+    }
+    return wide;
+}
+#endif
+
+} // namespace velmora

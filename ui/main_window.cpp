@@ -181,8 +181,7 @@ void MainWindow::SetInputEnabled(Input input, bool enabled) {
     case InputHoldState::Step::None:
         break;
     }
-    QWidget* const widgets[] = {m_fileIn, m_fileOut, m_command1, m_command2, m_command3};
-    widgets[static_cast<int>(input)]->setEnabled(enabled);
+    Widget(ControlOf(input))->setEnabled(enabled);
 }
 
 void MainWindow::SetProgressVisible(bool visible) {

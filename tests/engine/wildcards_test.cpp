@@ -1,8 +1,8 @@
 // The command line as typed, its wildcards, and the text a console is given.
 
 #include "support/test_support.h"
+#include "velmora/wide_text.h"
 #include "velmora/wildcards.h"
-#include "wide_text.h"
 
 #include <gtest/gtest.h>
 
@@ -171,7 +171,7 @@ TEST_P(Widen, GivesWholeCharactersThatFit) {
     const WidenCase& row = GetParam();
     std::u16string wide(row.room, u'\0');
     std::size_t made = 0;
-    EXPECT_EQ(sys::WidenUtf8(row.utf8, wide.data(), row.room, made), row.taken);
+    EXPECT_EQ(WidenUtf8(row.utf8, wide.data(), row.room, made), row.taken);
     EXPECT_EQ(wide.substr(0, made), row.wide);
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/layout.h"
+
+#include <cstddef>
 #include <string>
 
 namespace velmora::ui {
@@ -11,6 +14,13 @@ enum class PathBox { FileIn, FileOut };
 enum class Input { FileIn, FileOut, Command1, Command2, Command3 };
 inline constexpr Input kInputs[] = {Input::FileIn, Input::FileOut, Input::Command1, Input::Command2,
                                     Input::Command3};
+
+// The window's control each input is.
+constexpr Control ControlOf(Input input) {
+    constexpr Control controls[] = {Control::FileIn, Control::FileOut, Control::Command1,
+                                    Control::Command2, Control::Command3};
+    return controls[static_cast<std::size_t>(input)];
+}
 
 // What the Convert command needs of the window. A front end provides it on its
 // controls; tests provide it with a recorder. Texts are UTF-8 (on Linux, paths are the

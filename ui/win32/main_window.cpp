@@ -286,10 +286,7 @@ void MainWindow::SetInputEnabled(ui::Input input, bool enabled) {
     case ui::InputHoldState::Step::None:
         break;
     }
-    static constexpr ui::Control kControls[] = {ui::Control::FileIn, ui::Control::FileOut,
-                                                ui::Control::Command1, ui::Control::Command2,
-                                                ui::Control::Command3};
-    EnableWindow(Item(kControls[static_cast<int>(input)]), enabled ? TRUE : FALSE);
+    EnableWindow(Item(ui::ControlOf(input)), enabled ? TRUE : FALSE);
 }
 
 void MainWindow::SetProgressVisible(bool visible) {

@@ -4,17 +4,6 @@
 
 namespace velmora::win32 {
 
-std::wstring Wide(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(utf8.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-    return wide;
-}
-
 std::string Utf8(std::wstring_view wide) {
     if (wide.empty()) {
         return {};

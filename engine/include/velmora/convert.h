@@ -52,8 +52,8 @@ struct Source {
 };
 
 // Where it writes to: a file, replaced only once the whole new text is written (see
-// WriteOutputFile); an open stream such as standard output; or a caller's write function,
-// handed the text in pieces.
+// sys::OutputFile in engine/system.h); an open stream such as standard output; or a
+// caller's write function, handed the text in pieces.
 struct Destination {
     std::string name;
     int fd = -1;
