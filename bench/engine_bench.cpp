@@ -48,15 +48,19 @@ void PrepareSource(benchmark::State& state) {
     InPlace(state, velmora::PrepareSourceText);
 }
 
-// The second argument is the way through the bytes: 0 words, 1 SSE2, 2 AVX2.
+// The second argument is the kernel table: 0 words, 1 SSE2, 2 AVX2. The other benchmarks
+// take the table VELMORA_KERNELS names, or the widest.
 void Normalise(benchmark::State& state) {
-    const velmora::detail::BlockPath usual = velmora::detail::ChosenBlockPath();
-    if (!velmora::detail::ForceBlockPath(static_cast<velmora::detail::BlockPath>(state.range(1)))) {
+    const velmora::detail::Kernels& usual = velmora::detail::ChosenKernels();
+    const velmora::detail::Kernels* kernels =
+        velmora::detail::KernelsNamed(velmora::detail::kKernelNames[state.range(1)]);
+    if (kernels == nullptr) {
         state.SkipWithError("this processor cannot take that path");
         return;
     }
+    velmora::detail::UseKernels(*kernels);
     InPlace(state, velmora::detail::NormaliseSource);
-    velmora::detail::ForceBlockPath(usual);
+    velmora::detail::UseKernels(usual);
 }
 
 void RefusalTest(benchmark::State& state) {

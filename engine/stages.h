@@ -7,6 +7,7 @@
 // text in one piece. The phase functions and the file-to-file conversion are both built
 // from these.
 
+#include "kernels.h"
 #include "velmora/progress.h"
 
 #include <cstddef>
@@ -26,6 +27,8 @@ public:
     virtual void TakeBuffer(std::string& buffer, std::size_t used) {
         Take(std::string_view(buffer.data(), used));
     }
+    // A place between two pieces that a later stage notes (Assembler::Mark).
+    virtual void Mark() {}
 };
 
 // Collects the pieces into one string, as far as the memory the system can give goes
@@ -66,6 +69,11 @@ public:
         }
     }
     void Flush();
+    // Flushes, and passes a mark on at the place reached.
+    void Mark() {
+        Flush();
+        m_next.Mark();
+    }
 
 private:
     char* ReserveLong(std::size_t count);
@@ -102,6 +110,9 @@ public:
     // a piece that is not the `last` may begin a CR LF: it is held back and put in front
     // of the next piece, at data[-1], which must then be writable.
     std::string_view Feed(char* data, std::size_t n, bool last);
+    // The line break, once it is known, for a normaliser that has seen none so far.
+    void SetLineBreak(std::string_view lineBreak) { m_lineBreak = lineBreak; }
+    std::string_view LineBreak() const { return m_lineBreak; }
 
 private:
     std::size_t NormaliseInPlace(char* data, std::size_t n);
@@ -127,6 +138,34 @@ inline std::size_t ScopeEndOf(std::size_t close, std::size_t last, std::size_t s
     return close != kNoPosition && last != kNoPosition ? last : size;
 }
 
+// The search for the scope, across pieces: the first "<dl", the ">" after it and the last
+// "</dl>" after that, in any case. Each piece is looked through with the end of the text
+// before it in front (carried by the caller), so that a phrase cut by the pieces is found
+// whole, in the piece that completes it.
+class ScopeFinder {
+public:
+    // What one piece completed, in positions of the whole text (kNoPosition for none): the
+    // "<dl", the ">" after it, the last "</dl>" after that.
+    struct Found {
+        std::size_t open = kNoPosition;
+        std::size_t close = kNoPosition;
+        std::size_t last = kNoPosition;
+    };
+    // `view` is the text from position `start` on, its bytes from `fed` (the size of the
+    // text before this piece) new; at least the last four bytes before `fed` are in it.
+    Found Find(std::string_view view, std::size_t start, std::size_t fed);
+    std::size_t Open() const { return m_open; }
+    std::size_t Close() const { return m_close; }
+    std::size_t Last() const { return m_last; }
+    std::size_t ScopeBegin() const { return ScopeBeginOf(m_open, m_close); }
+    std::size_t ScopeEnd(std::size_t size) const { return ScopeEndOf(m_close, m_last, size); }
+
+private:
+    std::size_t m_open = kNoPosition;
+    std::size_t m_close = kNoPosition;
+    std::size_t m_last = kNoPosition;
+};
+
 // Looks through the normalised text, a piece at a time, for what the later stages must
 // know before they start: whether it carries the refusal phrase, and where the inside
 // of its first definition list begins and ends.
@@ -139,23 +178,27 @@ public:
     // The scope, in positions of the whole normalised text: after the ">" that closes the
     // first "<dl", up to the last "</dl>" after it, both in any case; from the "<dl" to
     // the end when no ">" follows it; the whole text when there is no "<dl".
-    std::size_t ScopeBegin() const;
-    std::size_t ScopeEnd() const;
+    std::size_t ScopeBegin() const { return m_scope.ScopeBegin(); }
+    std::size_t ScopeEnd() const { return m_scope.ScopeEnd(m_size); }
     std::size_t Size() const { return m_size; }
+    // What the last piece fed completed, in positions of the whole text, or kNoPosition:
+    // the first "<dl", the ">" that closes it, the last "</dl>" after that. One cut by the
+    // start of the piece begins before it.
+    std::size_t Open() const { return m_found.open; }
+    std::size_t Close() const { return m_found.close; }
+    std::size_t Last() const { return m_found.last; }
 
 private:
-    static constexpr std::size_t kNone = kNoPosition;
     std::size_t m_size = 0; // of the text fed so far
     char m_tail[kScanHeadroom] = {};
     std::size_t m_tailSize = 0;
     bool m_refused = false;
-    std::size_t m_open = kNone;  // the first "<dl"
-    std::size_t m_close = kNone; // the ">" after it
-    std::size_t m_last = kNone;  // the last "</dl>" after that
+    ScopeFinder m_scope;
+    ScopeFinder::Found m_found;
 };
 
 // The ways a text can break its lines, as LineBreakFinder names them: none, LF, CR, CR LF.
-inline constexpr std::size_t kLineBreakKinds = 4;
+inline constexpr std::size_t kLineBreakKinds = DropCount::kKinds;
 std::size_t LineBreakKind(std::string_view lineBreak);
 
 // Bytes of room that RawScanner::Feed needs before each piece: the longest the refusal
@@ -189,40 +232,30 @@ private:
 
     void Refusals(std::string_view view);
     void CountDrops(const char* p, std::size_t n);
-    // The bulk of CountDrops a block type at a time; returns how far it went.
-    template <typename B> std::size_t CountBlocks(const char* p, std::size_t n);
-    std::size_t CountBlocksAvx2(const char* p, std::size_t n);
     void Step(char c);
 
     std::size_t m_size = 0; // of the input fed so far
     char m_tail[kRawHeadroom] = {};
     std::size_t m_tailSize = 0;
     unsigned m_refused = 0; // a bit for each line break kind under which the phrase is there
-    std::size_t m_open = kNone;
-    std::size_t m_close = kNone;
-    std::size_t m_last = kNone;
-    // Bytes normalising drops, under each kind, before the input's end and before the
-    // scope's possible ends.
-    Drops m_drops = {};
+    ScopeFinder m_scope;
+    // Bytes normalising drops, under each kind, before the input's end (with what it
+    // carries on), and before the scope's possible ends.
+    DropCount m_count;
     Drops m_dropsAtOpen = {};
     Drops m_dropsAtBegin = {};
     Drops m_dropsAtLast = {};
-    // Where the run of spaces and line breaks that ends at the input's end stands: for each
-    // kind, whether it has an odd number of them; whether it ends in a CR that may begin a
-    // CR LF.
-    bool m_odd[kLineBreakKinds] = {};
-    bool m_pendingCr = false;
-    // A CR LF has been seen: the text breaks its lines so, and only that kind is counted.
-    bool m_crlf = false;
 };
 
 // How the indent markers that begin a line travel from the rewriting to the assembly.
 // Written: as the rewritten text holds them, one "+" each. Counted: as one record, "<",
 // the count in decimal, ">", right after the LF; the rewritten text holds no "<", so the
-// record cannot be mistaken for text. Lists nested deeper than anything in them is long
-// write far more markers than any line keeps (a definition that only opens the next list
-// makes no line); counted, they cost a few bytes each and become spaces only in the
-// lines that are kept, so the work grows with the input and the output alone.
+// record cannot be mistaken for text. Each line that a term, definition or paragraph
+// begins carries as many markers as lists are open around it, so lists nested deeper
+// than the text in them is long call for far more markers than any line keeps (a
+// definition that only opens the next list makes no line at all). Counted, a line's
+// markers cost a few bytes whatever their number, and become spaces only in the lines
+// that are kept, so the work grows with the input and the output alone.
 enum class Markers { Written, Counted };
 inline constexpr char kCountOpen = '<';
 inline constexpr char kCountClose = '>';
@@ -236,12 +269,12 @@ class Rewriter {
 public:
     Rewriter(ProgressSink& progress, PieceSink& next, Markers markers = Markers::Written);
     void Feed(std::string_view piece);
+    // Marks the place reached for the assembly: what it has been given up to here is the
+    // text as though it ended here, since a tag still open here would be cut off.
+    void Mark() { m_out.Mark(); }
     void Finish();
 
 private:
-    // Feed, for one block type; FeedAvx2 is the same built for AVX2.
-    template <typename B> void FeedBlocks(const char* p, const char* end);
-    void FeedAvx2(const char* p, const char* end);
     // The text in front of a tag, read from `from`, where 64 bytes can be read.
     void Text(const char* from, std::size_t length);
     // Takes the tag that began before `from` on to `to`, where it is cut.
@@ -269,14 +302,27 @@ class Assembler final : public PieceSink {
 public:
     explicit Assembler(PieceSink& next, Markers markers = Markers::Written);
     void Take(std::string_view piece) override;
+    // Notes where the output stands and the line the text taken so far would end with,
+    // were it the whole text: the output as it is to be if nothing after the last mark
+    // is wanted. The line is made when its segment ends, once however many marks fall in
+    // it.
+    void Mark() override;
     // The last segment (an empty text has none).
     void Finish();
     // Only counts the bytes of output, handing nothing on.
     void CountOnly() { m_counting = true; }
     std::size_t Size() const { return m_size; }
+    // After Finish: whether there was a mark, the bytes of output before the last one and
+    // the line that follows them there.
+    bool Marked() const { return m_marked; }
+    std::size_t MarkedSize() const { return m_markedSize; }
+    std::string_view MarkedLine() const { return m_markedLine; }
 
 private:
-    void Segment(std::size_t markers, std::string_view text);
+    // Writes the line of a segment to `out`, if it makes one; its bytes.
+    std::size_t Segment(PieceWriter& out, std::size_t markers, std::string_view text);
+    // The segment whose text `text` begins with what it had at the last mark has ended.
+    void EndMarkedSegment(std::string_view text);
 
     PieceWriter m_out;
     Markers m_markers;
@@ -287,6 +333,14 @@ private:
     bool m_atStart = true;   // nothing of the segment has come yet
     bool m_inCount = false;  // inside a count record
     bool m_any = false;
+    // The last mark: the output before it, the segment as it stood there, and the line.
+    bool m_marked = false;
+    bool m_markedPending = false; // its segment has not ended yet
+    bool m_markedAny = false;
+    std::size_t m_markedSize = 0;
+    std::size_t m_markedCount = 0;
+    std::size_t m_markedPrefix = 0;
+    std::string m_markedLine;
 };
 
 } // namespace velmora::detail

@@ -90,7 +90,7 @@ void AssemblesAtEveryOffset(const AssembleCase& row) {
 class Assemble : public testing::TestWithParam<AssembleCase> {};
 
 TEST_P(Assemble, GivesTheOutputText) {
-    test::ForEachBlockPath([](const char* path) {
+    test::ForEachKernelTable([](const char* path) {
         SCOPED_TRACE(path);
         AssemblesAtEveryOffset(GetParam());
     });

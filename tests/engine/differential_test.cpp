@@ -38,7 +38,7 @@ TEST_P(Differential, EngineMatchesTheLiteralModel) {
     const auto part = static_cast<std::uint64_t>(GetParam());
     const std::uint64_t first = cases * part / kParts + 1;
     const std::uint64_t last = cases * (part + 1) / kParts;
-    test::ForEachBlockPath([&](const char* path) {
+    test::ForEachKernelTable([&](const char* path) {
         int reported = 0;
         for (std::uint64_t seed = first; seed <= last && reported < 5; ++seed) {
             const std::string document = model::RandomDocument(seed);

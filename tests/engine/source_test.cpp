@@ -37,7 +37,7 @@ struct TextCase {
 class Normalise : public testing::TestWithParam<TextCase> {};
 
 TEST_P(Normalise, GivesTheFlattenedText) {
-    test::ForEachBlockPath([](const char* path) {
+    test::ForEachKernelTable([](const char* path) {
         for (std::size_t shift = 0; shift <= test::kMaxShift; ++shift) {
             const std::string input = test::InFiller(GetParam().input, shift);
             const std::string expected = test::InFiller(GetParam().expected, shift);

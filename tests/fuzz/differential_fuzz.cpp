@@ -14,9 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 4096) {
         return 0;
     }
-    // Each input through one of the ways of going a block at a time, taken by its size
-    // (one this machine cannot run leaves the last one in force).
-    velmora::detail::ForceBlockPath(static_cast<velmora::detail::BlockPath>(size % 3));
+    // Each input through one of the kernel tables, taken by its size (one this machine
+    // cannot run leaves the last one in force).
+    if (const velmora::detail::Kernels* kernels =
+            velmora::detail::KernelsNamed(velmora::detail::kKernelNames[size % 3])) {
+        velmora::detail::UseKernels(*kernels);
+    }
     const std::string file(reinterpret_cast<const char*>(data), size);
     const std::string difference =
         velmora::model::Difference(velmora::model::Convert(file), velmora::model::RunEngine(file));

@@ -193,19 +193,15 @@ int Launch(const std::vector<std::string>& words, const std::string& folder, con
 }
 #endif
 
-void ForEachBlockPath(const std::function<void(const char* path)>& check) {
-    const detail::BlockPath usual = detail::ChosenBlockPath();
-    const std::pair<detail::BlockPath, const char*> paths[] = {
-        {detail::BlockPath::Word, "words"},
-        {detail::BlockPath::Sse2, "SSE2"},
-        {detail::BlockPath::Avx2, "AVX2"},
-    };
-    for (const auto& [path, name] : paths) {
-        if (detail::ForceBlockPath(path)) {
+void ForEachKernelTable(const std::function<void(const char* name)>& check) {
+    const detail::Kernels& usual = detail::ChosenKernels();
+    for (const char* name : detail::kKernelNames) {
+        if (const detail::Kernels* kernels = detail::KernelsNamed(name)) {
+            detail::UseKernels(*kernels);
             check(name);
         }
     }
-    detail::ForceBlockPath(usual);
+    detail::UseKernels(usual);
 }
 
 std::string Repeat(std::string_view piece, std::size_t times) {

@@ -53,10 +53,9 @@ struct Streams {
 int Launch(const std::vector<std::string>& words, const std::string& folder, const Streams& io,
            const std::vector<std::string>& environment = {}, bool typed = false);
 
-// Runs `check` with each way of going through bytes a block at a time that this machine
-// runs forced in turn (words, SSE2, AVX2), given the way's name for messages; the usual
-// choice is back in force afterwards.
-void ForEachBlockPath(const std::function<void(const char* path)>& check);
+// Runs `check` with each kernel table that this machine runs in use in turn (words, SSE2,
+// AVX2), given the table's name for messages; the usual table is back in use afterwards.
+void ForEachKernelTable(const std::function<void(const char* name)>& check);
 
 // Table rows run again at each shift from 1 to kMaxShift: that many filler bytes ahead
 // of a row's text put it at every offset within the engine's blocks (8, 16 or 32 bytes), and
