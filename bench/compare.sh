@@ -3,20 +3,24 @@
 # velmora-convert against `cat IN > OUT` (reading and writing the same bytes, the floor
 # for any converter) and against general HTML browsers and converters that also turn
 # HTML into plain text: lynx -dump, w3m -dump, html2text and pandoc -t plain. Then
-# checks velmora-convert against its targets, each a ratio to a plain tool measured in
-# the same run: file to file on a BIG_MB report against dd, to /dev/null against wc -l,
-# lynx on a TARGET_MB report, peak memory on a MEMORY_MB report (file to file and from
-# standard input), a batch of BATCH_COUNT small reports against rsync, a tree of
-# TREE_COUNT small documents walked with -r -O against the same files named one by one
-# (TREE_RUNS runs of each: a run takes most of a minute), a perf profile of
-# the BIG_MB conversion, and the Qt window on a WINDOW_MB report against velmora-convert.
-# Writes bench/RESULTS.md and bench/time_vs_size.png.
+# checks velmora-convert against its targets, each a ratio to a command measured in the
+# same run: on a BIG_MB report, file to file against dd, to /dev/null against wc -l, and
+# from standard input through a pipe against the same conversion from the file; on a
+# TARGET_MB report, file to file against dd (lynx beside it, as information); peak
+# memory on a MEMORY_MB report (file to file and from standard input); a batch of
+# BATCH_COUNT small reports against the BASELINE build of velmora-convert (rsync beside
+# it, as information); a tree of TREE_COUNT small documents walked with -r -O against the
+# same files named one by one (TREE_RUNS runs of each: a run takes most of a minute); and
+# the Qt window on a WINDOW_MB report against velmora-convert. Then a perf profile of the
+# BIG_MB conversion. Writes bench/RESULTS.md and bench/time_vs_size.png.
 # `./setup.sh bench` installs the tools and runs this.
 #
 #   bench/compare.sh      # RUNS=9 SLOW_RUNS=3 SIZES="1 10 100" PANDOC_SIZES="1 10"
 #                         # TIME_LIMIT=900 BUILD=build
 #                         # TARGET_RUNS=7 BIG_MB=96 TARGET_MB=9.6 MEMORY_MB=1024
 #                         # BATCH_COUNT=2000 TREE_COUNT=100000 TREE_RUNS=2 WINDOW_MB=58
+#                         # BASELINE=path/to/older/velmora-convert
+#                         # VELMORA_KERNELS=word|sse2|avx2
 #
 # Medians of RUNS runs (hyperfine), of SLOW_RUNS for a command whose first run took more
 # than 5 seconds; peak memory is the largest resident set of that first run
@@ -26,8 +30,14 @@
 # commands run in turn, one run at a time, TARGET_RUNS times each after a warm-up of
 # each, so that a change in the machine's load falls on both; the ratio is of their
 # medians. The MEMORY_MB report needs three times its size free in the temporary folder
-# ($TMPDIR, else /tmp), and is deleted once measured.
+# ($TMPDIR, else /tmp), and is deleted once measured. BASELINE is velmora-convert as built
+# from an earlier version, to show that the batch is no slower than it was; without it
+# that row says so. VELMORA_KERNELS, when set, is left to every velmora-convert run here
+# (the baseline's too), and RESULTS.md names the kernels in effect.
 set -euo pipefail
+# BASELINE as the caller named it, from the caller's folder.
+baseline=${BASELINE:-}
+[ -z "$baseline" ] || [[ $baseline == /* ]] || baseline="$PWD/$baseline"
 cd "$(dirname "$0")/.."
 runs=${RUNS:-9}
 slow_runs=${SLOW_RUNS:-3}
@@ -48,6 +58,10 @@ for tool in hyperfine gnuplot lynx w3m html2text pandoc rsync timeout; do
     command -v "$tool" >/dev/null || { echo "$tool is missing: run ./setup.sh bench" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is missing: run ./setup.sh bench" >&2; exit 1; }
+if [ -n "$baseline" ] && { [ ! -f "$baseline" ] || [ ! -x "$baseline" ]; }; then
+    echo "BASELINE=$baseline is not a program that runs" >&2
+    exit 1
+fi
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target velmora-convert velmora-make-report velmora-bench >/dev/null
@@ -122,10 +136,13 @@ for size in $sizes; do
 done
 
 # The targets. Each check adds a row to targets.tsv: the target, velmora-convert's figure,
-# the peer's, the ratio, the limit, met or missed, and the commands, shown with the
-# temporary folder as WORK.
+# the peer's, the ratio, the limit, met or missed ("-" for both in a row of information
+# only), and the commands, shown with the temporary folder as WORK and the baseline's
+# program as BASELINE.
 shown() {
-    local command=${1//"$convert"/velmora-convert}
+    local command=$1
+    [ -z "$baseline" ] || command=${command//"$baseline"/BASELINE}
+    command=${command//"$convert"/velmora-convert}
     echo "${command//"$work"/WORK}"
 }
 
@@ -134,13 +151,20 @@ target_row() {
     echo "$*" >> "$work/targets.tsv"
 }
 
-# A side of a target is "COMMAND[|PREPARE[|CLEANUP]]": hyperfine runs PREPARE before each
-# run of COMMAND and CLEANUP after it, all without a shell (-N) unless COMMAND redirects
-# or names files with a wildcard. One timed run of a side: its time in seconds.
+# A side of a target is a command alone, or `side COMMAND PREPARE [CLEANUP]`: hyperfine runs
+# PREPARE before each run of COMMAND and CLEANUP after it, all without a shell (-N) unless
+# COMMAND redirects, pipes or names files with a wildcard. The parts are joined by the
+# ASCII unit separator, which no command here holds (a "|" may be a pipe).
+side() {
+    local IFS=$'\x1f'
+    echo "$*"
+}
+
+# One timed run of a side: its time in seconds.
 once() {
     local command prepare cleanup args=()
-    IFS='|' read -r command prepare cleanup <<< "$1"
-    [[ $command == *[\<\>*]* ]] || args+=(-N)
+    IFS=$'\x1f' read -r command prepare cleanup <<< "$1"
+    [[ $command == *[\<\>\|*]* ]] || args+=(-N)
     [ -z "$prepare" ] || args+=(--prepare "$prepare")
     [ -z "$cleanup" ] || args+=(--cleanup "$cleanup")
     timeout "$time_limit" hyperfine --style none --runs 1 --export-csv "$work/once.csv" \
@@ -151,7 +175,7 @@ once() {
 # A side as the table shows it.
 described() {
     local command prepare cleanup
-    IFS='|' read -r command prepare cleanup <<< "$1"
+    IFS=$'\x1f' read -r command prepare cleanup <<< "$1"
     printf "\`%s\`" "$(shown "$command")"
     [ -z "$prepare" ] || printf ", before each run \`%s\`" "$(shown "$prepare")"
     [ -z "$cleanup" ] || printf ", after it \`%s\`" "$(shown "$cleanup")"
@@ -176,15 +200,19 @@ alternate() {
 }
 
 # A time target: velmora-convert's side against the peer's. KIND "at most" bounds the
-# ratio velmora-convert / peer, "at least" the speed-up peer / velmora-convert; AIM is a
-# stricter figure to report, or "".
+# ratio velmora-convert / peer, "at least" the speed-up peer / velmora-convert; a LIMIT of
+# "-" makes the row information only, its ratio taken as KIND says and nothing to meet.
+# AIM is a stricter figure to report, or "". NOTE, if given, follows the commands: what
+# makes the two sides a fair match where that is not plain from them.
 time_target() {
-    local target=$1 ours=$2 peer=$3 peer_name=$4 kind=$5 limit=$6 aim=$7 medians commands
-    commands="$(described "$ours"); $(described "$peer")"
+    local target=$1 ours=$2 peer=$3 peer_name=$4 kind=$5 limit=$6 aim=$7 note=${8:-}
+    local medians commands bound="$kind $limit"
+    commands="$(described "$ours"); $(described "$peer")${note:+; $note}"
+    [ "$limit" != - ] || bound=-
     echo "target: $target" >&2
     if ! medians=$(alternate "$ours" "$peer"); then
         target_row "$target" "failed: $(head -c 200 "$work/err" | tr '\t\n' '  ')" - - \
-            "$kind $limit" "not measured" "$commands"
+            "$bound" "not measured" "$commands"
         return
     fi
     awk -v target="$target" -v medians="$medians" -v peer="$peer_name" -v kind="$kind" \
@@ -201,35 +229,52 @@ time_target() {
             met = r <= limit
             aim_met = aim != "" && r <= aim
         }
-        result = met ? "met" : "missed"
-        if (aim != "")
-            result = result (aim_met ? ", aim met" : ", aim missed")
-        printf "%s\t%.3f s\t%.3f s (%s)\t%s\t%s %s%s\t%s\t%s\n", target, m[1], m[2], peer,
-            how, kind, limit, (aim != "" ? " (aim " aim ")" : ""), result, commands
+        if (limit == "-") {
+            bound = "-"
+            result = "-"
+        } else {
+            bound = kind " " limit (aim != "" ? " (aim " aim ")" : "")
+            result = met ? "met" : "missed"
+            if (aim != "")
+                result = result (aim_met ? ", aim met" : ", aim missed")
+        }
+        printf "%s\t%.3f s\t%.3f s (%s)\t%s\t%s\t%s\t%s\n", target, m[1], m[2], peer, how,
+            bound, result, commands
     }' >> "$work/targets.tsv"
 }
 
-# Targets 1 and 2 on one BIG_MB report: file to file against dd writing the same bytes to
-# disk, and to /dev/null against counting its lines.
+# Targets 1 to 3 on one BIG_MB report: file to file against dd writing the same bytes to
+# disk; to /dev/null against counting its lines; and from standard input through a pipe
+# against the same conversion from the file. Both sides of the last go through the shell
+# (the pipe needs it; the file's side takes its standard input from /dev/null, so that it
+# does too), each to its own output file, so that only cat and the pipe set them apart.
 big_targets() {
     local big="$work/big.html"
     time_target "$big_mb MB report, file to file" "$convert $big -o $work/big.txt" \
         "dd if=$big of=$work/big-dd.txt bs=1M conv=fsync" dd "at most" 1.5 1.2
     time_target "$big_mb MB report, to /dev/null" "$convert $big -o /dev/null" "wc -l $big" \
         "wc -l" "at most" 5 3
-    rm -f "$work/big.txt" "$work/big-dd.txt"
+    time_target "$big_mb MB report, standard input through a pipe, to a file" \
+        "cat $big | $convert - -o $work/big-pipe.txt" \
+        "$convert $big -o $work/big-file.txt < /dev/null" "from the file" "at most" 1.2 "" \
+        "both through the shell, each to its own output, so the shell's start falls on both"
+    rm -f "$work/big.txt" "$work/big-dd.txt" "$work/big-pipe.txt" "$work/big-file.txt"
 }
 
-# Target 3: lynx, the fastest of the general converters, on a TARGET_MB report.
-lynx_target() {
-    local input="$work/lynx.html"
+# Target 4 on a TARGET_MB report: file to file against dd, as for BIG_MB. Beside it, as
+# information, lynx, the fastest of the general converters, on the same report.
+middle_targets() {
+    local input="$work/middle.html"
     "$build/bin/velmora-make-report" "$target_mb" "$input"
-    time_target "$target_mb MB report, file to file" "$convert $input -o $work/lynx.txt" \
-        "lynx -dump -force_html -nolist $input > $work/lynx-peer.txt" lynx "at least" 30 ""
-    rm -f "$input" "$work/lynx.txt" "$work/lynx-peer.txt"
+    time_target "$target_mb MB report, file to file" "$convert $input -o $work/middle.txt" \
+        "dd if=$input of=$work/middle-dd.txt bs=1M conv=fsync" dd "at most" 1.5 ""
+    time_target "$target_mb MB report, file to file, beside lynx" \
+        "$convert $input -o $work/middle.txt" \
+        "lynx -dump -force_html -nolist $input > $work/lynx.txt" lynx "at least" - ""
+    rm -f "$input" "$work/middle.txt" "$work/middle-dd.txt" "$work/lynx.txt"
 }
 
-# Target 4: the largest resident set of one run on a MEMORY_MB report, file to file and
+# Target 5: the largest resident set of one run on a MEMORY_MB report, file to file and
 # from standard input. The input, the old output and the new one before it replaces the
 # old need about three times the report's size.
 memory_targets() {
@@ -272,12 +317,13 @@ memory_row() {
         "\`$(shown "$command")\`"
 }
 
-# Target 5: BATCH_COUNT reports of 5 to 200 KB, spread evenly over the logarithm of the
+# Target 6: BATCH_COUNT reports of 5 to 200 KB, spread evenly over the logarithm of the
 # size in an order that does not follow the names (the fractional parts of multiples of
-# the golden ratio), converted two at a time beside themselves, against copying them with
-# rsync flushing each copy to disk as velmora-convert flushes each output.
+# the golden ratio), converted two at a time beside themselves, no slower than the
+# BASELINE build converting them the same way. Beside it, as information, copying them
+# with rsync flushing each copy to disk as velmora-convert flushes each output.
 batch_target() {
-    local source="$work/batch" copy="$work/batch-copy" total_mb
+    local source="$work/batch" copy="$work/batch-copy" total_mb target ours
     mkdir "$source"
     awk -v n="$batch_count" 'BEGIN {
         for (i = 1; i <= n; ++i) {
@@ -289,14 +335,24 @@ batch_target() {
     done
     total_mb=$(find "$source" -type f -printf '%s\n' |
         awk '{ sum += $1 } END { printf "%.1f", sum / 1048576 }')
-    # The outputs go before each run and after it, so that rsync copies the reports only.
-    time_target "batch of $batch_count reports of 5 to 200 KB ($total_mb MB)" \
-        "$convert -j 2 $source/*.html|rm -f $source/*.txt|rm -f $source/*.txt" \
-        "rsync -a --fsync $source/ $copy/|rm -rf $copy" rsync "at most" 0.5 ""
+    target="batch of $batch_count reports of 5 to 200 KB ($total_mb MB)"
+    # The outputs go before each run and after it, so that every run writes them anew and
+    # rsync copies the reports only.
+    ours=$(side "$convert -j 2 $source/*.html" "rm -f $source/*.txt" "rm -f $source/*.txt")
+    if [ -n "$baseline" ]; then
+        time_target "$target, against the baseline" "$ours" \
+            "$(side "$baseline -j 2 $source/*.html" "rm -f $source/*.txt" "rm -f $source/*.txt")" \
+            baseline "at most" 1.0 ""
+    else
+        target_row "$target, against the baseline" "no baseline given (BASELINE)" - - \
+            "at most 1.0" "not measured" "$(described "$ours")"
+    fi
+    time_target "$target, beside rsync" "$ours" \
+        "$(side "rsync -a --fsync $source/ $copy/" "rm -rf $copy")" rsync "at most" - ""
     rm -rf "$source" "$copy"
 }
 
-# Target 5b: TREE_COUNT documents of a few lines in 500 folders, converted with -r into
+# Target 7: TREE_COUNT documents of a few lines in 500 folders, converted with -r into
 # another folder that keeps the tree, against the same files named one by one (by find
 # -exec, as many to a run as the system takes) into one folder. Both run two jobs at once.
 tree_target() {
@@ -312,13 +368,15 @@ tree_target() {
         }
     }'
     target_runs=$tree_runs time_target "tree of $tree_count documents of 80 bytes in 500 folders, -r -O" \
-        "$convert -r -j 2 $tree -O $work/tree-out|rm -rf $work/tree-out|rm -rf $work/tree-out" \
-        "find $tree -name '*.html' -exec $convert -j 2 -O $work/flat-out {} +|rm -rf $work/flat-out|rm -rf $work/flat-out" \
+        "$(side "$convert -r -j 2 $tree -O $work/tree-out" "rm -rf $work/tree-out" \
+            "rm -rf $work/tree-out")" \
+        "$(side "find $tree -name '*.html' -exec $convert -j 2 -O $work/flat-out {} +" \
+            "rm -rf $work/flat-out" "rm -rf $work/flat-out")" \
         "named one by one" "at most" 1.25 ""
     rm -rf "$tree" "$work/tree-out" "$work/flat-out"
 }
 
-# Target 6: where the time of the BIG_MB conversion goes, perf's top symbols into
+# Beside the targets: where the time of the BIG_MB conversion goes, perf's top symbols into
 # profile.txt, or why there are none.
 profile() {
     local big="$work/big.html"
@@ -345,7 +403,7 @@ profile() {
     rm -f "$work/perf.data" "$work/big.txt"
 }
 
-# Target 7: the Qt window converting a WINDOW_MB report, timed from the click on Convert
+# Target 7 also: the Qt window converting a WINDOW_MB report, timed from the click on Convert
 # to its end (velmora-window-convert prints that), against velmora-convert's whole run,
 # in turn as time_target runs its sides.
 window_target() {
@@ -385,7 +443,7 @@ targets_before=$(cut -d ' ' -f 1-3 /proc/loadavg)
 big_targets
 profile
 rm -f "$work/big.html"
-lynx_target
+middle_targets
 memory_targets
 batch_target
 tree_target
@@ -431,6 +489,25 @@ table() {
     ' "$work/results.tsv" "$work/results.tsv"
 }
 
+# The kernels velmora-convert takes here: those VELMORA_KERNELS names when they run on
+# this processor, else the widest that does (AVX2 if the processor has it, else SSE2, on
+# x86-64; the portable ones elsewhere).
+kernels_in_effect() {
+    local named=${VELMORA_KERNELS:-} widest=word
+    if [ "$(uname -m)" = x86_64 ]; then
+        widest=sse2
+        grep -qw avx2 /proc/cpuinfo && widest=avx2
+    fi
+    if [ -z "$named" ]; then
+        echo "VELMORA_KERNELS not set: the widest that runs ($widest)"
+    elif [ "$named" = word ] || { [ "$named" = sse2 ] && [ "$widest" != word ]; } ||
+        { [ "$named" = avx2 ] && [ "$widest" = avx2 ]; }; then
+        echo "VELMORA_KERNELS=$named"
+    else
+        echo "VELMORA_KERNELS=$named, which does not run here: the widest that runs ($widest)"
+    fi
+}
+
 cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
 memory_total=$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)
 compiler=$(awk -F= '/^CMAKE_CXX_COMPILER:/ { print $2 }' "$build/CMakeCache.txt")
@@ -443,6 +520,12 @@ build_type=$(awk -F= '/^CMAKE_BUILD_TYPE:/ { print $2 }' "$build/CMakeCache.txt"
     echo "- Machine: $(nproc) cores of $cpu, $memory_total, $(uname -sr); load average"
     echo "  (1, 5, 15 minutes) $load_before at the start, $load_after at the end"
     echo "- Compiler: $("$compiler" --version | head -n 1); build type $build_type"
+    echo "- Kernels: $(kernels_in_effect)"
+    if [ -n "$baseline" ]; then
+        echo "- Baseline (BASELINE): \`$baseline\`"
+    else
+        echo "- Baseline (BASELINE): none given"
+    fi
     echo "- Peers (Debian packages): lynx $(dpkg-query -W -f='${Version}' lynx),"
     echo "  w3m $(dpkg-query -W -f='${Version}' w3m), html2text $(dpkg-query -W -f='${Version}' html2text),"
     echo "  pandoc $(dpkg-query -W -f='${Version}' pandoc)"
@@ -492,10 +575,11 @@ build_type=$(awk -F= '/^CMAKE_BUILD_TYPE:/ { print $2 }' "$build/CMakeCache.txt"
     echo "Measured in the same run as the tables above (load average $targets_before before"
     echo "these, $load_after after). A time is the median of $target_runs runs of each command,"
     echo "velmora-convert's and the peer's taken in turn after a warm-up of each, every run a"
-    echo "\`hyperfine --runs 1\` of its own, with \`-N\` (no shell) unless the command redirects"
-    echo "or names files with a wildcard; the files are in the page cache. Memory is the largest"
-    echo "resident set of one run. WORK is the script's temporary folder; velmora-convert is"
-    echo "\`$build/bin/velmora-convert\`."
+    echo "\`hyperfine --runs 1\` of its own, with \`-N\` (no shell) unless the command redirects,"
+    echo "pipes or names files with a wildcard; the files are in the page cache. Memory is the"
+    echo "largest resident set of one run. A row with \"-\" for its limit is information only."
+    echo "WORK is the script's temporary folder; velmora-convert is \`$build/bin/velmora-convert\`"
+    echo "and BASELINE the baseline's program named above."
     echo
     echo "| target | velmora-convert | peer | ratio | limit | result | commands |"
     echo "|---|---|---|---|---|---|---|"

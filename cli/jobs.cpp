@@ -84,17 +84,47 @@ int ConvertOne(const std::string& input, const std::string& target, bool makeFol
         reporter.NoMemory(name);
         return kFailed;
     }
-    Result<Conversion> conversion = Conversion::Prepare(
-        input == kStdio ? Source::Stream(kStandardInput, std::string(name)) : Source::File(input));
-    if (!conversion.has_value()) {
-        if (held != nullptr && ForWantOfRoom(conversion.error())) {
-            *held = conversion.error();
+    const Source source =
+        input == kStdio ? Source::Stream(kStandardInput, std::string(name)) : Source::File(input);
+    const Destination destination = target == kStdio
+                                        ? Destination::Stream(kStandardOutput, "standard output")
+                                        : Destination::File(target);
+    NoProgress quiet;
+    // Read once, as it is converted; but where the output's folders are still to be made,
+    // the input is read through first, so that they are made only for a text that is
+    // written.
+    Result<SourceOutcome> converted = SourceOutcome::Empty;
+    const std::string folder = makeFolders && target != kStdio ? FolderPart(target) : "";
+    if (folder.empty() || IsFolder(folder)) {
+        converted = Convert(source, destination, quiet);
+    } else {
+        Result<Conversion> conversion = Conversion::Prepare(source);
+        if (!conversion.has_value()) {
+            converted = conversion.error();
+        } else if (conversion.value().Outcome() != SourceOutcome::Accepted) {
+            converted = conversion.value().Outcome();
+        } else if (const Result<void> made = MakeFolders(folder); !made.has_value()) {
+            reporter.Problem(made.error(), name);
+            return kFailed;
+        } else if (Result<void> written = conversion.value().Write(destination, quiet);
+                   !written.has_value()) {
+            converted = written.error();
+        } else {
+            converted = SourceOutcome::Accepted;
+        }
+    }
+    if (!converted.has_value()) {
+        if (target == kStdio && converted.error().error == EPIPE) {
+            EndForClosedPipe(); // as `head` leaves a filter
+        }
+        if (held != nullptr && ForWantOfRoom(converted.error())) {
+            *held = converted.error();
             return kShort;
         }
-        reporter.Problem(conversion.error(), name);
+        reporter.Problem(converted.error(), name);
         return kFailed;
     }
-    switch (conversion.value().Outcome()) {
+    switch (converted.value()) {
     case SourceOutcome::Empty:
         reporter.Note(name, "the input is empty; nothing was written");
         return kEmpty;
@@ -103,28 +133,6 @@ int ConvertOne(const std::string& input, const std::string& target, bool makeFol
         return kRefused;
     case SourceOutcome::Accepted:
         break;
-    }
-    if (makeFolders && target != kStdio) {
-        if (const Result<void> made = MakeFolders(FolderPart(target)); !made.has_value()) {
-            reporter.Problem(made.error(), name);
-            return kFailed;
-        }
-    }
-    NoProgress quiet;
-    const Result<void> written = conversion.value().Write(
-        target == kStdio ? Destination::Stream(kStandardOutput, "standard output")
-                         : Destination::File(target),
-        quiet);
-    if (!written.has_value()) {
-        if (target == kStdio && written.error().error == EPIPE) {
-            EndForClosedPipe(); // as `head` leaves a filter
-        }
-        if (held != nullptr && ForWantOfRoom(written.error())) {
-            *held = written.error();
-            return kShort;
-        }
-        reporter.Problem(written.error(), name);
-        return kFailed;
     }
     return kConverted;
 }

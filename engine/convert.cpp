@@ -58,6 +58,11 @@ public:
         }
         return {};
     }
+    // False for a stream, which can be read only once.
+    bool Repeatable() const {
+        const auto* file = std::get_if<sys::InputFile>(&m_input);
+        return file == nullptr || file->Repeatable();
+    }
 
     // The file's stamp; none for text in memory, which cannot change.
     Result<std::optional<sys::FileStamp>> Stamp() const {
@@ -94,11 +99,15 @@ public:
     // To a caller's function, which may ask to stop.
     OutputSink(const WriteFunction& write, const std::string& name)
         : m_write(&write), m_name(&name) {}
+    // Into a string.
+    explicit OutputSink(std::string& text) : m_text(&text) {}
     void Take(std::string_view piece) override {
         if (m_failed) {
             return;
         }
-        if (m_file != nullptr) {
+        if (m_text != nullptr) {
+            detail::StringSink(*m_text).Take(piece);
+        } else if (m_file != nullptr) {
             Result<void> written = m_file->Write(piece);
             if (!written.has_value()) {
                 m_failure = written.error();
@@ -109,11 +118,25 @@ public:
             m_failed = true;
         }
     }
+    // Keeps the first `size` bytes of what has been taken, and takes on after them: a
+    // file's (held, see sys::OutputFile::Hold) or a string's.
+    void Cut(std::uint64_t size) {
+        if (m_failed) {
+            return;
+        }
+        if (m_text != nullptr) {
+            m_text->resize(size);
+        } else if (Result<void> cut = m_file->Cut(size); !cut.has_value()) {
+            m_failure = cut.error();
+            m_failed = true;
+        }
+    }
     const std::atomic<bool>& Failed() const { return m_failed; }
     // Once the writing has ended.
     const std::optional<velmora::Failure>& FirstFailure() const { return m_failure; }
 
 private:
+    std::string* m_text = nullptr;
     sys::OutputFile* m_file = nullptr;
     const WriteFunction* m_write = nullptr;
     const std::string* m_name = nullptr;
@@ -124,7 +147,8 @@ private:
 // Carries pieces to the next stage on a thread of its own, a few at a time, so that both
 // halves of a reading use both cores: the rewritten text to the assembly, the bytes read
 // to the scanning. What goes wrong on that thread (memory) stops both and is raised again
-// on the calling one. `Next` takes TakeBuffer() and Finish().
+// on the calling one. `Next` takes TakeBuffer(), Mark() and Finish(); a mark goes in its
+// place among the pieces.
 template <typename Next> class Handover final : public detail::PieceSink {
 public:
     explicit Handover(Next& next) : m_next(next) {}
@@ -168,10 +192,9 @@ public:
             spare.resize(buffer.size());
         }
         std::swap(spare, buffer);
-        std::lock_guard lock(m_mutex);
-        m_queue.emplace_back(std::move(spare), used);
-        m_changed.notify_all();
+        Queue(Entry{std::move(spare), used, false});
     }
+    void Mark() override { Queue(Entry{{}, 0, true}); }
     bool Stopped() {
         std::lock_guard lock(m_mutex);
         return m_stopped;
@@ -195,10 +218,26 @@ public:
 private:
     static constexpr std::size_t kPieces = 4;
 
+    struct Entry {
+        std::string buffer;
+        std::size_t used = 0; // the bytes of it that are the piece
+        bool mark = false;
+    };
+
+    void Queue(Entry entry) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_queue.size() < kPieces || m_stopped; });
+        if (m_stopped) {
+            return;
+        }
+        m_queue.push_back(std::move(entry));
+        m_changed.notify_all();
+    }
+
     void Run() {
         try {
             for (;;) {
-                std::pair<std::string, std::size_t> piece;
+                Entry piece;
                 {
                     std::unique_lock lock(m_mutex);
                     m_changed.wait(lock, [&] { return !m_queue.empty() || m_closed; });
@@ -212,9 +251,13 @@ private:
                     m_queue.pop_front();
                     m_changed.notify_all();
                 }
-                m_next.TakeBuffer(piece.first, piece.second);
+                if (piece.mark) {
+                    m_next.Mark();
+                    continue;
+                }
+                m_next.TakeBuffer(piece.buffer, piece.used);
                 std::lock_guard lock(m_mutex);
-                m_spare.push_back(std::move(piece.first));
+                m_spare.push_back(std::move(piece.buffer));
             }
             m_next.Finish();
         } catch (...) {
@@ -229,7 +272,7 @@ private:
     std::jthread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<std::pair<std::string, std::size_t>> m_queue; // a buffer, and the bytes of it used
+    std::deque<Entry> m_queue;
     std::vector<std::string> m_spare;
     bool m_closed = false;
     bool m_stopped = false;
@@ -246,6 +289,7 @@ struct ScanStage {
         breaks.Feed(std::string_view(piece, used - kHeadroom));
         scanner.Feed(piece, used - kHeadroom);
     }
+    void Mark() {}
     void Finish() {}
 };
 
@@ -447,6 +491,291 @@ struct Passes {
     }
 };
 
+// The stages of one reading, from the rewriting on, into `out`: built afresh wherever the
+// scope is found to begin, since what was made before it is dropped.
+struct Pipeline {
+    Pipeline(detail::PieceSink& out, bool twoThreads, ProgressSink& progress)
+        : assembler(out, detail::Markers::Counted) {
+        if (twoThreads && !handover.emplace(assembler).Start()) {
+            handover.reset();
+        }
+        rewriter.emplace(progress,
+                         handover ? static_cast<detail::PieceSink&>(*handover) : assembler,
+                         detail::Markers::Counted);
+    }
+    bool Stopped() { return handover && handover->Stopped(); }
+    void Finish() {
+        rewriter->Finish();
+        if (handover) {
+            handover->Close();
+        } else {
+            assembler.Finish();
+        }
+    }
+
+    detail::Assembler assembler;
+    std::optional<Handover<detail::Assembler>> handover;
+    std::optional<detail::Rewriter> rewriter;
+};
+
+// The conversion in a single reading, for a caller that shows no progress and so needs no
+// maximum before the first value. The line break is taken from the first piece that holds
+// one; the text is normalised, scanned and rewritten as it is read, as though the scope
+// ran from its start to its end, and the output is held back (sys::OutputFile::Hold). The
+// stages start again at the first "<dl" and once more after the ">" that closes it; the
+// assembly notes where the output stands at each "</dl>" that may be the last, and at the
+// end the output is cut back there. A refused or empty input drops it all. A later line
+// break that contradicts the one taken sends the conversion back to the two readings,
+// from a copy of what a stream gave.
+class SingleReading {
+public:
+    SingleReading(Reader reader, std::string name, OutputSink& out, std::size_t twoThreadsFrom)
+        : m_reader(std::move(reader)), m_name(std::move(name)), m_out(out),
+          m_twoThreadsFrom(twoThreadsFrom) {}
+
+    // The outcome; with `contradicted` set, the two readings are to be made instead, from
+    // the input Rewound (TakeReader), the output cut back to nothing.
+    Result<SourceOutcome> Run(bool& contradicted) {
+        contradicted = false;
+        Result<std::optional<sys::FileStamp>> stamped = m_reader.Stamp();
+        if (!stamped.has_value()) {
+            return stamped.error();
+        }
+        m_stamp = stamped.value();
+        m_twoThreads = !m_reader.Repeatable() || m_reader.Size(m_stamp) >= m_twoThreadsFrom;
+        Start(0);
+        std::uint64_t read = 0;
+        for (;;) {
+            Result<std::size_t> got = m_reader.Read(Piece(), kReadSize);
+            if (!got.has_value()) {
+                return got.error();
+            }
+            const std::size_t size = got.value();
+            read += size;
+            m_breaks.Feed(std::string_view(Piece(), size));
+            const std::string_view lineBreak = m_breaks.LineBreak();
+            if (!m_decided && !lineBreak.empty()) {
+                m_decided = true;
+                m_normaliser.SetLineBreak(lineBreak);
+            }
+            const bool contradiction = lineBreak != m_normaliser.LineBreak();
+            if (Result<void> kept = Keep(std::string_view(Piece(), size), contradiction);
+                !kept.has_value()) {
+                return kept.error();
+            }
+            if (contradiction) {
+                m_pipeline.reset();
+                contradicted = true;
+                return SourceOutcome::Empty;
+            }
+            const std::string_view normalised = m_normaliser.Feed(Piece(), size, size == 0);
+            Scan(const_cast<char*>(normalised.data()), normalised.size(), size == 0);
+            if (m_pipeline->Stopped() || m_out.Failed()) {
+                break;
+            }
+            if (size == 0) {
+                break;
+            }
+        }
+        if (read == 0) {
+            if (Result<void> same = Unchanged(read); !same.has_value()) {
+                return same.error();
+            }
+            return SourceOutcome::Empty;
+        }
+        if (m_scanner.Refused()) {
+            return SourceOutcome::Refused;
+        }
+        m_pipeline->Finish();
+        const detail::Assembler& assembler = m_pipeline->assembler;
+        if (assembler.Marked()) {
+            m_out.Cut(assembler.MarkedSize());
+            m_out.Take(assembler.MarkedLine());
+        }
+        if (m_out.FirstFailure()) {
+            return *m_out.FirstFailure();
+        }
+        if (Result<void> same = Unchanged(read); !same.has_value()) {
+            return same.error();
+        }
+        return SourceOutcome::Accepted;
+    }
+
+    // For a stream, a copy of what it gave before the contradiction and of the rest.
+    Result<Reader> TakeReader() {
+        if (!m_copy) {
+            if (Result<void> rewound = m_reader.Rewind(); !rewound.has_value()) {
+                return rewound.error();
+            }
+            return std::move(m_reader);
+        }
+        for (;;) {
+            Result<std::size_t> got = m_reader.Read(Piece(), kReadSize);
+            if (!got.has_value()) {
+                return got.error();
+            }
+            if (got.value() == 0) {
+                break;
+            }
+            if (Result<void> kept = m_copy->Append(std::string_view(Piece(), got.value()));
+                !kept.has_value()) {
+                return kept.error();
+            }
+        }
+        if (Result<void> rewound = m_copy->Rewind(); !rewound.has_value()) {
+            return rewound.error();
+        }
+        return Reader(std::move(*m_copy));
+    }
+
+private:
+    char* Piece() { return m_buffer.data() + kHeadroom; }
+
+    // A stream is copied as it is read while a later line break could still contradict
+    // the one taken; a CR LF settles it, and the copy goes.
+    Result<void> Keep(std::string_view piece, bool contradiction) {
+        if (m_reader.Repeatable() || (m_breaks.Settled() && !contradiction)) {
+            m_copy.reset();
+            return {};
+        }
+        if (!m_copy) {
+            Result<sys::InputFile> copy = sys::InputFile::Scratch(m_name);
+            if (!copy.has_value()) {
+                return copy.error();
+            }
+            m_copy.emplace(std::move(copy.value()));
+        }
+        return m_copy->Append(piece);
+    }
+
+    // The stages from `from` on, in positions of the normalised text; the output so far
+    // goes.
+    void Start(std::size_t from) {
+        m_pipeline.reset();
+        m_out.Cut(0);
+        m_pipeline.emplace(m_out, m_twoThreads, m_none);
+        m_fed = std::max(m_fed, from);
+    }
+
+    // Scans the next piece of normalised text and rewrites what of it is known to belong
+    // to the scope as it may be. The last bytes are held back until the next piece, so
+    // that a "<dl" or "</dl>" cut by the end of a piece is found before its first byte is
+    // rewritten; they stand in front of the piece again once the scanner has put its look
+    // behind there.
+    void Scan(char* piece, std::size_t n, bool last) {
+        constexpr std::size_t kHeld = 4; // "</dl>" less one
+        const std::size_t start = m_scanner.Size();
+        m_scanner.Feed(piece, n);
+        const std::size_t size = m_scanner.Size();
+        const std::size_t upto = last ? size : size - std::min(size, kHeld);
+        if (m_open == kNone && m_scanner.Open() != kNone) {
+            m_open = m_scanner.Open();
+            Start(m_open); // the scope begins here, or after the ">" that ends this tag
+        }
+        if (m_close == kNone && m_scanner.Close() != kNone) {
+            m_close = m_scanner.Close();
+            Start(m_close + 1);
+        }
+        if (m_open != kNone && m_close == kNone) {
+            m_fed = std::max(m_fed, upto); // a tag with no end yet: none of it is written
+            return;
+        }
+        const auto text = [&](std::size_t at) { return piece + (at - start); };
+        if (m_close != kNone && m_scanner.Last() != m_marked && m_scanner.Last() != kNone) {
+            m_marked = m_scanner.Last();
+            Feed(text(m_fed), m_marked - m_fed);
+            m_pipeline->rewriter->Mark();
+        }
+        if (upto > m_fed) {
+            Feed(text(m_fed), upto - m_fed);
+        }
+    }
+
+    void Feed(const char* text, std::size_t n) {
+        m_pipeline->rewriter->Feed(std::string_view(text, n));
+        m_fed += n;
+    }
+
+    // Whether the file is as it was before it was read, and gave as many bytes as it said
+    // it held (a file may well give more: some of the system's own say they hold none); a
+    // stream is taken as it comes. A file that gave fewer was cut short as it was read,
+    // and one that was empty may have been given its text meanwhile.
+    Result<void> Unchanged(std::uint64_t read) const {
+        if (!m_stamp || !m_reader.Repeatable()) {
+            return {};
+        }
+        Result<std::optional<sys::FileStamp>> now = m_reader.Stamp();
+        if (!now.has_value()) {
+            return now.error();
+        }
+        if (now.value() != m_stamp || read < m_stamp->size) {
+            return Failure{Action::Read, m_name, kChangedMessage};
+        }
+        return {};
+    }
+
+    static constexpr std::size_t kNone = detail::kNoPosition;
+    Reader m_reader;
+    std::string m_name;
+    OutputSink& m_out;
+    std::size_t m_twoThreadsFrom;
+    bool m_twoThreads = false;
+    std::optional<sys::FileStamp> m_stamp;
+    std::optional<sys::InputFile> m_copy;
+    std::string m_buffer = std::string(kHeadroom + kReadSize, '\0');
+    NoProgress m_none;
+    detail::LineBreakFinder m_breaks;
+    bool m_decided = false;
+    detail::Normaliser m_normaliser{""};
+    detail::Scanner m_scanner;
+    std::optional<Pipeline> m_pipeline;
+    std::size_t m_fed = 0; // normalised bytes handed to the rewriting or passed over
+    std::size_t m_open = kNone;
+    std::size_t m_close = kNone;
+    std::size_t m_marked = kNone; // the "</dl>" last noted
+};
+
+// The conversion in one reading where that is enough, else in two.
+Result<SourceOutcome> ReadOnce(Reader reader, const std::string& name, OutputSink& out,
+                               std::size_t twoThreadsFrom) {
+    std::optional<Reader> again;
+    {
+        SingleReading single(std::move(reader), name, out, twoThreadsFrom);
+        bool contradicted = false;
+        Result<SourceOutcome> outcome = single.Run(contradicted);
+        if (!contradicted) {
+            return outcome;
+        }
+        Result<Reader> taken = single.TakeReader();
+        if (!taken.has_value()) {
+            return taken.error();
+        }
+        again.emplace(std::move(taken.value()));
+    }
+    out.Cut(0);
+    Passes passes(std::move(*again), name);
+    passes.twoThreadsFrom = twoThreadsFrom;
+    if (Result<void> scanned = passes.Scan(); !scanned.has_value()) {
+        return scanned.error();
+    }
+    if (passes.outcome != SourceOutcome::Accepted) {
+        return passes.outcome;
+    }
+    NoProgress none;
+    detail::Digest second;
+    if (Result<void> streamed = passes.Stream(none, out, &out.Failed(), &second);
+        !streamed.has_value()) {
+        return streamed.error();
+    }
+    if (out.FirstFailure()) {
+        return *out.FirstFailure();
+    }
+    if (Result<void> same = passes.Unchanged(second); !same.has_value()) {
+        return same.error();
+    }
+    return SourceOutcome::Accepted;
+}
+
 } // namespace
 
 struct Conversion::State {
@@ -518,8 +847,65 @@ Result<void> Conversion::Write(const Destination& destination, ProgressSink& pro
     });
 }
 
+namespace {
+
+// A conversion in a single reading (SingleReading), when no progress is shown. Nothing
+// when the output cannot be opened: the two readings then say what is wrong with it once
+// they know the input is to be converted at all, as they always have.
+std::optional<Result<SourceOutcome>> ConvertOnce(const Source& source,
+                                                 const Destination& destination) {
+    bool opened = true;
+    Result<SourceOutcome> converted =
+        detail::OrOutOfMemory(Action::Convert, source.name, [&]() -> Result<SourceOutcome> {
+            std::optional<Reader> reader;
+            if (source.inMemory) {
+                reader.emplace(source.text, kReadSize);
+            } else {
+                Result<sys::InputFile> file =
+                    source.read      ? sys::InputFile::CopyOf(source.read, source.name)
+                    : source.fd >= 0 ? sys::InputFile::StreamOnce(source.fd, source.name)
+                                     : sys::InputFile::OpenOnce(source.name);
+                if (!file.has_value()) {
+                    return file.error();
+                }
+                reader.emplace(std::move(file.value()));
+            }
+            Result<sys::OutputFile> made =
+                destination.write     ? sys::OutputFile::Writer(destination.write, destination.name)
+                : destination.fd >= 0 ? Result<sys::OutputFile>(sys::OutputFile::Stream(
+                                            destination.fd, destination.name))
+                                      : sys::OutputFile::Create(destination.name);
+            if (!made.has_value() || !made.value().Hold().has_value()) {
+                opened = false;
+                return SourceOutcome::Empty;
+            }
+            sys::OutputFile& file = made.value();
+            OutputSink sink(file);
+            Result<SourceOutcome> outcome =
+                ReadOnce(std::move(*reader), source.name, sink, kTwoThreadsFrom);
+            if (!outcome.has_value() || outcome.value() != SourceOutcome::Accepted) {
+                return outcome; // the output goes uncommitted: nothing is written
+            }
+            if (Result<void> committed = file.Commit(); !committed.has_value()) {
+                return committed.error();
+            }
+            return outcome;
+        });
+    if (!opened) {
+        return std::nullopt;
+    }
+    return converted;
+}
+
+} // namespace
+
 Result<SourceOutcome> Convert(const Source& source, const Destination& destination,
                               ProgressSink& progress) {
+    if (!progress.Shown()) {
+        if (std::optional<Result<SourceOutcome>> once = ConvertOnce(source, destination)) {
+            return *once;
+        }
+    }
     Result<Conversion> conversion = Conversion::Prepare(source);
     if (!conversion.has_value()) {
         return conversion.error();
@@ -543,8 +929,18 @@ namespace detail {
 
 Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& output,
                                           ProgressSink& sink, std::size_t pieceSize,
-                                          std::size_t twoThreadsFrom) {
+                                          std::size_t twoThreadsFrom, bool once) {
     return OrOutOfMemory(Action::Convert, {}, [&]() -> Result<SourceOutcome> {
+        if (once) {
+            output.clear();
+            OutputSink into(output);
+            Result<SourceOutcome> outcome = ReadOnce(
+                Reader(input, std::max<std::size_t>(pieceSize, 1)), {}, into, twoThreadsFrom);
+            if (!outcome.has_value() || outcome.value() != SourceOutcome::Accepted) {
+                output.clear();
+            }
+            return outcome;
+        }
         Passes state(Reader(input, std::max<std::size_t>(pieceSize, 1)), {});
         state.twoThreadsFrom = twoThreadsFrom;
         if (Result<void> scanned = state.Scan(); !scanned.has_value()) {

@@ -10,6 +10,7 @@
 #include "system.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,6 +50,8 @@ bool FirstLookIn(const std::string& folderKey);
 int ReadSome(NativeFile& file, char* buffer, std::size_t size, std::size_t& done);
 int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t& done);
 int RewindFile(NativeFile& file);
+// Cuts a file being written to its first `size` bytes, and writes on from there.
+int CutFile(NativeFile& file, std::uint64_t size);
 int StampFile(NativeFile& file, FileStamp& stamp);
 // Closes a file the process opened; a borrowed one is only let go of.
 int CloseFile(FileHandle file);

@@ -13,10 +13,12 @@
 namespace velmora::detail {
 
 // ConvertText reading its input `pieceSize` bytes at a time, and assembling on a second
-// thread from a scope of `twoThreadsFrom` bytes on, for the tests of pieces cut anywhere.
+// thread from a scope of `twoThreadsFrom` bytes on, for the tests of pieces cut anywhere;
+// `once`, in the single reading of a caller that shows no progress (`sink` is then not
+// called).
 Result<SourceOutcome> ConvertTextInPieces(std::string_view input, std::string& output,
                                           ProgressSink& sink, std::size_t pieceSize,
-                                          std::size_t twoThreadsFrom);
+                                          std::size_t twoThreadsFrom, bool once = false);
 
 // CR LF when the text holds that pair anywhere, else LF, else CR, else "".
 std::string_view DetectLineBreak(std::string_view text);

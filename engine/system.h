@@ -49,6 +49,16 @@ public:
     static Result<InputFile> CopyOf(int descriptor, const std::string& name);
     // The same for what a caller's function reads.
     static Result<InputFile> CopyOf(const ReadFunction& read, const std::string& name);
+    // For a conversion that reads its input once: a file opened as Open does, but a pipe
+    // or a device, and the stream of a descriptor, read as they come, with no copy; such
+    // an input is not Repeatable.
+    static Result<InputFile> OpenOnce(const std::string& path);
+    static Result<InputFile> StreamOnce(int descriptor, const std::string& name);
+    // An empty temporary file, gone when closed, to Append a copy of such an input to as
+    // it is read, and read that copy from its start.
+    static Result<InputFile> Scratch(const std::string& name);
+    bool Repeatable() const { return !m_once; }
+    Result<void> Append(std::string_view bytes);
 
     InputFile(InputFile&& other) noexcept;
     InputFile& operator=(InputFile&& other) noexcept;
@@ -63,9 +73,10 @@ public:
     const std::string& Name() const { return m_name; }
 
 private:
-    InputFile(FileHandle file, std::string name);
+    InputFile(FileHandle file, std::string name, bool once = false);
     FileHandle m_file;
     std::string m_name;
+    bool m_once = false;
 };
 
 // Where a conversion's output goes: a new file that takes the place of the one at its
@@ -79,12 +90,21 @@ public:
     static Result<OutputFile> Create(const std::string& path);
     // An open C library descriptor (standard output), written as it is and never closed.
     static OutputFile Stream(int descriptor, std::string name);
+    // A temporary file alone, whose text Commit hands to `write` in pieces; a piece it
+    // refuses ends the handing with kStoppedMessage.
+    static Result<OutputFile> Writer(const WriteFunction& write, std::string name);
 
     OutputFile(OutputFile&& other) noexcept;
     OutputFile& operator=(OutputFile&& other) = delete;
     ~OutputFile();
 
     Result<void> Write(std::string_view bytes);
+    // Keeps what is written from here on until Commit, so that it can still be cut back
+    // or dropped: a new file keeps it already; a device, FIFO or stream gets a temporary
+    // file in between, copied to it by Commit.
+    Result<void> Hold();
+    // Keeps the first `size` bytes written and writes on after them; only once held.
+    Result<void> Cut(std::uint64_t size);
     Result<void> Commit();
 
 private:

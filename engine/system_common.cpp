@@ -111,8 +111,8 @@ ReadFunction ReadingFrom(NativeFile& file) {
 
 } // namespace
 
-InputFile::InputFile(FileHandle file, std::string name)
-    : m_file(std::move(file)), m_name(std::move(name)) {}
+InputFile::InputFile(FileHandle file, std::string name, bool once)
+    : m_file(std::move(file)), m_name(std::move(name)), m_once(once) {}
 InputFile::InputFile(InputFile&& other) noexcept = default;
 InputFile& InputFile::operator=(InputFile&& other) noexcept = default;
 InputFile::~InputFile() = default;
@@ -136,6 +136,38 @@ Result<InputFile> InputFile::CopyOf(int descriptor, const std::string& name) {
     }
     const FileHandle from = Borrowed(descriptor);
     return CopyOf(ReadingFrom(*from), name);
+}
+
+Result<InputFile> InputFile::OpenOnce(const std::string& path) {
+    FileHandle file;
+    bool once = false;
+    if (const int error = OpenInput(path, file, once)) {
+        return ReadFailure(path, error);
+    }
+    return InputFile(std::move(file), path, once);
+}
+
+Result<InputFile> InputFile::StreamOnce(int descriptor, const std::string& name) {
+    if (StartedWithout(descriptor)) {
+        return ReadFailure(name, EBADF);
+    }
+    return InputFile(Borrowed(descriptor), name, true);
+}
+
+Result<InputFile> InputFile::Scratch(const std::string& name) {
+    FileHandle scratch;
+    std::string where;
+    if (const int error = MakeScratchFile(scratch, where)) {
+        return ReadFailure(name, error, "no temporary file to hold it in " + where);
+    }
+    return InputFile(std::move(scratch), name);
+}
+
+Result<void> InputFile::Append(std::string_view bytes) {
+    if (const int error = WriteAll(*m_file, bytes)) {
+        return ReadFailure(m_name, error, "no room for a temporary copy");
+    }
+    return {};
 }
 
 // Copies what `read` gives to its end into a temporary file, left at its start.
@@ -195,7 +227,9 @@ struct OutputFile::State {
     std::string path;  // as the user named it, for messages
     FileHandle direct; // a device, FIFO, socket or stream written directly
     ReplacementHandle replacement;
-    bool closed = false; // a standard stream the program was started without
+    FileHandle held;                      // what goes to `direct` or `write` at the commit
+    const WriteFunction* write = nullptr; // a caller's function, the text's last stop
+    bool closed = false;                  // a standard stream the program was started without
 };
 
 Result<OutputFile> OutputFile::Create(const std::string& path) {
@@ -219,6 +253,16 @@ OutputFile OutputFile::Stream(int descriptor, std::string name) {
     return OutputFile(state);
 }
 
+Result<OutputFile> OutputFile::Writer(const WriteFunction& write, std::string name) {
+    OutputFile output(new State);
+    output.m_state->path = std::move(name);
+    output.m_state->write = &write;
+    if (Result<void> held = output.Hold(); !held.has_value()) {
+        return held.error();
+    }
+    return output;
+}
+
 OutputFile::OutputFile(OutputFile&& other) noexcept : m_state(other.m_state) {
     other.m_state = nullptr;
 }
@@ -231,14 +275,64 @@ Result<void> OutputFile::Write(std::string_view bytes) {
     if (m_state->closed) {
         return WriteFailure(m_state->path, EBADF);
     }
-    NativeFile& file = m_state->direct ? *m_state->direct : FileOf(*m_state->replacement);
+    NativeFile& file = m_state->held     ? *m_state->held
+                       : m_state->direct ? *m_state->direct
+                                         : FileOf(*m_state->replacement);
     if (const int error = WriteAll(file, bytes)) {
         return WriteFailure(m_state->path, error);
     }
     return {};
 }
 
+Result<void> OutputFile::Hold() {
+    if (m_state->replacement || m_state->held) {
+        return {};
+    }
+    std::string where;
+    if (const int error = MakeScratchFile(m_state->held, where)) {
+        return WriteFailure(m_state->path, error, "no temporary file to hold it in " + where);
+    }
+    return {};
+}
+
+Result<void> OutputFile::Cut(std::uint64_t size) {
+    NativeFile& file = m_state->held ? *m_state->held : FileOf(*m_state->replacement);
+    if (const int error = CutFile(file, size)) {
+        return WriteFailure(m_state->path, error);
+    }
+    return {};
+}
+
 Result<void> OutputFile::Commit() {
+    if (m_state->held) { // the text held back goes where it was meant to
+        if (const int error = RewindFile(*m_state->held)) {
+            return WriteFailure(m_state->path, error);
+        }
+        constexpr std::size_t kBlock = std::size_t{1} << 16;
+        const std::unique_ptr<char[]> buffer(new char[kBlock]);
+        for (;;) {
+            std::size_t got = 0;
+            if (const int error = ReadOnce(*m_state->held, buffer.get(), kBlock, got)) {
+                return WriteFailure(m_state->path, error);
+            }
+            if (got == 0) {
+                break;
+            }
+            const std::string_view piece(buffer.get(), got);
+            if (m_state->write != nullptr) {
+                if (!(*m_state->write)(piece)) {
+                    return Failure{Action::Convert, m_state->path, kStoppedMessage};
+                }
+            } else if (m_state->closed) {
+                return WriteFailure(m_state->path, EBADF);
+            } else if (const int error = WriteAll(*m_state->direct, piece)) {
+                return WriteFailure(m_state->path, error);
+            }
+        }
+        if (m_state->write != nullptr) {
+            return {};
+        }
+    }
     if (m_state->direct) {
         const EndingHeldOff held;
         if (const int error = CloseFile(std::move(m_state->direct))) {

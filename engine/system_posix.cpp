@@ -103,6 +103,14 @@ int SysRemoveAt(int folder, const char* name) {
 int SysSeekStart(int fd) {
     return Guarded(Call::Seek, [&] { return ErrorOf(lseek(fd, 0, SEEK_SET)); });
 }
+int SysCut(int fd, off_t size) {
+    return Guarded(Call::Seek, [&] {
+        if (const int error = ErrorOf(ftruncate(fd, size))) {
+            return error;
+        }
+        return ErrorOf(lseek(fd, size, SEEK_SET));
+    });
+}
 int SysOwn(int fd, uid_t owner, gid_t group) {
     return Guarded(Call::Owner, [&] { return ErrorOf(fchown(fd, owner, group)); });
 }
@@ -446,6 +454,10 @@ int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t
 
 int RewindFile(NativeFile& file) {
     return SysSeekStart(file.fd);
+}
+
+int CutFile(NativeFile& file, std::uint64_t size) {
+    return SysCut(file.fd, static_cast<off_t>(size));
 }
 
 int StampFile(NativeFile& file, FileStamp& stamp) {

@@ -304,6 +304,16 @@ int SysSeekStart(HANDLE handle) {
     });
 }
 
+int SysCut(HANDLE handle, std::uint64_t size) {
+    return Guarded(Call::Seek, [&] {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(size);
+        return SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) && SetEndOfFile(handle)
+                   ? 0
+                   : LastError();
+    });
+}
+
 // Sets what SetFileInformationByHandle sets (a file's attributes and times, its deletion
 // mark), as a call of `kind`.
 template <typename Info>
@@ -652,6 +662,10 @@ int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t
 
 int RewindFile(NativeFile& file) {
     return SysSeekStart(file.handle);
+}
+
+int CutFile(NativeFile& file, std::uint64_t size) {
+    return SysCut(file.handle, size);
 }
 
 int StampFile(NativeFile& file, FileStamp& stamp) {

@@ -57,17 +57,19 @@ class ConversionTest(InFolder):
                 self.assertEqual(pathlib.Path(os.fsdecode(written)).read_bytes(), expected)
 
     def test_memory_to_callback_in_pieces(self):
-        # 300 KB gives several pieces on the calling thread; past a few megabytes they come
-        # from the library's second thread, which assembles the text.
-        for entries, own_thread in ((7000, True), (120000, False)):
-            with self.subTest(entries=entries):
+        # 300 KB gives several pieces on the calling thread; past a few megabytes, with
+        # progress shown, they come from the library's second thread, which assembles the
+        # text as it goes; without, the text is handed over on the calling thread at the end.
+        for entries, progress, own_thread in ((7000, None, True), (120000, None, True),
+                                              (120000, lambda value, maximum: None, False)):
+            with self.subTest(entries=entries, progress=progress is not None):
                 pieces, threads = [], set()
 
                 def take(piece):
                     threads.add(threading.get_ident())
                     pieces.append(piece)
 
-                count = velmora.convert_stream(document(entries), take)
+                count = velmora.convert_stream(document(entries), take, progress=progress)
                 self.assertGreater(len(pieces), 1)
                 self.assertEqual(b"".join(pieces), ENTRY_TEXT * entries)
                 self.assertEqual(count, len(ENTRY_TEXT) * entries)

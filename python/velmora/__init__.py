@@ -32,8 +32,10 @@ times as long as one without. To stop a conversion, raise in it, or in a destina
 write: the conversion stops, nothing more is written (a file output is left as it was),
 and the exception comes out of the call unchanged.
 
-A destination's pieces come in order, one at a time, before the call returns, but for a
-large document (from a few megabytes on) on a thread of the library's own, alongside the
+A destination's pieces come in order, one at a time, before the call returns. Without a
+progress callback the source is read once and the text handed over on the calling thread
+once all of the source has been seen; with one, for a large document (from a few megabytes
+on) they come as the conversion goes, on a thread of the library's own, alongside the
 progress calls on the calling thread: a destination that is shared, or that touches a
 window, must allow for it.
 
@@ -223,7 +225,8 @@ class _Call:
 
     def writer(self, write):
         """A velmora_write_fn handing each piece to `write(bytes)`: in order, one at a time,
-        on the calling thread or, for a large document, on the library's own."""
+        on the calling thread or, for a large document with progress shown, on the
+        library's own."""
 
         def put(user, address, size):
             if self.raised is not None:

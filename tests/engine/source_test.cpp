@@ -8,12 +8,14 @@
 
 #include "system.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
 #include <thread>
+#include <vector>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -103,6 +105,10 @@ TEST_P(Refusal, ClassifiesTheFile) {
         Result<SourceOutcome> converted = ConvertText(file, output, none);
         ASSERT_TRUE(converted.has_value());
         EXPECT_EQ(converted.value(), GetParam().expected) << "shifted by " << shift;
+        // And in the normalised text, in a single reading.
+        converted = detail::ConvertTextInPieces(file, output, none, 7, 0, true);
+        ASSERT_TRUE(converted.has_value());
+        EXPECT_EQ(converted.value(), GetParam().expected) << "one reading, shifted by " << shift;
     }
 }
 
@@ -132,6 +138,98 @@ INSTANTIATE_TEST_SUITE_P(
                     SourceOutcome::Accepted},
         OutcomeCase{"OnlySpaces", "   ", SourceOutcome::Accepted},
         OutcomeCase{"NothingAtAll", "", SourceOutcome::Empty}),
+    test::RowName());
+
+// A single reading takes the line break from the first piece that holds one, rewrites as
+// though the scope ran from the text's start to its end, and cuts the output back to the
+// last "</dl>": each row, cut into pieces of every small size and assembled on this thread
+// or another, and read once from a pipe, gives what the two readings give. A later line
+// break of another kind sends it back to two readings, from a copy of what the pipe gave.
+struct OneReadingCase {
+    const char* name;
+    std::string file;
+    friend void PrintTo(const OneReadingCase& row, std::ostream* os) { *os << row.name; }
+};
+
+class OneReading : public testing::TestWithParam<OneReadingCase> {};
+
+TEST_P(OneReading, GivesWhatTwoReadingsGive) {
+    const std::string& file = GetParam().file;
+    std::string expected;
+    NoProgress none;
+    const Result<SourceOutcome> outcome = ConvertText(file, expected, none);
+    ASSERT_TRUE(outcome.has_value());
+    // Every size up to 160 for a short row, a few large ones for a long one; a thread of
+    // its own for the assembly at a few of them, as starting one costs much under Wine.
+    std::vector<std::size_t> sizes = {4096, 65536, file.size() + 1};
+    for (std::size_t size = 1;
+         size <= std::min<std::size_t>(file.size() < 1000 ? 160 : 0, file.size()); ++size) {
+        sizes.push_back(size);
+    }
+    test::ForEachKernelTable([&](const char* kernels) {
+        for (const std::size_t size : sizes) {
+            const bool threads = size % 16 == 1 || size >= 4096;
+            for (const std::size_t twoThreadsFrom :
+                 {static_cast<std::size_t>(-1), std::size_t{0}}) {
+                if (twoThreadsFrom == 0 && !threads) {
+                    continue;
+                }
+                std::string output;
+                const Result<SourceOutcome> once =
+                    detail::ConvertTextInPieces(file, output, none, size, twoThreadsFrom, true);
+                ASSERT_TRUE(once.has_value()) << kernels << ", pieces of " << size;
+                ASSERT_EQ(once.value(), outcome.value()) << kernels << ", pieces of " << size;
+                ASSERT_EQ(output, expected) << kernels << ", pieces of " << size;
+            }
+        }
+    });
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::thread writer([&] {
+        for (std::size_t done = 0; done < file.size();) {
+            const auto put =
+                write(ends[1], file.data() + done, static_cast<unsigned>(file.size() - done));
+            if (put <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(put);
+        }
+        close(ends[1]);
+    });
+    std::string piped;
+    const Result<SourceOutcome> streamed =
+        Convert(Source::Stream(ends[0], "pipe"),
+                Destination::Writer(
+                    [&](std::string_view piece) { return piped.append(piece), true; }, "text"),
+                none);
+    writer.join();
+    close(ends[0]);
+    ASSERT_TRUE(streamed.has_value()) << Describe(streamed.error());
+    EXPECT_EQ(streamed.value(), outcome.value());
+    EXPECT_EQ(piped, outcome.value() == SourceOutcome::Accepted ? expected : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Convert, OneReading,
+    testing::Values(
+        OneReadingCase{"LfThenCrLf", "<dl>\n<dt>a  b</dt>\n\n<dt>c</dt>\r\n<dd>d\r\ne</dd></dl>"},
+        OneReadingCase{"CrThenLf", "<dl>\r<dt>a \r b</dt>\n<dd>c\r\rd</dd></dl>"},
+        OneReadingCase{"CrThenCrLf", "x\r<dl><dt>a\r\r b</dt><dd>c\r\nd</dd></dl>"},
+        OneReadingCase{"NoBreakUntilLate", "<dl><dt>a  b</dt><dd>c d</dd>\r\n\r\n</dl>"},
+        OneReadingCase{"ContradictedAfterTheFirstPieceOfAPipe",
+                       "<dl>\n" + test::Repeat("<dt>a  b</dt>\n", 30000) + "<dd>c</dd>\r\n</dl>"},
+        OneReadingCase{"TextAndTagsAfterTheLastListEnd",
+                       "<DL><dt>a</dt></dl>b c<dd>d</dd>\r\n<dt>e</dt></dL>f<dt>g h"},
+        OneReadingCase{"ListEndInsideATag", "<dl><dt>ab cd<a </dl> href=x>e</dt>fg"},
+        OneReadingCase{"ListEndInALongLine",
+                       "<dl><dd>" + test::Repeat("ab </dl>&gt;", 5000) + "cd</dd></dl>ef"},
+        OneReadingCase{"ListEndWithinTheOpeningTag", "ab<dl</dl>cd<dt>ef</dt>"},
+        OneReadingCase{"OpeningTagNeverClosed", "<dt>ab</dt><dl class=x <dt>cd</dt>"},
+        OneReadingCase{"NoListAtAll", "<dt>ab</dt>\n<dd>cd</dd><p>ef gh"},
+        OneReadingCase{"PhraseAfterTheLastListEnd",
+                       "<dl><dt>ab</dt></dl>zoak metadata\nreport generated"},
+        OneReadingCase{"PhraseBeforeTheList", "zoak metadata report generated<dl><dt>ab</dt></dl>"},
+        OneReadingCase{"NothingAtAll", ""}),
     test::RowName());
 
 TEST(PrepareSource, ReadsTheFileAndNormalisesIt) {

@@ -83,6 +83,20 @@ Conversion RunEngine(const std::string& file) {
                        Escape(output) + "\", progress " + Progress(streamed)
                  : Describe(outcome.error())) +
             ">";
+        return record;
+    }
+    // And in the single reading, which takes the line break from the first piece that has
+    // one and goes back to two readings where a later one contradicts it.
+    NoProgress none;
+    outcome = detail::ConvertTextInPieces(file, output, none, pieceSize, twoThreadsFrom, true);
+    if (!outcome.has_value() || outcome.value() != record.outcome ||
+        (record.outcome == SourceOutcome::Accepted && output != record.output)) {
+        record.output =
+            "<in one reading, in pieces of " + std::to_string(pieceSize) + ": " +
+            (outcome.has_value() ? "outcome " + std::to_string(static_cast<int>(outcome.value())) +
+                                       ", output \"" + Escape(output) + "\""
+                                 : Describe(outcome.error())) +
+            ">";
     }
     return record;
 }

@@ -89,8 +89,12 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-// Both passes: Prepare, then Write for an Accepted input. An Empty or Refused input
-// writes nothing.
+// The whole conversion. For a `progress` that is Shown, both passes: Prepare, then Write
+// for an Accepted input. For one that is not, the input is read once, as it is converted:
+// the text is held back until all of the input has been seen (a temporary file stands in
+// for a stream or a caller's function), and taken back to its last definition list's end;
+// a later line break of a kind that contradicts the first sends it to the two passes, from
+// a temporary copy of what a stream gave. An Empty or Refused input writes nothing.
 Result<SourceOutcome> Convert(const Source& source, const Destination& destination,
                               ProgressSink& progress);
 
