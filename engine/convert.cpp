@@ -64,9 +64,10 @@ public:
         return file == nullptr || file->Repeatable();
     }
 
-    // The file's stamp; none for text in memory, which cannot change.
+    // The file's stamp; none for text in memory, which cannot change, nor for a stream,
+    // which is taken as it comes.
     Result<std::optional<sys::FileStamp>> Stamp() const {
-        if (const auto* file = std::get_if<sys::InputFile>(&m_input)) {
+        if (const auto* file = std::get_if<sys::InputFile>(&m_input); file && file->Repeatable()) {
             Result<sys::FileStamp> stamp = file->Stamp();
             if (!stamp.has_value()) {
                 return stamp.error();
