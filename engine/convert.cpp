@@ -1,8 +1,12 @@
 #include "velmora/convert.h"
 
+#include "assembler.h"
 #include "digest.h"
+#include "normaliser.h"
 #include "out_of_memory.h"
-#include "stages.h"
+#include "piece_writer.h"
+#include "rewriter.h"
+#include "scanner.h"
 #include "steps.h"
 #include "system.h"
 #include "velmora/process.h"
@@ -434,9 +438,9 @@ struct Passes {
             void Take(std::string_view) override {}
         } nowhere;
         NoProgress none;
-        detail::Assembler counter(nowhere, detail::Markers::Counted);
+        detail::Assembler counter(nowhere);
         counter.CountOnly();
-        detail::Rewriter rewriter(none, counter, detail::Markers::Counted);
+        detail::Rewriter rewriter(none, counter);
         Result<void> passed = RewriteScope(rewriter, [] { return false; });
         if (!passed.has_value()) {
             return passed.error();
@@ -452,15 +456,14 @@ struct Passes {
                         const std::atomic<bool>* outFailed, detail::Digest* digest = nullptr) {
         const auto max = static_cast<float>(length);
         progress.SetMax(max);
-        detail::Assembler assembler(out, detail::Markers::Counted);
+        detail::Assembler assembler(out);
         // A large scope is rewritten on this thread and assembled on another.
         std::optional<Handover<detail::Assembler>> handover;
         if (length >= twoThreadsFrom && !handover.emplace(assembler).Start()) {
             handover.reset();
         }
-        detail::Rewriter rewriter(progress,
-                                  handover ? static_cast<detail::PieceSink&>(*handover) : assembler,
-                                  detail::Markers::Counted);
+        detail::Rewriter rewriter(progress, handover ? static_cast<detail::PieceSink&>(*handover)
+                                                     : assembler);
         // A failed write ends the pass, as does a caller who asks it to stop.
         bool stopped = false;
         Result<void> passed = RewriteScope(
@@ -495,14 +498,12 @@ struct Passes {
 // The stages of one reading, from the rewriting on, into `out`: built afresh wherever the
 // scope is found to begin, since what was made before it is dropped.
 struct Pipeline {
-    Pipeline(detail::PieceSink& out, bool twoThreads, ProgressSink& progress)
-        : assembler(out, detail::Markers::Counted) {
+    Pipeline(detail::PieceSink& out, bool twoThreads, ProgressSink& progress) : assembler(out) {
         if (twoThreads && !handover.emplace(assembler).Start()) {
             handover.reset();
         }
         rewriter.emplace(progress,
-                         handover ? static_cast<detail::PieceSink&>(*handover) : assembler,
-                         detail::Markers::Counted);
+                         handover ? static_cast<detail::PieceSink&>(*handover) : assembler);
     }
     bool Stopped() { return handover && handover->Stopped(); }
     void Finish() {

@@ -1,8 +1,9 @@
 #include "phases.h"
 
 #include "bytes.h"
+#include "normaliser.h"
 #include "out_of_memory.h"
-#include "stages.h"
+#include "scanner.h"
 #include "steps.h"
 #include "system.h"
 #include "velmora/process.h"

@@ -1,5 +1,7 @@
+#include "assembler.h"
 #include "phases.h"
-#include "stages.h"
+#include "piece_writer.h"
+#include "rewriter.h"
 #include "steps.h"
 #include "support/test_support.h"
 
@@ -61,7 +63,7 @@ std::string AssembleCountedInPieces(std::string_view rewritten, std::size_t size
     const std::string counted = Counted(rewritten);
     std::string output;
     detail::StringSink into(output);
-    detail::Assembler assembler(into, detail::Markers::Counted);
+    detail::Assembler assembler(into);
     for (std::size_t at = 0; at < counted.size(); at += size) {
         assembler.Take(std::string_view(counted).substr(at, size));
     }

@@ -1,5 +1,5 @@
 #include "phases.h"
-#include "stages.h"
+#include "scanner.h"
 #include "steps.h"
 #include "support/test_support.h"
 #include "velmora/output_path.h"
