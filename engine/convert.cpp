@@ -528,7 +528,8 @@ struct Pipeline {
 // assembly notes where the output stands at each "</dl>" that may be the last, and at the
 // end the output is cut back there. A refused or empty input drops it all. A later line
 // break that contradicts the one taken sends the conversion back to the two readings,
-// from a copy of what a stream gave.
+// from a copy of what a stream gave, as does a file that gave fewer bytes than it said it
+// held.
 class SingleReading {
 public:
     SingleReading(Reader reader, std::string name, OutputSink& out, std::size_t twoThreadsFrom)
@@ -579,8 +580,15 @@ public:
                 break;
             }
         }
+        if (m_stamp && read < m_stamp->size) {
+            // Fewer bytes than the file says it holds: cut short as it was read, or one of
+            // the system's own that says more than it gives. Two readings tell which.
+            m_pipeline.reset();
+            contradicted = true;
+            return SourceOutcome::Empty;
+        }
         if (read == 0) {
-            if (Result<void> same = Unchanged(read); !same.has_value()) {
+            if (Result<void> same = Unchanged(); !same.has_value()) {
                 return same.error();
             }
             return SourceOutcome::Empty;
@@ -597,7 +605,7 @@ public:
         if (m_out.FirstFailure()) {
             return *m_out.FirstFailure();
         }
-        if (Result<void> same = Unchanged(read); !same.has_value()) {
+        if (Result<void> same = Unchanged(); !same.has_value()) {
             return same.error();
         }
         return SourceOutcome::Accepted;
@@ -698,11 +706,9 @@ private:
         m_fed += n;
     }
 
-    // Whether the file is as it was before it was read, and gave as many bytes as it said
-    // it held (a file may well give more: some of the system's own say they hold none); a
-    // stream is taken as it comes. A file that gave fewer was cut short as it was read,
-    // and one that was empty may have been given its text meanwhile.
-    Result<void> Unchanged(std::uint64_t read) const {
+    // Whether the file is as it was before it was read (one that was empty may have been
+    // given its text meanwhile); a stream is taken as it comes.
+    Result<void> Unchanged() const {
         if (!m_stamp || !m_reader.Repeatable()) {
             return {};
         }
@@ -710,7 +716,7 @@ private:
         if (!now.has_value()) {
             return now.error();
         }
-        if (now.value() != m_stamp || read < m_stamp->size) {
+        if (now.value() != m_stamp) {
             return Failure{Action::Read, m_name, kChangedMessage};
         }
         return {};
