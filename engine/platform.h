@@ -52,6 +52,8 @@ int WriteSome(NativeFile& file, const char* bytes, std::size_t size, std::size_t
 int RewindFile(NativeFile& file);
 // Cuts a file being written to its first `size` bytes, and writes on from there.
 int CutFile(NativeFile& file, std::uint64_t size);
+// Whether the file is the null device, which keeps nothing written to it.
+bool KeepsNothing(NativeFile& file);
 int StampFile(NativeFile& file, FileStamp& stamp);
 // Closes a file the process opened; a borrowed one is only let go of.
 int CloseFile(FileHandle file);

@@ -285,7 +285,9 @@ Result<void> OutputFile::Write(std::string_view bytes) {
 }
 
 Result<void> OutputFile::Hold() {
-    if (m_state->replacement || m_state->held) {
+    // The null device keeps nothing to be cut back or dropped.
+    if (m_state->replacement || m_state->held ||
+        (m_state->direct && KeepsNothing(*m_state->direct))) {
         return {};
     }
     std::string where;
@@ -296,6 +298,9 @@ Result<void> OutputFile::Hold() {
 }
 
 Result<void> OutputFile::Cut(std::uint64_t size) {
+    if (!m_state->held && !m_state->replacement) {
+        return {}; // the null device
+    }
     NativeFile& file = m_state->held ? *m_state->held : FileOf(*m_state->replacement);
     if (const int error = CutFile(file, size)) {
         return WriteFailure(m_state->path, error);

@@ -25,6 +25,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/xattr.h>
 #include <system_error>
@@ -458,6 +459,11 @@ int RewindFile(NativeFile& file) {
 
 int CutFile(NativeFile& file, std::uint64_t size) {
     return SysCut(file.fd, static_cast<off_t>(size));
+}
+
+bool KeepsNothing(NativeFile& file) {
+    struct stat info {};
+    return SysFstat(file.fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == makedev(1, 3);
 }
 
 int StampFile(NativeFile& file, FileStamp& stamp) {

@@ -668,6 +668,10 @@ int CutFile(NativeFile& file, std::uint64_t size) {
     return SysCut(file.handle, size);
 }
 
+bool KeepsNothing(NativeFile&) {
+    return false; // NUL is not told apart from a console: held back like one
+}
+
 int StampFile(NativeFile& file, FileStamp& stamp) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (const int error = SysIdentity(file.handle, info)) {
