@@ -1,3 +1,24 @@
+// How a conversion runs, from the input to the output. Each arrow hands on pieces; "||"
+// is where a second thread takes over, for a large input.
+//
+// One reading (SingleReading), for a caller that shows no progress:
+//
+//   read -> LineBreakFinder -> Normaliser -> Scanner -> Rewriter || Assembler -> held output
+//                                             (refusal,   (again at "<dl" and after its ">";
+//                                              scope)      marks at each "</dl>")
+//   at the end: refused or empty, the output is dropped; else cut back to the last mark.
+//   A later line break of another kind, or a file shorter than it says: the two readings.
+//
+// Two readings (Passes), for the window's progress:
+//
+//   1. read -> digest || LineBreakFinder, RawScanner         (refusal, scope, its length)
+//   2. read -> digest, Normaliser (the scope alone) -> Rewriter || Assembler -> output
+//      SetMax before, SetValue per tag; the two digests and the file's stamps must agree.
+//
+// The phase functions (phases.h: PrepareSource, RewriteDefinitionLists,
+// AssembleIndentedText, WriteOutputFile) are the same stages, called one at a time on
+// whole texts.
+
 #include "velmora/convert.h"
 
 #include "assembler.h"
