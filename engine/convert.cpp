@@ -569,6 +569,7 @@ public:
         m_twoThreads = !m_reader.Repeatable() || m_reader.Size(m_stamp) >= m_twoThreadsFrom;
         Start(0);
         std::uint64_t read = 0;
+        bool ended = false; // read to its end, not stopped by a failure on the way
         for (;;) {
             Result<std::size_t> got = m_reader.Read(Piece(), kReadSize);
             if (!got.has_value()) {
@@ -595,29 +596,30 @@ public:
             const std::string_view normalised = m_normaliser.Feed(Piece(), size, size == 0);
             Scan(const_cast<char*>(normalised.data()), normalised.size(), size == 0);
             if (m_pipeline->Stopped() || m_out.Failed()) {
-                break;
+                break; // the failure is reported below
             }
             if (size == 0) {
+                ended = true;
                 break;
             }
         }
-        if (m_stamp && read < m_stamp->size) {
+        if (ended && m_stamp && read < m_stamp->size) {
             // Fewer bytes than the file says it holds: cut short as it was read, or one of
             // the system's own that says more than it gives. Two readings tell which.
             m_pipeline.reset();
             contradicted = true;
             return SourceOutcome::Empty;
         }
-        if (read == 0) {
+        if (ended && read == 0) {
             if (Result<void> same = Unchanged(); !same.has_value()) {
                 return same.error();
             }
             return SourceOutcome::Empty;
         }
-        if (m_scanner.Refused()) {
+        if (ended && m_scanner.Refused()) {
             return SourceOutcome::Refused;
         }
-        m_pipeline->Finish();
+        m_pipeline->Finish(); // raises again what stopped the assembly
         const detail::Assembler& assembler = m_pipeline->assembler;
         if (assembler.Marked()) {
             m_out.Cut(assembler.MarkedSize());
