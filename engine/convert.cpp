@@ -807,6 +807,24 @@ Result<SourceOutcome> ReadOnce(Reader reader, const std::string& name, OutputSin
     return SourceOutcome::Accepted;
 }
 
+// The source's reader: a file or text in memory; a stream, or a caller's read function,
+// copied to a temporary file to be read again, unless it is to be read `once`.
+Result<Reader> OpenSource(const Source& source, bool once) {
+    if (source.inMemory) {
+        return Reader(source.text, kReadSize);
+    }
+    Result<sys::InputFile> file = source.read ? sys::InputFile::CopyOf(source.read, source.name)
+                                  : source.fd >= 0
+                                      ? (once ? sys::InputFile::StreamOnce(source.fd, source.name)
+                                              : sys::InputFile::CopyOf(source.fd, source.name))
+                                  : once ? sys::InputFile::OpenOnce(source.name)
+                                         : sys::InputFile::Open(source.name);
+    if (!file.has_value()) {
+        return file.error();
+    }
+    return Reader(std::move(file.value()));
+}
+
 } // namespace
 
 struct Conversion::State {
@@ -824,20 +842,11 @@ SourceOutcome Conversion::Outcome() const {
 
 Result<Conversion> Conversion::Prepare(const Source& source) {
     return detail::OrOutOfMemory(Action::Convert, source.name, [&]() -> Result<Conversion> {
-        std::optional<Reader> reader;
-        if (source.inMemory) {
-            reader.emplace(source.text, kReadSize);
-        } else {
-            Result<sys::InputFile> file =
-                source.read      ? sys::InputFile::CopyOf(source.read, source.name)
-                : source.fd >= 0 ? sys::InputFile::CopyOf(source.fd, source.name)
-                                 : sys::InputFile::Open(source.name);
-            if (!file.has_value()) {
-                return file.error();
-            }
-            reader.emplace(std::move(file.value()));
+        Result<Reader> reader = OpenSource(source, false);
+        if (!reader.has_value()) {
+            return reader.error();
         }
-        auto state = std::make_unique<State>(State{Passes(std::move(*reader), source.name)});
+        auto state = std::make_unique<State>(State{Passes(std::move(reader.value()), source.name)});
         if (Result<void> scanned = state->passes.Scan(); !scanned.has_value()) {
             return scanned.error();
         }
@@ -888,18 +897,9 @@ std::optional<Result<SourceOutcome>> ConvertOnce(const Source& source,
     bool opened = true;
     Result<SourceOutcome> converted =
         detail::OrOutOfMemory(Action::Convert, source.name, [&]() -> Result<SourceOutcome> {
-            std::optional<Reader> reader;
-            if (source.inMemory) {
-                reader.emplace(source.text, kReadSize);
-            } else {
-                Result<sys::InputFile> file =
-                    source.read      ? sys::InputFile::CopyOf(source.read, source.name)
-                    : source.fd >= 0 ? sys::InputFile::StreamOnce(source.fd, source.name)
-                                     : sys::InputFile::OpenOnce(source.name);
-                if (!file.has_value()) {
-                    return file.error();
-                }
-                reader.emplace(std::move(file.value()));
+            Result<Reader> reader = OpenSource(source, true);
+            if (!reader.has_value()) {
+                return reader.error();
             }
             Result<sys::OutputFile> made =
                 destination.write     ? sys::OutputFile::Writer(destination.write, destination.name)
@@ -913,7 +913,7 @@ std::optional<Result<SourceOutcome>> ConvertOnce(const Source& source,
             sys::OutputFile& file = made.value();
             OutputSink sink(file);
             Result<SourceOutcome> outcome =
-                ReadOnce(std::move(*reader), source.name, sink, kTwoThreadsFrom);
+                ReadOnce(std::move(reader.value()), source.name, sink, kTwoThreadsFrom);
             if (!outcome.has_value() || outcome.value() != SourceOutcome::Accepted) {
                 return outcome; // the output goes uncommitted: nothing is written
             }
