@@ -604,8 +604,13 @@ public:
             }
         }
         if (ended && m_stamp && read < m_stamp->size) {
-            // Fewer bytes than the file says it holds: cut short as it was read, or one of
-            // the system's own that says more than it gives. Two readings tell which.
+            // Fewer bytes than the file says it holds: cut short as it was read, which its
+            // stamp tells (reading it again would convert whatever is half written there
+            // now), or one of the system's own that says more than it gives, which two
+            // readings take as it comes.
+            if (Result<void> same = Unchanged(); !same.has_value()) {
+                return same.error();
+            }
             m_pipeline.reset();
             contradicted = true;
             return SourceOutcome::Empty;
