@@ -4,6 +4,7 @@
 #include "bytes.h"
 #include "phases.h"
 #include "report_generator.h"
+#include "rewriter.h"
 #include "steps.h"
 #include "velmora/convert.h"
 
@@ -82,6 +83,26 @@ void Rewrite(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * normalised.size()));
 }
 
+// The rewriting stage alone, as a conversion runs it, its pieces dropped.
+void RewriterStage(benchmark::State& state) {
+    struct Dropped final : velmora::detail::PieceSink {
+        void Take(std::string_view piece) override { benchmark::DoNotOptimize(piece.data()); }
+    };
+    const std::string normalised =
+        velmora::PrepareSourceText(Report(static_cast<std::size_t>(state.range(0)))).text;
+    const std::string_view scoped = velmora::detail::ScopeToFirstList(normalised);
+    NoProgress none;
+    for (auto _ : state) {
+        Dropped dropped;
+        velmora::detail::Rewriter rewriter(none, dropped);
+        for (std::size_t at = 0; at < scoped.size(); at += std::size_t{256} << 10) {
+            rewriter.Feed(scoped.substr(at, std::size_t{256} << 10));
+        }
+        rewriter.Finish();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * scoped.size()));
+}
+
 void Assemble(benchmark::State& state) {
     NoProgress none;
     const std::string normalised =
@@ -144,6 +165,7 @@ BENCHMARK(Normalise)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(RefusalTest)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rewrite)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(RewriterStage)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(Assemble)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(WholeConversion)->Apply(Shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(WholeConversion)->Apply(DeepestTermSizes)->Unit(benchmark::kMillisecond);

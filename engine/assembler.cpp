@@ -105,16 +105,16 @@ std::size_t Assembler::Segment(PieceWriter& out, std::size_t markers, std::strin
         }
     }
     if (m_counting) {
-        return 2 + markers + CleanLine(out.Reserve(rest.size()), rest);
+        return 2 + markers + CleanLine(out.Reserve(rest.size() + kCleanRoom), rest);
     }
     if (markers > kPieceSize) { // an indentation longer than a piece goes out a piece at a time
         out.Put("\r\n", 2);
         out.PutRepeated(' ', markers);
-        const std::size_t cleaned = CleanLine(out.Reserve(rest.size()), rest);
+        const std::size_t cleaned = CleanLine(out.Reserve(rest.size() + kCleanRoom), rest);
         out.Advance(cleaned);
         return 2 + markers + cleaned;
     }
-    char* const line = out.Reserve(2 + markers + rest.size());
+    char* const line = out.Reserve(2 + markers + rest.size() + kCleanRoom);
     line[0] = '\r';
     line[1] = '\n';
     std::memset(line + 2, ' ', markers);

@@ -416,11 +416,50 @@ template <typename B> std::size_t CountDrops(const char* p, std::size_t n, DropC
 
 // ---- tags -------------------------------------------------------------------------------
 
+// The bytes of a block that the tags that count are made of.
+struct TagBytes {
+    std::uint64_t open, close, slash, d, l, t, p;
+};
+
+template <typename B> [[gnu::always_inline]] inline TagBytes TagBytesOf(const char* at) {
+    TagBytes bytes{};
+    for (std::size_t i = 0; i < 64; i += B::kSize) {
+        const B block(at + i);
+        bytes.open |= static_cast<std::uint64_t>(block.Matches('<')) << i;
+        bytes.close |= static_cast<std::uint64_t>(block.Matches('>')) << i;
+        bytes.slash |= static_cast<std::uint64_t>(block.Matches('/')) << i;
+        bytes.d |= static_cast<std::uint64_t>(block.MatchesFolded('d')) << i;
+        bytes.l |= static_cast<std::uint64_t>(block.MatchesFolded('l')) << i;
+        bytes.t |= static_cast<std::uint64_t>(block.MatchesFolded('t')) << i;
+        bytes.p |= static_cast<std::uint64_t>(block.MatchesFolded('p')) << i;
+    }
+    return bytes;
+}
+
+// A tag that counts is the whole of "<dl>", "<dt>", "<dd>", "<p>" or "</dl>": bit i of
+// the key mask is set where its bytes stand from i on, found for every "<" of the block at
+// once from the masks of each byte, shifted, the next block's supplying their ends.
 template <typename B>
-void MarkTags(const char* p, std::size_t blocks, std::uint64_t* opens, std::uint64_t* closes) {
-    for (std::size_t k = 0; k < blocks; ++k, p += 64) {
-        opens[k] = Mask64<B>(p, '<');
-        closes[k] = Mask64<B>(p, '>');
+void MarkTags(const char* p, std::size_t blocks, std::uint64_t* opens, std::uint64_t* closes,
+              std::uint64_t* keys) {
+    TagBytes here = TagBytesOf<B>(p);
+    for (std::size_t k = 0; k < blocks; ++k) {
+        p += 64;
+        const TagBytes next = TagBytesOf<B>(p);
+        const auto at = [&](std::uint64_t TagBytes::*mask, int shift) {
+            return here.*mask >> shift | next.*mask << (64 - shift);
+        };
+        const std::uint64_t lists =
+            at(&TagBytes::d, 1) &
+            (at(&TagBytes::l, 2) | at(&TagBytes::t, 2) | at(&TagBytes::d, 2)) &
+            at(&TagBytes::close, 3);
+        const std::uint64_t paragraphs = at(&TagBytes::p, 1) & at(&TagBytes::close, 2);
+        const std::uint64_t listEnds = at(&TagBytes::slash, 1) & at(&TagBytes::d, 2) &
+                                       at(&TagBytes::l, 3) & at(&TagBytes::close, 4);
+        opens[k] = here.open;
+        closes[k] = here.close;
+        keys[k] = here.open & (lists | paragraphs | listEnds);
+        here = next;
     }
 }
 
@@ -445,24 +484,33 @@ template <typename B> std::size_t CleanLine(char* out, const char* line, std::si
     for (;;) {
         // A block with no "&", "+" or ";" goes whole: no entity begins or ends in it. Once
         // one is found, the block is stored all the same, since the bytes written ahead
-        // stay within the line's room and are written over.
-        while (static_cast<std::size_t>(end - in) >= B::kSize) {
-            const B block(in);
-            const std::uint32_t special =
-                block.Matches('&') | block.Matches('+') | block.Matches(';');
-            block.Store(written);
-            if (special == 0) {
-                written += B::kSize;
-                in += B::kSize;
-                continue;
-            }
-            const std::size_t plain = TrailingZeros(special);
-            written += plain;
-            in += plain;
-            break;
-        }
-        if (in == end) {
+        // are written over, or lie in the room past the line's end. The line's last bytes
+        // are taken as a block too, from a copy with zeros behind them.
+        const auto left = static_cast<std::size_t>(end - in);
+        if (left == 0) {
             return static_cast<std::size_t>(written - out);
+        }
+        std::uint32_t special = 0;
+        std::size_t plain = B::kSize;
+        if (left >= B::kSize) {
+            const B block(in);
+            special = block.Matches('&') | block.Matches('+') | block.Matches(';');
+            block.Store(written);
+        } else {
+            char tail[B::kSize] = {};
+            std::memcpy(tail, in, left);
+            const B block(tail);
+            special = block.Matches('&') | block.Matches('+') | block.Matches(';');
+            block.Store(written);
+            plain = left;
+        }
+        if (special != 0) {
+            plain = TrailingZeros(special);
+        }
+        written += plain;
+        in += plain;
+        if (special == 0) {
+            continue;
         }
         if (*in == '&' && end - in >= 4 && std::memcmp(in, "&gt;", 4) == 0) {
             in += 4;

@@ -30,6 +30,9 @@ struct DropCount {
     bool crlf = false;
 };
 
+// What a cleaned line may write past its end: a block of the widest path.
+inline constexpr std::size_t kCleanRoom = 64;
+
 struct Kernels {
     const char* name; // "word", "sse2", "avx2"
     // Normalises data[0, n) in place (line breaks `lineBreak[0, lineBreakSize)` to spaces,
@@ -41,10 +44,13 @@ struct Kernels {
     // there, and returns i; the rest is for the caller, a byte at a time.
     std::size_t (*countDrops)(const char* p, std::size_t n, DropCount& count);
     // For each of the `blocks` 64-byte blocks from p: bit i of opens[k] set where byte
-    // 64k + i is "<", of closes[k] where it is ">".
-    void (*markTags)(const char* p, std::size_t blocks, std::uint64_t* opens,
-                     std::uint64_t* closes);
-    // The line in[0, n) cleaned into out (room for n bytes), its length returned: leading
+    // 64k + i is "<", of closes[k] where it is ">", of keys[k] where one of the tags that
+    // make the indentation stands from there ("<dl>", "<dt>", "<dd>", "<p>", "</dl>", case
+    // aside). The 64 bytes after the last block are read.
+    void (*markTags)(const char* p, std::size_t blocks, std::uint64_t* opens, std::uint64_t* closes,
+                     std::uint64_t* keys);
+    // The line in[0, n) cleaned into out (room for n + kCleanRoom bytes, the rest written
+    // over at will), its length returned: leading
     // "+" markers and every other "+" to spaces, "&gt;" then "&lt;" removed.
     std::size_t (*cleanLine)(char* out, const char* in, std::size_t n);
     // The first `c` in [p, end), or `end`.

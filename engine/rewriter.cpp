@@ -51,14 +51,19 @@ TagKind Classify(const char* tag, std::size_t length) {
 Rewriter::Rewriter(ProgressSink& progress, PieceSink& next)
     : m_progress(progress), m_shown(progress.Shown()), m_out(next) {}
 
-// The piece goes 64 bytes at a time, with a bit mask of its "<" and one of its ">": the
-// text runs to the next "<", the tag from there to the next ">". The masks of a batch of
-// blocks are made at once by the kernels. Each run of text is copied 64 bytes at once, so
-// reads go up to 64 bytes past a block; the last 128 bytes or less of the piece are read
-// from a copy with zeros behind them, which hold neither.
+// The piece goes 64 bytes at a time, with bit masks of its "<", of its ">" and of the
+// "<" where a tag that counts stands: the text runs to the next "<", the tag from there to
+// the next ">". A tag whose "<" is not so marked is removed unread (one cut by the end of
+// a piece is read all the same). The masks of a batch of blocks are made at once by the
+// kernels. A block's text goes into room reserved for it, through a cursor of its own,
+// given back to the writer before a tag that counts writes its record. Each run of text
+// is copied 64 bytes at once, so reads go up to 64 bytes past a block; the last 128 bytes
+// or less of the piece are read from a copy with zeros behind them, which hold neither.
 void Rewriter::Feed(std::string_view piece) {
     constexpr std::size_t kBlock = 64;
     constexpr std::size_t kBatch = 64;
+    // A block's text and the copy's overrun; a tag that counts reserves its own room.
+    constexpr std::size_t kRoom = 2 * kBlock;
     const Kernels& kernels = ChosenKernels();
     const char* p = piece.data();
     const char* end = p + piece.size();
@@ -67,6 +72,7 @@ void Rewriter::Feed(std::string_view piece) {
     const char* tagFrom = p; // the open tag's bytes since the last cut begin here
     std::uint64_t opens[kBatch];
     std::uint64_t closes[kBatch];
+    std::uint64_t keys[kBatch];
     std::size_t marked = 0; // blocks of the batch whose masks are made
     std::size_t next = 0;   // the next of them
     while (p < end) {
@@ -88,25 +94,30 @@ void Rewriter::Feed(std::string_view piece) {
             const auto left = static_cast<std::size_t>(end - p);
             marked = inLast ? (left + kBlock - 1) / kBlock
                             : std::min(kBatch, (left - 2 * kBlock) / kBlock + 1);
-            kernels.markTags(p, marked, opens, closes);
+            kernels.markTags(p, marked, opens, closes, keys);
             next = 0;
         }
         const std::uint64_t blockOpens = opens[next];
         const std::uint64_t blockCloses = closes[next];
+        const std::uint64_t blockKeys = keys[next];
         ++next;
         const std::size_t n = std::min(kBlock, static_cast<std::size_t>(end - p));
+        char* room = m_out.Reserve(kRoom);
+        char* out = room;
+        bool inTag = m_inTag;
         std::size_t i = 0;
         while (i < n) {
-            if (!m_inTag) {
+            if (!inTag) {
                 const std::uint64_t at = blockOpens >> i << i;
+                std::memcpy(out, p + i, kBlock); // the text up to the tag, and more
                 if (at == 0) {
-                    Text(p + i, n - i);
+                    out += n - i;
                     break;
                 }
                 const auto open = static_cast<std::size_t>(std::countr_zero(at));
-                Text(p + i, open - i);
-                m_inTag = true;
-                m_tagLength = 0;
+                out += open - i;
+                inTag = true;
+                m_tagCounts = (blockKeys >> open & 1) != 0;
                 tagFrom = p + open;
                 i = open + 1;
             } else {
@@ -115,24 +126,25 @@ void Rewriter::Feed(std::string_view piece) {
                     break;
                 }
                 const auto close = static_cast<std::size_t>(std::countr_zero(at));
-                CloseTag(tagFrom, p + close);
+                inTag = false;
+                if (m_tagLength > 0 || m_tagCounts || m_shown) {
+                    m_written += static_cast<std::size_t>(out - room);
+                    m_out.Advance(static_cast<std::size_t>(out - room));
+                    CloseTag(tagFrom, p + close);
+                    out = room = m_out.Reserve(kRoom);
+                }
                 i = close + 1;
             }
         }
+        m_inTag = inTag;
+        m_written += static_cast<std::size_t>(out - room);
+        m_out.Advance(static_cast<std::size_t>(out - room));
         p += n;
     }
     if (m_inTag) {
         CarryTag(tagFrom, end); // the tag goes on in the next piece
     }
 }
-
-inline void Rewriter::Text(const char* from, std::size_t length) {
-    constexpr std::size_t kWidth = 64;
-    std::memcpy(m_out.Reserve(kWidth), from, kWidth);
-    m_out.Advance(length);
-    m_written += length;
-}
-
 void Rewriter::CarryTag(const char* from, const char* to) {
     const auto length = static_cast<std::size_t>(to - from);
     if (m_tagLength < sizeof m_tagHead) {

@@ -35,8 +35,6 @@ public:
     void Finish();
 
 private:
-    // The text in front of a tag, read from `from`, where 64 bytes can be read.
-    void Text(const char* from, std::size_t length);
     // Takes the tag that began before `from` on to `to`, where it is cut.
     void CarryTag(const char* from, const char* to);
     // The tag whose ">" is at `close`, its bytes since the last cut from `from`.
@@ -45,10 +43,13 @@ private:
 
     ProgressSink& m_progress;
     bool m_shown; // a sink that shows nothing is not called once per tag
+    // Bytes of rewritten text so far, markers written out; kept apart from the writer's
+    // count, which grows by the same steps, so that the two are not stored as one.
+    std::size_t m_written = 0;
     PieceWriter m_out;
-    std::size_t m_written = 0; // bytes of rewritten text so far, markers written out
-    std::size_t m_prefix = 2;  // indent markers in force
+    std::size_t m_prefix = 2; // indent markers in force
     bool m_inTag = false;
+    bool m_tagCounts = false;    // the open tag is one of those that make the indentation
     std::size_t m_tagLength = 0; // of a tag cut by the end of a piece, so far
     char m_tagHead[5] = {};      // its first bytes
 };

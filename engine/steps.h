@@ -43,7 +43,8 @@ std::string RewriteTags(std::string_view scoped, ProgressSink& sink);
 bool IsContentLine(std::string_view trimmed);
 
 // Markers (every "+") to spaces, then "&gt;" removed in one pass, then "&lt;"; the line
-// is written at `out` (room for trimmed.size() bytes) and its length returned.
+// is written at `out` (room for trimmed.size() + kCleanRoom bytes, kernels.h) and its
+// length returned.
 std::size_t CleanLine(char* out, std::string_view trimmed);
 
 } // namespace velmora::detail
