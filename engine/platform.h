@@ -54,6 +54,10 @@ int RewindFile(NativeFile& file);
 int CutFile(NativeFile& file, std::uint64_t size);
 // Whether the file is the null device, which keeps nothing written to it.
 bool KeepsNothing(NativeFile& file);
+// Has the system begin writing bytes [from, to) of the file to its disk, without waiting,
+// so that the flush at the end finds less left to write. Only a hint: a system that
+// cannot does nothing, and nothing is reported.
+void StartWriteBack(NativeFile& file, std::uint64_t from, std::uint64_t to);
 int StampFile(NativeFile& file, FileStamp& stamp);
 // Closes a file the process opened; a borrowed one is only let go of.
 int CloseFile(FileHandle file);

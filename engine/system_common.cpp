@@ -230,7 +230,16 @@ struct OutputFile::State {
     FileHandle held;                      // what goes to `direct` or `write` at the commit
     const WriteFunction* write = nullptr; // a caller's function, the text's last stop
     bool closed = false;                  // a standard stream the program was started without
+    // Of the replacement: its bytes, and how many of them the disk has been asked to take
+    // ahead of the flush at the commit.
+    std::uint64_t size = 0;
+    std::uint64_t sent = 0;
 };
+
+namespace {
+// How much of a replacement is written before the disk is asked to start on it.
+constexpr std::uint64_t kWriteBackStep = std::uint64_t{4} << 20;
+} // namespace
 
 Result<OutputFile> OutputFile::Create(const std::string& path) {
     if (path.empty()) {
@@ -281,6 +290,13 @@ Result<void> OutputFile::Write(std::string_view bytes) {
     if (const int error = WriteAll(file, bytes)) {
         return WriteFailure(m_state->path, error);
     }
+    if (!m_state->held && !m_state->direct) {
+        m_state->size += bytes.size();
+        if (m_state->size - m_state->sent >= kWriteBackStep) {
+            StartWriteBack(file, m_state->sent, m_state->size);
+            m_state->sent = m_state->size;
+        }
+    }
     return {};
 }
 
@@ -304,6 +320,10 @@ Result<void> OutputFile::Cut(std::uint64_t size) {
     NativeFile& file = m_state->held ? *m_state->held : FileOf(*m_state->replacement);
     if (const int error = CutFile(file, size)) {
         return WriteFailure(m_state->path, error);
+    }
+    if (!m_state->held) {
+        m_state->size = size;
+        m_state->sent = std::min(m_state->sent, size);
     }
     return {};
 }

@@ -461,6 +461,15 @@ int CutFile(NativeFile& file, std::uint64_t size) {
     return SysCut(file.fd, static_cast<off_t>(size));
 }
 
+void StartWriteBack(NativeFile& file, std::uint64_t from, std::uint64_t to) {
+#ifdef __linux__
+    sync_file_range(file.fd, static_cast<off_t>(from), static_cast<off_t>(to - from),
+                    SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file, (void)from, (void)to;
+#endif
+}
+
 bool KeepsNothing(NativeFile& file) {
     struct stat info {};
     return SysFstat(file.fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == makedev(1, 3);

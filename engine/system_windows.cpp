@@ -668,6 +668,8 @@ int CutFile(NativeFile& file, std::uint64_t size) {
     return SysCut(file.handle, size);
 }
 
+void StartWriteBack(NativeFile&, std::uint64_t, std::uint64_t) {} // the flush does it all
+
 bool KeepsNothing(NativeFile&) {
     return false; // NUL is not told apart from a console: held back like one
 }
