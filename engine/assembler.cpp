@@ -5,6 +5,8 @@
 #include "rewriter.h"
 #include "steps.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace velmora::detail {
@@ -23,6 +25,46 @@ std::string_view TrimSpaces(std::string_view segment) {
     return segment.substr(first, last - first);
 }
 
+// The LFs of a piece, a block of 64 bytes at a time: each block's are marked at once and
+// then taken one by one, so that a block holding several short lines is looked at once.
+class FeedFinder {
+public:
+    explicit FeedFinder(const char* end) : m_end(end) {}
+    // The first LF from `p` on, or the end; `p` only goes forward.
+    const char* Next(const char* p) {
+        if (m_block == nullptr || p - m_block >= 64) {
+            m_block = p;
+            Mark();
+        }
+        std::uint64_t at = m_feeds >> (p - m_block) << (p - m_block);
+        while (at == 0) {
+            if (m_end - m_block <= 64) {
+                return m_end;
+            }
+            m_block += 64;
+            Mark();
+            at = m_feeds;
+        }
+        return m_block + std::countr_zero(at);
+    }
+
+private:
+    void Mark() {
+        const auto left = static_cast<std::size_t>(m_end - m_block);
+        if (left >= 64) {
+            m_feeds = ChosenKernels().markByte(m_block, '\n');
+            return;
+        }
+        char last[64] = {}; // the piece's last bytes, with no LF behind them
+        std::memcpy(last, m_block, left);
+        m_feeds = ChosenKernels().markByte(last, '\n');
+    }
+
+    const char* m_block = nullptr; // the block marked
+    const char* const m_end;
+    std::uint64_t m_feeds = 0;
+};
+
 } // namespace
 
 // ---- CleanLine ------------------------------------------------------------------------
@@ -39,6 +81,7 @@ void Assembler::Take(std::string_view piece) {
     m_any = m_any || !piece.empty();
     const char* p = piece.data();
     const char* const end = p + piece.size();
+    FeedFinder feeds(end);
     while (p < end) {
         if (m_inCount) {
             while (p < end && *p != kCountClose) {
@@ -58,7 +101,7 @@ void Assembler::Take(std::string_view piece) {
             continue;
         }
         m_atStart = false;
-        const char* const feed = FindByte(p, end, '\n');
+        const char* const feed = feeds.Next(p);
         const auto length = static_cast<std::size_t>(feed - p);
         if (feed == end) {
             // The line is written out once more, as long.

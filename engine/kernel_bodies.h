@@ -528,6 +528,10 @@ template <typename B> std::size_t CleanLine(char* out, const char* line, std::si
 
 // ---- searches ---------------------------------------------------------------------------
 
+template <typename B> std::uint64_t MarkByte(const char* p, char c) {
+    return Mask64<B>(p, c);
+}
+
 template <typename B> const char* FindByte(const char* p, const char* end, char c) {
     while (static_cast<std::size_t>(end - p) >= B::kSize) {
         if (const std::uint32_t hits = B(p).Matches(c)) {
@@ -615,8 +619,8 @@ std::size_t FindLastFolded(const char* text, std::size_t n, const char* lower, s
 }
 
 template <typename B> constexpr Kernels KernelsOver(const char* name) {
-    return Kernels{name,         Normalise<B>, CountDrops<B>, MarkTags<B>,
-                   CleanLine<B>, FindByte<B>,  FindFolded<B>, FindLastFolded<B>};
+    return Kernels{name,        Normalise<B>, CountDrops<B>, MarkTags<B>,      CleanLine<B>,
+                   FindByte<B>, MarkByte<B>,  FindFolded<B>, FindLastFolded<B>};
 }
 
 } // namespace

@@ -55,6 +55,8 @@ struct Kernels {
     std::size_t (*cleanLine)(char* out, const char* in, std::size_t n);
     // The first `c` in [p, end), or `end`.
     const char* (*findByte)(const char* p, const char* end, char c);
+    // Bit i set where p[i] is `c`, for the 64 bytes from p.
+    std::uint64_t (*markByte)(const char* p, char c);
     // The first or the last place where lower[0, m) (in lower case) stands in text[0, n),
     // case aside, or SIZE_MAX. An empty phrase stands at 0, or last at n.
     std::size_t (*findFolded)(const char* text, std::size_t n, const char* lower, std::size_t m);

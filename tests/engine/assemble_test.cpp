@@ -124,6 +124,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "++&l&gt;t;ab&&gt;gt;c+d&lt;;xy&l&gt;t;ab&&gt;gt;c+d&lt;;xy"
                      "&l&gt;t;ab&&gt;gt;c+d&lt;;xy&l&gt;t;ab&&gt;gt;c+d&lt;;xy",
                      "\r\n  ab&gt;c d;xyab&gt;c d;xyab&gt;c d;xyab&gt;c d;xy"},
+        AssembleCase{"ManyShortLinesToABlock",
+                     "\n+ab\n+cd\n+ef\n+gh\n+ij\n+kl\n+mn\n+op\n+qr\n+st\n+uv\n+wx\n+yz",
+                     "\r\n ab\r\n cd\r\n ef\r\n gh\r\n ij\r\n kl\r\n mn\r\n op\r\n qr\r\n st\r\n "
+                     "uv\r\n wx\r\n yz"},
         AssembleCase{"OneMarkerAndOneCharacterIsALine", "\n+x\n+\n++ +  ", "\r\n x"},
         AssembleCase{"DeepMarkersComeOutWhole", std::string("\n").append(70000, '+') + "ab",
                      std::string("\r\n").append(70000, ' ') + "ab"},
