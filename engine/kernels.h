@@ -49,9 +49,9 @@ struct Kernels {
     // aside). The 64 bytes after the last block are read.
     void (*markTags)(const char* p, std::size_t blocks, std::uint64_t* opens, std::uint64_t* closes,
                      std::uint64_t* keys);
-    // The line in[0, n) cleaned into out (room for n + kCleanRoom bytes, the rest written
-    // over at will), its length returned: leading
-    // "+" markers and every other "+" to spaces, "&gt;" then "&lt;" removed.
+    // The line in[0, n) cleaned into out, its length returned: leading "+" markers and
+    // every other "+" to spaces, "&gt;" then "&lt;" removed. Room for n + kCleanRoom bytes:
+    // what lies past the line is written over at will.
     std::size_t (*cleanLine)(char* out, const char* in, std::size_t n);
     // The first `c` in [p, end), or `end`.
     const char* (*findByte)(const char* p, const char* end, char c);
