@@ -7,7 +7,8 @@
 //                                             (refusal,   (again at "<dl" and after its ">";
 //                                              scope)      marks at each "</dl>")
 //   at the end: refused or empty, the output is dropped; else cut back to the last mark.
-//   A later line break of another kind, or a file shorter than it says: the two readings.
+//   A later line break of another kind, or a file shorter than it says with its stamp
+//   unchanged: the two readings. A stamp changed meanwhile: the file changed.
 //
 // Two readings (Passes), for the window's progress:
 //
